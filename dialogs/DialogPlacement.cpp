@@ -1,0 +1,27 @@
+// Shared dialog looks.
+#include "dialogs/DialogPlacement.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QWidget>
+
+void ShowBanner(QWidget *banner)
+{
+    banner->setAutoFillBackground(true);
+    banner->setBackgroundRole(QPalette::ToolTipBase);
+    for (QLabel *label : banner->findChildren<QLabel *>()) {
+        label->setAutoFillBackground(false);
+        label->setForegroundRole(QPalette::ToolTipText);
+    }
+}
+
+void CentreOnScreen(QWidget *dialog)
+{
+    const QScreen *screen = dialog->screen() ? dialog->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = dialog->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    dialog->move(frame.topLeft());
+}

@@ -1,0 +1,10 @@
+// Looks the three dialogs share: the help banner in the theme's tooltip colours, and
+// the first placement at the centre of the screen.
+#pragma once
+
+class QWidget;
+
+// Fills `banner` with the tooltip background; its labels stay transparent over it.
+void ShowBanner(QWidget *banner);
+// Moves the top-level `dialog` to the centre of its screen's available area.
+void CentreOnScreen(QWidget *dialog);

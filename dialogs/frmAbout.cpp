@@ -1,0 +1,28 @@
+// The about dialog.
+#include "dialogs/frmAbout.h"
+
+#include "dialogs/DialogPlacement.h"
+
+#include "platform/Pictures.h"
+
+#include <QShowEvent>
+
+frmAbout::frmAbout(QWidget *parent) : Dialog(parent)
+{
+    setupUi(this);
+    // A tool-window frame: a narrow caption bar with the close box only, no icon.
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    Image1->setPixmap(platform::ApplicationIcon().pixmap(32, 32));
+    setDefaultButton(cmdOK);
+    connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void frmAbout::showEvent(QShowEvent *event)
+{
+    if (!event->spontaneous()) {
+        CentreOnScreen(this);
+        cmdOK->setFocus(Qt::OtherFocusReason);
+    }
+    Dialog::showEvent(event);
+}

@@ -1,0 +1,15 @@
+// The about dialog: the program's name, version and maker, and its icon.
+#pragma once
+
+#include "platform/Dialog.h"
+#include "ui_frmAbout.h"
+
+class frmAbout : public Dialog, public Ui::frmAbout {
+    Q_OBJECT
+
+public:
+    explicit frmAbout(QWidget *parent = nullptr);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+};

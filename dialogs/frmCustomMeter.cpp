@@ -1,0 +1,57 @@
+// The custom meter dialog.
+#include "dialogs/frmCustomMeter.h"
+
+#include "dialogs/DialogPlacement.h"
+
+#include <QShowEvent>
+
+frmCustomMeter::frmCustomMeter(QWidget *parent) : Dialog(parent)
+{
+    setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    ShowBanner(Picture1);
+    setDefaultButton(cmdOK);
+
+    txtMeter->KeyPress = [this](int &KeyAscii) { txtMeter_KeyPress(KeyAscii); };
+    txtMeter->Change = [this] { txtMeter_Change(); };
+    connect(cmdOK, &QPushButton::clicked, this, &frmCustomMeter::cmdOK_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmCustomMeter::cmdCancel_Click);
+}
+
+void frmCustomMeter::showEvent(QShowEvent *event)
+{
+    if (!event->spontaneous())
+        Form_Load();
+    Dialog::showEvent(event);
+}
+
+void frmCustomMeter::Form_Load()
+{
+    txtMeter->setText(m_strMeter);
+    CentreOnScreen(this);
+    cmdOK->setFocus(Qt::OtherFocusReason);
+}
+
+void frmCustomMeter::txtMeter_KeyPress(int &KeyAscii)
+{
+    const bool patternChar = KeyAscii == '0' || KeyAscii == '1' || KeyAscii == '2' || KeyAscii == '.';
+    if (!patternChar && KeyAscii != vbKeyBack)
+        KeyAscii = 0;
+}
+
+// Whatever way the text grew, only its first characters are kept; cutting raises the
+// change once more, and that pass finds nothing to cut.
+void frmCustomMeter::txtMeter_Change()
+{
+    if (txtMeter->text().size() > kMaxPattern)
+        txtMeter->setText(txtMeter->text().left(kMaxPattern));
+}
+
+void frmCustomMeter::cmdOK_Click()
+{
+    m_strMeter = txtMeter->text();
+    accept();
+}
+
+void frmCustomMeter::cmdCancel_Click() { reject(); }

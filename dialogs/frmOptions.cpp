@@ -1,0 +1,186 @@
+// The options dialog.
+#include "dialogs/frmOptions.h"
+
+#include "dialogs/DialogPlacement.h"
+#include "engine/mdlMidi.h"
+#include "platform/Numbers.h"
+#include "platform/Settings.h"
+
+#include <QShowEvent>
+
+#include <algorithm>
+#include <cstdio>
+
+using platform::RoundToInt16;
+using platform::Str;
+using platform::Val;
+
+namespace {
+
+std::int16_t RoundedValue(const TextBox *box) { return RoundToInt16(Val(box->text())); }
+
+std::int16_t Clamp16(std::int16_t value, std::int16_t low, std::int16_t high) { return std::clamp(value, low, high); }
+
+} // namespace
+
+frmOptions::frmOptions(QWidget *parent) : Dialog(parent)
+{
+    setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    ShowBanner(Picture1);
+    setDefaultButton(nullptr); // Enter in a box sounds the note; it never closes the dialog
+
+    txtChannel->KeyDown = [this](int &KeyCode, int Shift) { txtChannel_KeyDown(KeyCode, Shift); };
+    txtChannel->KeyPress = [this](int &KeyAscii) { txtChannel_KeyPress(KeyAscii); };
+    txtChannel->Validate = [this] { txtChannel_Validate(); };
+
+    txtStrong->KeyDown = [this](int &KeyCode, int) {
+        ValueKeyDown(txtStrong, m_intStrong, m_intStrong, m_intStrongVel, KeyCode, true);
+    };
+    txtStrongVelocity->KeyDown = [this](int &KeyCode, int) {
+        ValueKeyDown(txtStrongVelocity, m_intStrongVel, m_intStrong, m_intStrongVel, KeyCode, false);
+    };
+    txtWeak->KeyDown = [this](int &KeyCode, int) {
+        ValueKeyDown(txtWeak, m_intWeak, m_intWeak, m_intWeakVel, KeyCode, true);
+    };
+    txtWeakVelocity->KeyDown = [this](int &KeyCode, int) {
+        ValueKeyDown(txtWeakVelocity, m_intWeakVel, m_intWeak, m_intWeakVel, KeyCode, false);
+    };
+    for (TextBox *box : {txtStrong, txtStrongVelocity, txtWeak, txtWeakVelocity}) {
+        box->KeyPress = [this](int &KeyAscii) { ValueKeyPress(KeyAscii); };
+        box->Validate = [this, box] { ValueValidate(box); };
+    }
+
+    connect(cmdOK, &QPushButton::clicked, this, &frmOptions::cmdOK_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmOptions::cmdCancel_Click);
+}
+
+void frmOptions::showEvent(QShowEvent *event)
+{
+    if (!event->spontaneous())
+        Form_Load();
+    Dialog::showEvent(event);
+}
+
+// Values are shown as they are, even out of range: the next clamp brings them in.
+void frmOptions::Form_Load()
+{
+    m_blnOK = false;
+    txtChannel->setText(Str(m_intChannel));
+    txtWeak->setText(Str(m_intWeak));
+    txtStrong->setText(Str(m_intStrong));
+    txtWeakVelocity->setText(Str(m_intWeakVel));
+    txtStrongVelocity->setText(Str(m_intStrongVel));
+    CentreOnScreen(this);
+    cmdOK->setFocus(Qt::OtherFocusReason);
+}
+
+// Every key rewrites the channel box from the field; the key then acts on that text.
+void frmOptions::txtChannel_KeyDown(int &KeyCode, int /*Shift*/)
+{
+    if (KeyCode == vbKeyUp)
+        m_intChannel = platform::AddSaturated16(m_intChannel, 1);
+    else if (KeyCode == vbKeyDown)
+        m_intChannel = platform::AddSaturated16(m_intChannel, -1);
+    if (m_intChannel > 16)
+        m_intChannel = 16;
+    if (m_intChannel < 1)
+        m_intChannel = 1;
+    txtChannel->setText(Str(m_intChannel));
+}
+
+void frmOptions::txtChannel_KeyPress(int &KeyAscii)
+{
+    const bool digit = KeyAscii >= '0' && KeyAscii <= '9';
+    if (!digit && KeyAscii != '.' && KeyAscii != vbKeyBack)
+        KeyAscii = 0;
+}
+
+void frmOptions::txtChannel_Validate()
+{
+    m_intChannel = RoundedValue(txtChannel);
+    if (m_intChannel < 1)
+        m_intChannel = 1;
+    if (m_intChannel > 16)
+        m_intChannel = 16;
+    txtChannel->setText(Str(m_intChannel));
+}
+
+void frmOptions::ValueKeyDown(TextBox *box, std::int16_t &value, const std::int16_t &note, const std::int16_t &velocity,
+                              int &keyCode, bool soundsOnArrows)
+{
+    value = RoundedValue(box); // the text as it stands before this key acts
+    bool sound = false;
+    if (keyCode == vbKeyUp) {
+        value = platform::AddSaturated16(value, 1);
+        sound = soundsOnArrows;
+        keyCode = 0;
+    } else if (keyCode == vbKeyDown) {
+        value = platform::AddSaturated16(value, -1);
+        sound = soundsOnArrows;
+        keyCode = 0;
+    } else if (keyCode == vbKeyReturn) {
+        sound = true;
+    } else {
+        return;
+    }
+    value = Clamp16(value, 0, 127);
+    box->setText(Str(value));
+    if (sound)
+        Audition(note, velocity);
+}
+
+void frmOptions::ValueKeyPress(int &keyAscii)
+{
+    const bool digit = keyAscii >= '0' && keyAscii <= '9';
+    if (!digit && keyAscii != vbKeyBack && keyAscii != '.' && keyAscii != vbKeyReturn)
+        keyAscii = 0;
+}
+
+// Only the text is corrected; the field keeps what the last key-down gave it.
+void frmOptions::ValueValidate(TextBox *box)
+{
+    const double number = Val(box->text());
+    if (number > 127)
+        box->setText(QStringLiteral("127"));
+    else if (number < 0)
+        box->setText(QStringLiteral("0"));
+}
+
+// The row's note, started and ended at once, from the fields; a field that a key-down
+// filled from unchecked text is held within the MIDI range first.
+void frmOptions::Audition(const std::int16_t &note, const std::int16_t &velocity)
+{
+    const std::int16_t channel = static_cast<std::int16_t>(m_intChannel - 1);
+    const std::int16_t playedNote = Clamp16(note, 0, 127);
+    const std::int16_t playedVelocity = Clamp16(velocity, 0, 127);
+    const std::int16_t release = 0;
+    mdlMidi::PlayNote(channel, playedNote, playedVelocity);
+    mdlMidi::PlayNote(channel, playedNote, release);
+}
+
+void frmOptions::cmdOK_Click()
+{
+    m_blnOK = true;
+    m_intChannel = RoundedValue(txtChannel);
+    m_intWeak = RoundedValue(txtWeak);
+    m_intStrong = RoundedValue(txtStrong);
+    m_intWeakVel = RoundedValue(txtWeakVelocity);
+    m_intStrongVel = RoundedValue(txtStrongVelocity);
+
+    const QString application = QStringLiteral("Pulsewerk");
+    const QString section = QStringLiteral("Options");
+    bool stored = platform::WriteSetting(application, section, QStringLiteral("Channel"), Str(m_intChannel));
+    stored = platform::WriteSetting(application, section, QStringLiteral("StrongNote"), Str(m_intStrong)) && stored;
+    stored = platform::WriteSetting(application, section, QStringLiteral("StrongVel"), Str(m_intStrongVel)) && stored;
+    stored = platform::WriteSetting(application, section, QStringLiteral("WeakNote"), Str(m_intWeak)) && stored;
+    stored = platform::WriteSetting(application, section, QStringLiteral("WeakVel"), Str(m_intWeakVel)) && stored;
+    if (!stored) {
+        std::fprintf(stderr, "Pulsewerk: the options could not be saved; they hold for this run only.\n");
+        std::fflush(stderr);
+    }
+    accept();
+}
+
+void frmOptions::cmdCancel_Click() { reject(); }

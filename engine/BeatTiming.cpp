@@ -1,0 +1,39 @@
+// The beat loop's timing rules. Elapsed time is the unsigned 32-bit difference of two
+// clock readings, so the wrap of the millisecond count never matters.
+#include "engine/BeatTiming.h"
+
+#include <algorithm>
+
+std::int32_t BeatTiming::Period(int bpm, int multiplier)
+{
+    const int tempo = std::max(bpm, 1);
+    const int divisor = std::max(multiplier, 1);
+    return std::max((60000 / tempo) / divisor, 1);
+}
+
+std::int32_t BeatTiming::SoundingTime(std::int32_t period) { return std::min(period / 2, 200); }
+
+BeatPass BeatTiming::Pass(std::uint32_t now, int bpm, int multiplier)
+{
+    const std::int64_t period = Period(bpm, multiplier);
+    const std::int64_t soundingTime = SoundingTime(static_cast<std::int32_t>(period));
+    const std::int64_t elapsed = static_cast<std::uint32_t>(now - m_lastBeatTime);
+    BeatPass pass;
+    pass.beatOff = elapsed > soundingTime;
+    if (elapsed > period) {
+        pass.beat = true;
+        m_lastBeatTime = now - static_cast<std::uint32_t>(elapsed % period);
+    }
+    return pass;
+}
+
+std::uint32_t BeatTiming::NextActionAt(std::uint32_t now, int bpm, int multiplier) const
+{
+    const std::int64_t period = Period(bpm, multiplier);
+    const std::int64_t soundingTime = SoundingTime(static_cast<std::int32_t>(period));
+    const std::int64_t elapsed = static_cast<std::uint32_t>(now - m_lastBeatTime);
+    const std::int64_t nextElapsed = elapsed <= soundingTime ? soundingTime + 1 : period + 1;
+    if (nextElapsed <= elapsed)
+        return now; // already due
+    return m_lastBeatTime + static_cast<std::uint32_t>(nextElapsed);
+}

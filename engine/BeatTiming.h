@@ -1,0 +1,36 @@
+// The timing rules of the beat loop: given the clock reading, the tempo and the
+// multiplier, what one pass does and when the next pass has something to do.
+// No Qt here, so every rule can be stepped through on a made-up clock.
+#pragma once
+
+#include <cstdint>
+
+struct BeatPass {
+    bool beatOff = false; // the sounding time of the current beat is over
+    bool beat = false;    // more than a period has elapsed: the next beat is due
+};
+
+class BeatTiming {
+public:
+    // The grid's origin: the first beat comes one full period after `start`.
+    explicit BeatTiming(std::uint32_t start) : m_lastBeatTime(start) {}
+
+    // (60000 div tempo) div multiplier, truncating; a multiplier below 1 counts as 1.
+    static std::int32_t Period(int bpm, int multiplier);
+    // Half the period, truncating, at most 200 ms.
+    static std::int32_t SoundingTime(std::int32_t period);
+
+    // One pass at clock reading `now`. When a beat is due the last beat time moves
+    // to the latest grid point not after `now`: lateness never accumulates into drift
+    // and missed beats are dropped, not replayed.
+    BeatPass Pass(std::uint32_t now, int bpm, int multiplier);
+
+    // The first clock reading after `now` at which a pass would act differently: the
+    // end of the sounding time, or else the next beat.
+    std::uint32_t NextActionAt(std::uint32_t now, int bpm, int multiplier) const;
+
+    std::uint32_t LastBeatTime() const { return m_lastBeatTime; }
+
+private:
+    std::uint32_t m_lastBeatTime;
+};

@@ -1,0 +1,27 @@
+// Start-up and the beat loop: the program's entry point and its only source of timing.
+#pragma once
+
+#include <functional>
+
+class frmMain;
+
+namespace mdlMain {
+
+// The one main window; set once by Main and never cleared.
+extern frmMain *g_frmMain;
+// Set by the main window's unload; the beat loop ends at its next pass.
+extern bool g_blnQuit;
+
+// Creates and shows the main window (which loads the settings), then runs the beat
+// loop, which ends the process. Needs a QApplication.
+void Main();
+
+// Opens the MIDI output and beats until g_blnQuit is set; then releases the sounding
+// note, closes the output and ends the process.
+void RunBeatLoop();
+
+// Replaces the call that ends the process after the loop (tests keep the process).
+// An empty function restores the default, which exits with status 0 at once.
+void SetEndProcess(std::function<void()> endProcess);
+
+} // namespace mdlMain

@@ -1,0 +1,56 @@
+// The MIDI output wrapper.
+#include "engine/mdlMidi.h"
+
+#include <bitset>
+
+namespace mdlMidi {
+
+std::unique_ptr<platform::MidiOutDevice> g_hMidiOut;
+
+namespace {
+
+// Notes started and not yet released, by channel and note, so none is left sounding
+// when the output closes.
+std::bitset<16 * 128> g_sounding;
+
+} // namespace
+
+void OpenMidiOut()
+{
+    if (g_hMidiOut)
+        return;
+    g_hMidiOut = platform::createDefaultMidiOut();
+    if (g_hMidiOut)
+        g_hMidiOut->open();
+}
+
+void CloseMidiOut()
+{
+    if (!g_hMidiOut)
+        return;
+    g_hMidiOut->close();
+    g_hMidiOut.reset();
+    g_sounding.reset();
+}
+
+void PlayNote(const std::int16_t &channel, const std::int16_t &note, const std::int16_t &velocity)
+{
+    if (channel < 0 || channel > 15 || note < 0 || note > 127 || velocity < 0 || velocity > 127)
+        return;
+    if (!g_hMidiOut)
+        return;
+    g_hMidiOut->sendShortMsg(PackNoteOn(channel, note, velocity));
+    g_sounding.set(static_cast<std::size_t>(channel * 128 + note), velocity != 0);
+}
+
+void ReleaseSoundingNotes()
+{
+    for (std::int16_t channel = 0; channel < 16; ++channel) {
+        for (std::int16_t note = 0; note < 128; ++note) {
+            if (g_sounding.test(static_cast<std::size_t>(channel * 128 + note)))
+                PlayNote(channel, note, 0);
+        }
+    }
+}
+
+} // namespace mdlMidi

@@ -1,0 +1,33 @@
+// The program's MIDI output: opened once by the beat loop, note-on messages sent
+// through PlayNote, closed once at the end.
+#pragma once
+
+#include "platform/MidiOut.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace mdlMidi {
+
+// The open output device; empty until OpenMidiOut and after CloseMidiOut.
+extern std::unique_ptr<platform::MidiOutDevice> g_hMidiOut;
+
+// Opens the default MIDI output, without callbacks. Failures are silent.
+void OpenMidiOut();
+// Closes the output; a no-op when it is not open.
+void CloseMidiOut();
+// Sends one note-on: status 0x90 + channel (0-based), note, velocity; velocity 0
+// releases the note. A value out of its range (channel 0..15, note and velocity
+// 0..127) would make a malformed message, so such a call sends nothing.
+void PlayNote(const std::int16_t &channel, const std::int16_t &note, const std::int16_t &velocity);
+// Releases every note that a PlayNote started and none released yet.
+void ReleaseSoundingNotes();
+
+// The packed message, least significant byte first: status, note, velocity, 0.
+constexpr std::uint32_t PackNoteOn(std::int16_t channel, std::int16_t note, std::int16_t velocity)
+{
+    return static_cast<std::uint32_t>(note) * 256u + static_cast<std::uint32_t>(velocity) * 65536u + 0x90u +
+           static_cast<std::uint32_t>(channel);
+}
+
+} // namespace mdlMidi

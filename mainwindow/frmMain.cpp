@@ -1,0 +1,360 @@
+// The main window's behaviour: load and unload, the tempo controls, meter choice and
+// the lamp row, the picture buttons, and the beat operations.
+#include "mainwindow/frmMain.h"
+
+#include "dialogs/frmAbout.h"
+#include "dialogs/frmCustomMeter.h"
+#include "dialogs/frmOptions.h"
+#include "engine/mdlMain.h"
+#include "engine/mdlMidi.h"
+#include "platform/Numbers.h"
+#include "platform/Pictures.h"
+#include "platform/Settings.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+using platform::Val;
+
+namespace {
+
+const QString kApplication = QStringLiteral("Pulsewerk");
+const QString kSection = QStringLiteral("Options");
+
+// A stored sound setting: a whole number within [low, high], or the key's default
+// when the text cannot serve (hand-edited, corrupt, out of range).
+std::int16_t ReadSoundSetting(const QString &key, int defaultValue, int low, int high)
+{
+    const QString text = platform::ReadSetting(kApplication, kSection, key, defaultValue);
+    static const QRegularExpression wholeNumber(QStringLiteral("^[0-9]{1,5}$"));
+    if (!wholeNumber.match(text).hasMatch())
+        return static_cast<std::int16_t>(defaultValue);
+    const int value = text.toInt();
+    if (value < low || value > high)
+        return static_cast<std::int16_t>(defaultValue);
+    return static_cast<std::int16_t>(value);
+}
+
+} // namespace
+
+frmMain::frmMain(QWidget *parent) : QWidget(parent)
+{
+    setupUi(this);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    setWindowIcon(platform::ApplicationIcon());
+    // The tempo controls and the meter list keep the desktop theme's colours.
+    for (QWidget *themed : std::initializer_list<QWidget *>{Slider1, Text1, cboMeter})
+        themed->setPalette(QApplication::palette(themed));
+
+    imgLed = {imgLed_0,  imgLed_1,  imgLed_2,  imgLed_3,  imgLed_4,  imgLed_5,  imgLed_6,
+              imgLed_7,  imgLed_8,  imgLed_9,  imgLed_10, imgLed_11, imgLed_12, imgLed_13,
+              imgLed_14, imgLed_15, imgLed_16, imgLed_17, imgLed_18};
+    lblTempo = {lblTempo_0, lblTempo_1, lblTempo_2, lblTempo_3, lblTempo_4, lblTempo_5, lblTempo_6, lblTempo_7};
+
+    // The slider's change and scroll notifications are one signal here: valueChanged
+    // fires while the thumb is dragged and when code sets the position.
+    connect(Slider1, &QSlider::valueChanged, this, &frmMain::Slider1_Change);
+    connect(Slider1, &Slider::GotFocus, this, &frmMain::Slider1_GotFocus);
+    Text1->KeyDown = [this](int &KeyCode, int Shift) { Text1_KeyDown(KeyCode, Shift); };
+    Text1->KeyPress = [this](int &KeyAscii) { Text1_KeyPress(KeyAscii); };
+    Text1->Validate = [this] { Text1_Validate(); };
+    // activated comes for every choice by mouse or keyboard, the entry already shown included.
+    connect(cboMeter, &QComboBox::activated, this, &frmMain::cboMeter_Click);
+
+    connect(imgDouble, &PictureBox::MouseDown, this, &frmMain::imgDouble_MouseDown);
+    connect(imgDouble, &PictureBox::MouseUp, this, &frmMain::imgDouble_MouseUp);
+    connect(imgDouble, &PictureBox::Click, this, &frmMain::imgDouble_Click);
+    connect(imgMute, &PictureBox::MouseDown, this, &frmMain::imgMute_MouseDown);
+    connect(imgMute, &PictureBox::MouseUp, this, &frmMain::imgMute_MouseUp);
+    connect(imgMute, &PictureBox::Click, this, &frmMain::imgMute_Click);
+    connect(imgOptions, &PictureBox::MouseDown, this, &frmMain::imgOptions_MouseDown);
+    connect(imgOptions, &PictureBox::MouseUp, this, &frmMain::imgOptions_MouseUp);
+    connect(imgOptions, &PictureBox::Click, this, &frmMain::imgOptions_Click);
+    connect(imgOptions, &PictureBox::DblClick, this, &frmMain::imgOptions_MouseDown);
+    connect(imgAbout, &PictureBox::MouseDown, this, &frmMain::imgAbout_MouseDown);
+    connect(imgAbout, &PictureBox::MouseUp, this, &frmMain::imgAbout_MouseUp);
+    connect(imgAbout, &PictureBox::Click, this, &frmMain::imgAbout_Click);
+    connect(imgAbout, &PictureBox::DblClick, this, &frmMain::imgAbout_MouseDown);
+    connect(imgExit, &PictureBox::MouseDown, this, &frmMain::imgExit_MouseDown);
+    connect(imgExit, &PictureBox::MouseUp, this, &frmMain::imgExit_MouseUp);
+    connect(imgExit, &PictureBox::Click, this, &frmMain::imgExit_Click);
+    connect(imgExit, &PictureBox::DblClick, this, &frmMain::imgExit_MouseDown);
+}
+
+frmMain::~frmMain() = default;
+
+// ---- Load and unload ------------------------------------------------------------
+
+void frmMain::showEvent(QShowEvent *event)
+{
+    if (!m_loaded) {
+        m_loaded = true;
+        Form_Load();
+    }
+    QWidget::showEvent(event);
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void frmMain::Form_Load()
+{
+    Slider1->setPageStep(20);
+    Text1->setText(QString::number(Slider1->value()));
+    m_intMidiChannel = ReadSoundSetting(QStringLiteral("Channel"), 10, 1, 16);
+    m_intStrongNote = ReadSoundSetting(QStringLiteral("StrongNote"), 61, 0, 127);
+    m_intStrongVelocity = ReadSoundSetting(QStringLiteral("StrongVel"), 80, 0, 127);
+    m_intWeakNote = ReadSoundSetting(QStringLiteral("WeakNote"), 60, 0, 127);
+    m_intWeakVelocity = ReadSoundSetting(QStringLiteral("WeakVel"), 50, 0, 127);
+    m_intBpm = static_cast<std::int16_t>(Slider1->value());
+    UpdateTempoLabels();
+    cboMeter->setCurrentIndex(0);
+    cboMeter_Click();
+    imgOptions->setPicture(QStringLiteral("OPTIONS_U"));
+    imgExit->setPicture(QStringLiteral("EXIT_U"));
+    // The first control of the focus order is the slider, which passes the focus on.
+    Text1->setFocus(Qt::OtherFocusReason);
+}
+
+void frmMain::Form_Unload() { mdlMain::g_blnQuit = true; }
+
+// ---- Tempo --------------------------------------------------------------------
+
+void frmMain::Slider1_Change()
+{
+    Text1->setText(QString::number(Slider1->value()));
+    m_intBpm = static_cast<std::int16_t>(Slider1->value());
+    UpdateTempoLabels();
+}
+
+void frmMain::Slider1_GotFocus() { Text1->setFocus(Qt::OtherFocusReason); }
+
+void frmMain::Text1_KeyDown(int &KeyCode, int Shift)
+{
+    const int step = Shift != 0 ? Slider1->pageStep() : Slider1->singleStep();
+    if (KeyCode == vbKeyUp)
+        SetSliderPosition(static_cast<long long>(Slider1->value()) - step);
+    else if (KeyCode == vbKeyDown)
+        SetSliderPosition(static_cast<long long>(Slider1->value()) + step);
+}
+
+void frmMain::Text1_KeyPress(int &KeyAscii)
+{
+    if (KeyAscii == vbKeyReturn)
+        SetSliderPosition(TextToTempo());
+    const bool digit = KeyAscii >= '0' && KeyAscii <= '9';
+    if (!digit && KeyAscii != vbKeyBack && KeyAscii != '.')
+        KeyAscii = 0;
+}
+
+void frmMain::Text1_Validate() { SetSliderPosition(TextToTempo()); }
+
+long long frmMain::TextToTempo() const { return platform::RoundToInt32(Val(Text1->text())); }
+
+// The slider is the one authority on the tempo. A position beyond its range goes to
+// the nearer end; when that is where the slider already stands no change
+// notification comes, so the text box is brought back into agreement here.
+void frmMain::SetSliderPosition(long long position)
+{
+    const int clamped = static_cast<int>(std::clamp<long long>(position, Slider1->minimum(), Slider1->maximum()));
+    if (clamped == Slider1->value())
+        Slider1_Change();
+    else
+        Slider1->setValue(clamped);
+}
+
+void frmMain::UpdateTempoLabels()
+{
+    const int highest = static_cast<int>(lblTempo.size()) - 1;
+    for (int i = 0; i <= highest; ++i) {
+        const int lower = lblTempo[i]->property("Tag").toString().toInt();
+        const int upper = i < highest ? lblTempo[i + 1]->property("Tag").toString().toInt() : Slider1->maximum() + 1;
+        const int v = Slider1->value();
+        const bool highlighted = lower <= v && v < upper;
+        QPalette palette = lblTempo[i]->palette();
+        palette.setColor(QPalette::WindowText, highlighted ? QColor(0, 255, 255) : QColor(255, 255, 255));
+        lblTempo[i]->setPalette(palette);
+        QFont font = lblTempo[i]->font();
+        font.setBold(highlighted);
+        lblTempo[i]->setFont(font);
+    }
+}
+
+// ---- Meter and lamp row -------------------------------------------------------------
+
+void frmMain::cboMeter_Click()
+{
+    switch (cboMeter->currentIndex()) {
+    case 0:
+        m_strPattern = QStringLiteral("1");
+        break;
+    case 1:
+        m_strPattern = QStringLiteral("2111");
+        break;
+    case 2:
+        m_strPattern = QStringLiteral("211");
+        break;
+    case 3:
+        m_strPattern = QStringLiteral("21");
+        break;
+    case 4:
+        if (!m_frmCustomMeter)
+            m_frmCustomMeter = std::make_unique<frmCustomMeter>();
+        m_frmCustomMeter->m_strMeter = m_strPattern;
+        m_frmCustomMeter->exec();
+        m_strPattern = m_frmCustomMeter->m_strMeter.left(static_cast<int>(imgLed.size()));
+        if (m_strPattern.isEmpty())
+            m_strPattern = QStringLiteral("1");
+        break;
+    default:
+        break;
+    }
+    m_intBeat = static_cast<std::int16_t>(m_strPattern.size() - 1);
+    QCoreApplication::processEvents();
+    UpdateLedRow();
+}
+
+void frmMain::UpdateLedRow()
+{
+    for (PictureBox *lamp : imgLed)
+        lamp->hide();
+    for (int j = 0; j < m_strPattern.size() && j < static_cast<int>(imgLed.size()); ++j) {
+        imgLed[j]->show();
+        // A silent position gets the dark weak picture too, so no lamp stays lit from
+        // an earlier meter.
+        imgLed[j]->setPicture(m_strPattern.at(j) == u'2' ? QStringLiteral("LED_ROFF") : QStringLiteral("LED_GOFF"));
+    }
+}
+
+// ---- Beat operations ----------------------------------------------------------------
+
+bool frmMain::SoundOn() const { return Val(imgMute->Tag()) == 0; }
+
+void frmMain::OnBeat()
+{
+    if (m_strPattern.isEmpty())
+        return;
+    m_intBeat = static_cast<std::int16_t>((m_intBeat + 1) % m_strPattern.size());
+    if (m_intBeat >= static_cast<int>(imgLed.size()))
+        return;
+    const std::int16_t channel = static_cast<std::int16_t>(m_intMidiChannel - 1);
+    const QString beat = m_strPattern.mid(m_intBeat, 1);
+    if (beat == QLatin1String("2")) {
+        if (SoundOn())
+            mdlMidi::PlayNote(channel, m_intStrongNote, m_intStrongVelocity);
+        imgLed[m_intBeat]->setPicture(QStringLiteral("LED_RON"));
+    } else if (beat == QLatin1String("1")) {
+        if (SoundOn())
+            mdlMidi::PlayNote(channel, m_intWeakNote, m_intWeakVelocity);
+        imgLed[m_intBeat]->setPicture(QStringLiteral("LED_GON"));
+    } else {
+        imgLed[m_intBeat]->setPicture(QStringLiteral("LED_GOFF"));
+    }
+}
+
+void frmMain::OnBeatOff()
+{
+    if (m_intBeat < 0 || m_intBeat >= m_strPattern.size() || m_intBeat >= static_cast<int>(imgLed.size()))
+        return;
+    const std::int16_t channel = static_cast<std::int16_t>(m_intMidiChannel - 1);
+    const std::int16_t release = 0;
+    const QString beat = m_strPattern.mid(m_intBeat, 1);
+    if (beat == QLatin1String("2")) {
+        mdlMidi::PlayNote(channel, m_intStrongNote, release);
+        imgLed[m_intBeat]->setPicture(QStringLiteral("LED_ROFF"));
+    } else if (beat == QLatin1String("1")) {
+        mdlMidi::PlayNote(channel, m_intWeakNote, release);
+        imgLed[m_intBeat]->setPicture(QStringLiteral("LED_GOFF"));
+    } else {
+        imgLed[m_intBeat]->setPicture(QStringLiteral("LED_GOFF"));
+    }
+}
+
+// ---- Picture buttons ----------------------------------------------------------------
+
+void frmMain::ShowDoublePicture(const QString &suffix)
+{
+    const QString tag = imgDouble->Tag();
+    if (tag == QLatin1String("1"))
+        imgDouble->setPicture(QStringLiteral("X1") + suffix);
+    else if (tag == QLatin1String("2"))
+        imgDouble->setPicture(QStringLiteral("X2") + suffix);
+    else if (tag == QLatin1String("4"))
+        imgDouble->setPicture(QStringLiteral("X4") + suffix);
+}
+
+void frmMain::imgDouble_MouseDown() { ShowDoublePicture(QStringLiteral("_D")); }
+
+void frmMain::imgDouble_MouseUp() { ShowDoublePicture(QStringLiteral("_U")); }
+
+void frmMain::imgDouble_Click()
+{
+    const double doubled = Val(imgDouble->Tag()) * 2;
+    imgDouble->setTag(QString::number(doubled));
+    if (Val(imgDouble->Tag()) > 4)
+        imgDouble->setTag(QStringLiteral("1"));
+    ShowDoublePicture(QStringLiteral("_U"));
+}
+
+void frmMain::imgMute_MouseDown() { imgMute->setPicture(QStringLiteral("MUTE_D")); }
+
+void frmMain::imgMute_MouseUp() { imgMute->setPicture(QStringLiteral("MUTE_U")); }
+
+void frmMain::imgMute_Click()
+{
+    imgMute->setTag(QString::number(1 - Val(imgMute->Tag())));
+    if (Val(imgMute->Tag()) == 0) {
+        imgMute->setPicture(QStringLiteral("MUTE_U"));
+    } else {
+        imgMute->setPicture(QStringLiteral("MUTE_D"));
+        OnBeatOff(); // release the sounding beat now, not at the end of its sounding time
+    }
+}
+
+void frmMain::imgOptions_MouseDown() { imgOptions->setPicture(QStringLiteral("OPTIONS_D")); }
+
+void frmMain::imgOptions_MouseUp() { imgOptions->setPicture(QStringLiteral("OPTIONS_U")); }
+
+void frmMain::imgOptions_Click()
+{
+    if (!m_frmOptions)
+        m_frmOptions = std::make_unique<frmOptions>();
+    frmOptions &options = *m_frmOptions;
+    options.m_intChannel = m_intMidiChannel;
+    options.m_intStrong = m_intStrongNote;
+    options.m_intWeak = m_intWeakNote;
+    options.m_intStrongVel = m_intStrongVelocity;
+    options.m_intWeakVel = m_intWeakVelocity;
+    options.exec();
+    if (options.m_blnOK) {
+        m_intMidiChannel = options.m_intChannel;
+        m_intStrongNote = options.m_intStrong;
+        m_intWeakNote = options.m_intWeak;
+        m_intStrongVelocity = options.m_intStrongVel;
+        m_intWeakVelocity = options.m_intWeakVel;
+    }
+}
+
+void frmMain::imgAbout_MouseDown() { imgAbout->setPicture(QStringLiteral("ABOUT_D")); }
+
+void frmMain::imgAbout_MouseUp() { imgAbout->setPicture(QStringLiteral("ABOUT_U")); }
+
+void frmMain::imgAbout_Click()
+{
+    frmAbout about; // a fresh dialog for every showing
+    about.exec();
+}
+
+void frmMain::imgExit_MouseDown() { imgExit->setPicture(QStringLiteral("EXIT_D")); }
+
+void frmMain::imgExit_MouseUp() { imgExit->setPicture(QStringLiteral("EXIT_U")); }
+
+void frmMain::imgExit_Click() { close(); }

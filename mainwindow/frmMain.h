@@ -1,0 +1,91 @@
+// The main window: tempo, meter and lamp row, the five picture buttons, and the two
+// beat operations that the beat loop calls.
+#pragma once
+
+#include "ui_frmMain.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class frmCustomMeter;
+class frmOptions;
+class QLabel;
+
+class frmMain : public QWidget, public Ui::frmMain {
+    Q_OBJECT
+
+public:
+    explicit frmMain(QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // The tempo in beats per minute, 40..208, as the slider last gave it.
+    std::int16_t m_intBpm = 0;
+
+    // A beat is due: move the cursor along the pattern, sound it unless muted, light its lamp.
+    void OnBeat();
+    // The sounding time is over: release the current position's note and darken its lamp.
+    void OnBeatOff();
+
+    // The control arrays: lamp i stands for pattern position i; tempo names by rising tempo.
+    std::array<PictureBox *, 19> imgLed{};
+    std::array<QLabel *, 8> lblTempo{};
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    friend struct frmMainTestAccess;
+
+    void Form_Load();
+    void Form_Unload();
+
+    void Slider1_Change();
+    void Slider1_GotFocus();
+    void Text1_KeyDown(int &KeyCode, int Shift);
+    void Text1_KeyPress(int &KeyAscii);
+    void Text1_Validate();
+    void UpdateTempoLabels();
+    void SetSliderPosition(long long position);
+    long long TextToTempo() const;
+
+    void cboMeter_Click();
+    void UpdateLedRow();
+
+    void imgDouble_MouseDown();
+    void imgDouble_MouseUp();
+    void imgDouble_Click();
+    void ShowDoublePicture(const QString &suffix);
+    void imgMute_MouseDown();
+    void imgMute_MouseUp();
+    void imgMute_Click();
+    void imgOptions_MouseDown();
+    void imgOptions_MouseUp();
+    void imgOptions_Click();
+    void imgAbout_MouseDown();
+    void imgAbout_MouseUp();
+    void imgAbout_Click();
+    void imgExit_MouseDown();
+    void imgExit_MouseUp();
+    void imgExit_Click();
+
+    bool SoundOn() const;
+
+    QString m_strPattern;
+    std::int16_t m_intBeat = 0;
+    std::int16_t m_intMidiChannel = 0;
+    std::int16_t m_intWeakNote = 0;
+    std::int16_t m_intStrongNote = 0;
+    std::int16_t m_intWeakVelocity = 0;
+    std::int16_t m_intStrongVelocity = 0;
+
+    bool m_loaded = false;
+    // The two dialogs are created at their first showing and kept, so their public
+    // fields outlive each showing.
+    std::unique_ptr<frmCustomMeter> m_frmCustomMeter;
+    std::unique_ptr<frmOptions> m_frmOptions;
+};

@@ -1,0 +1,27 @@
+// Numbers typed into text boxes: the leading number of a text, rounded half to even,
+// saturated into the integer width of the field that takes it.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+namespace platform {
+
+// The leading number of `text`: blanks, tabs and line feeds are skipped, digits with
+// at most one decimal point are taken, and reading stops at the first character
+// that cannot continue the number. A text with no leading number reads as 0.
+double Val(const QString &text);
+
+// `value` rounded to the nearest integer, halves to the even neighbour (2.5 -> 2,
+// 3.5 -> 4), saturated at the ends of the 32-bit or 16-bit range.
+std::int32_t RoundToInt32(double value);
+std::int16_t RoundToInt16(double value);
+
+// Saturating 16-bit step: `value + delta` held within the 16-bit range.
+std::int16_t AddSaturated16(std::int16_t value, int delta);
+
+// `value` as plain decimal text, with a minus sign for negatives.
+inline QString Str(long long value) { return QString::number(value); }
+
+} // namespace platform

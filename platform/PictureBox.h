@@ -1,0 +1,42 @@
+// A picture control used as a button or a lamp: it shows a named bitmap unscaled at
+// the bitmap's own size, holds a tag string, and raises press, release, click and
+// double-click the way a classic picture control does.
+#pragma once
+
+#include <QLabel>
+#include <QString>
+
+class PictureBox : public QLabel {
+    Q_OBJECT
+    Q_PROPERTY(QString Picture READ Picture WRITE setPicture)
+    Q_PROPERTY(QString Tag READ Tag WRITE setTag)
+
+public:
+    explicit PictureBox(QWidget *parent = nullptr);
+
+    // The name of the bitmap shown, and showing another: the control takes its size.
+    QString Picture() const { return m_picture; }
+    void setPicture(const QString &name);
+
+    QString Tag() const { return m_tag; }
+    void setTag(const QString &tag) { m_tag = tag; }
+
+signals:
+    void MouseDown();
+    void MouseUp();
+    // Press and release over the control; the second press of a double click gives none.
+    void Click();
+    // The second press of a quick double click, in place of a MouseDown.
+    void DblClick();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+
+private:
+    QString m_picture;
+    QString m_tag;
+    bool m_pressed = false;
+    bool m_secondPress = false;
+};

@@ -1,0 +1,16 @@
+// Bitmaps carried as Qt resources, looked up by their exact upper-case name.
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+
+namespace platform {
+
+// The bitmap named `name` (for example "LED_RON"); a null pixmap when there is none.
+QPixmap LoadPicture(const QString &name);
+
+// The program's icon: a pyramid-shaped beat-keeper, 16 and 32 pixels and larger.
+QIcon ApplicationIcon();
+
+} // namespace platform

@@ -1,0 +1,50 @@
+// A MIDI output that keeps every message with the clock reading at which it was sent.
+#pragma once
+
+#include "platform/MidiOut.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace platform {
+
+struct RecordedMessage {
+    std::uint32_t timeMs; // platform::clock() reading when sent
+    std::uint32_t message;
+
+    std::uint8_t status() const { return message & 0xFF; }
+    std::uint8_t data1() const { return (message >> 8) & 0xFF; }
+    std::uint8_t data2() const { return (message >> 16) & 0xFF; }
+    std::uint8_t byte3() const { return (message >> 24) & 0xFF; }
+};
+
+// The recording lives in a shared Log so that it outlives the device the program closes.
+class RecordingMidiOut final : public MidiOutDevice {
+public:
+    struct Log {
+        std::vector<RecordedMessage> messages;
+        int opens = 0;
+        int closes = 0;
+        int sentWhileClosed = 0;
+    };
+
+    explicit RecordingMidiOut(Log &log) : m_log(log) {}
+
+    void open() override
+    {
+        ++m_log.opens;
+        m_open = true;
+    }
+    void sendShortMsg(std::uint32_t message) override;
+    void close() override
+    {
+        ++m_log.closes;
+        m_open = false;
+    }
+
+private:
+    Log &m_log;
+    bool m_open = false;
+};
+
+} // namespace platform

@@ -1,0 +1,35 @@
+// The fake clock.
+#include "FakeClock.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QMetaObject>
+
+#include <cstdio>
+#include <cstdlib>
+
+void FakeClock::at(std::uint32_t offset, std::function<void()> action) { m_actions.emplace(offset, std::move(action)); }
+
+void FakeClock::waitUntil(std::uint32_t reading)
+{
+    if (++m_waits > 10'000'000) {
+        std::fprintf(stderr, "FakeClock: the loop never stopped\n");
+        std::abort();
+    }
+    const auto ahead = static_cast<std::int32_t>(reading - m_now);
+    if (!m_actions.empty()) {
+        const auto next = m_actions.begin();
+        const auto actionAhead = static_cast<std::int32_t>(next->first - sinceStart());
+        if (actionAhead <= ahead) {
+            if (actionAhead > 0)
+                m_now += static_cast<std::uint32_t>(actionAhead);
+            QMetaObject::invokeMethod(qApp, next->second, Qt::QueuedConnection);
+            m_actions.erase(next);
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            return;
+        }
+    }
+    if (ahead > 0)
+        m_now = reading;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}

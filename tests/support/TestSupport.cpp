@@ -1,0 +1,70 @@
+// Shared test support.
+#include "TestSupport.h"
+
+#include "engine/mdlMain.h"
+#include "engine/mdlMidi.h"
+
+#include <QSettings>
+
+TempSettings::TempSettings()
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+}
+
+TempSettings::~TempSettings() = default;
+
+QString TempSettings::fileName() const { return m_dir.path() + QStringLiteral("/Pulsewerk/Pulsewerk.conf"); }
+
+void TempSettings::store(const QString &key, const QString &value)
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Pulsewerk"),
+                       QStringLiteral("Pulsewerk"));
+    settings.setValue(QStringLiteral("Options/") + key, value);
+    settings.sync();
+}
+
+BeatHarness::BeatHarness(std::uint32_t clockStart) : clock(clockStart), m_start(clockStart)
+{
+    platform::setClock(&clock);
+    platform::setMidiOutFactory([this] { return std::make_unique<platform::RecordingMidiOut>(midi); });
+    mdlMain::g_blnQuit = false;
+    m_window = new frmMain;
+    mdlMain::g_frmMain = m_window;
+    m_window->show();
+}
+
+BeatHarness::~BeatHarness()
+{
+    mdlMidi::CloseMidiOut();
+    mdlMain::SetEndProcess({});
+    mdlMain::g_frmMain = nullptr;
+    mdlMain::g_blnQuit = false;
+    delete m_window;
+    platform::setMidiOutFactory({});
+    platform::setClock(nullptr);
+}
+
+int BeatHarness::runLoop()
+{
+    int ends = 0;
+    mdlMain::SetEndProcess([&ends] { ++ends; });
+    mdlMain::RunBeatLoop();
+    return ends;
+}
+
+void BeatHarness::openOutput() { mdlMidi::OpenMidiOut(); }
+
+std::vector<platform::RecordedMessage> BeatHarness::messages() const
+{
+    std::vector<platform::RecordedMessage> relative = midi.messages;
+    for (auto &each : relative)
+        each.timeMs -= m_start;
+    return relative;
+}
+
+std::uint32_t NoteOn(int channel0, int note, int velocity)
+{
+    return mdlMidi::PackNoteOn(static_cast<std::int16_t>(channel0), static_cast<std::int16_t>(note),
+                               static_cast<std::int16_t>(velocity));
+}

@@ -1,0 +1,261 @@
+// The beat engine through the real main window: what each beat and each release
+// sends and shows, and the real beat loop stepped on a fake clock.
+#include "TestSupport.h"
+
+#include "engine/mdlMain.h"
+#include "engine/mdlMidi.h"
+
+#include <QTest>
+
+using Access = frmMainTestAccess;
+
+namespace {
+
+// Sets the pattern in use as a fresh meter choice leaves it: cursor on the last position.
+void choosePattern(frmMain &w, const QString &pattern)
+{
+    Access::pattern(w) = pattern;
+    Access::beat(w) = static_cast<std::int16_t>(pattern.size() - 1);
+}
+
+QString lamp(frmMain &w, int i) { return w.imgLed[static_cast<std::size_t>(i)]->Picture(); }
+
+} // namespace
+
+class TestBeatLoop : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    // The start state the rest of the program relies on.
+    void startState();
+    // A strong first beat, its release, and the weak beat after it, each on its own lamp.
+    void strongThenWeak();
+    // Meter "None": every beat is weak, on lamp 0.
+    void singleWeakBeat();
+    // A silent position sends nothing and shows the dark green lamp, at the beat and after.
+    void silentPosition();
+    // Muted: the lamps still flash, no note goes out, but the release still does.
+    void mutedBeatsLightLampsOnly();
+    // A meter change between a beat and its release acts on the new pattern's last position.
+    void meterChangeBetweenBeatAndRelease();
+    // The real loop for several seconds: every message and its time.
+    void loopSendsEveryMessageOnTime();
+    // The first pass after a held-up stretch makes one beat and keeps the grid's phase.
+    void heldLoopDropsMissedBeats();
+    // Closing the window ends the loop: nothing more is sent, the output closes once.
+    void closingEndsTheLoop();
+    // A note still sounding when the window closes is released before the output closes.
+    void noStuckNoteAtExit();
+    // The beat goes on across the wrap of the millisecond count.
+    void loopAcrossTheWrap();
+
+private:
+    TempSettings m_settings;
+};
+
+void TestBeatLoop::init() { QFile::remove(m_settings.fileName()); }
+
+void TestBeatLoop::startState()
+{
+    BeatHarness h;
+    frmMain &w = h.window();
+    QCOMPARE(w.m_intBpm, std::int16_t(120));
+    QCOMPARE(Access::pattern(w), QStringLiteral("1"));
+    QCOMPARE(Access::beat(w), std::int16_t(0));
+    QCOMPARE(Access::channel(w), std::int16_t(10));
+    QCOMPARE(Access::strongNote(w), std::int16_t(61));
+    QCOMPARE(Access::strongVelocity(w), std::int16_t(80));
+    QCOMPARE(Access::weakNote(w), std::int16_t(60));
+    QCOMPARE(Access::weakVelocity(w), std::int16_t(50));
+    QCOMPARE(w.imgDouble->Tag(), QStringLiteral("1"));
+    QCOMPARE(w.imgMute->Tag(), QStringLiteral("0"));
+    QCOMPARE(w.imgLed.size(), std::size_t(19));
+    QVERIFY(w.imgLed[0]->isVisible());
+    QCOMPARE(lamp(w, 0), QStringLiteral("LED_GOFF"));
+    for (int i = 1; i < 19; ++i)
+        QVERIFY(!w.imgLed[static_cast<std::size_t>(i)]->isVisible());
+    QCOMPARE(w.imgLed[0]->geometry(), QRect(4, 4, 14, 14));
+    QVERIFY(h.midi.messages.empty()); // nothing is sent before the loop opens the output
+}
+
+void TestBeatLoop::strongThenWeak()
+{
+    BeatHarness h;
+    frmMain &w = h.window();
+    h.openOutput();
+    choosePattern(w, QStringLiteral("2111"));
+    w.OnBeat();
+    QCOMPARE(Access::beat(w), std::int16_t(0));
+    QCOMPARE(lamp(w, 0), QStringLiteral("LED_RON"));
+    w.OnBeatOff();
+    QCOMPARE(lamp(w, 0), QStringLiteral("LED_ROFF"));
+    w.OnBeat();
+    QCOMPARE(lamp(w, 1), QStringLiteral("LED_GON"));
+    QCOMPARE(lamp(w, 0), QStringLiteral("LED_ROFF"));
+    w.OnBeatOff();
+    w.OnBeatOff(); // repeating the release only repeats the same message and picture
+    QCOMPARE(lamp(w, 1), QStringLiteral("LED_GOFF"));
+    const std::vector<std::uint32_t> expected{NoteOn(9, 61, 80), NoteOn(9, 61, 0), NoteOn(9, 60, 50), NoteOn(9, 60, 0),
+                                              NoteOn(9, 60, 0)};
+    std::vector<std::uint32_t> sent;
+    for (const auto &m : h.midi.messages)
+        sent.push_back(m.message);
+    QCOMPARE(sent, expected);
+}
+
+void TestBeatLoop::singleWeakBeat()
+{
+    BeatHarness h;
+    frmMain &w = h.window();
+    h.openOutput();
+    for (int i = 0; i < 3; ++i) {
+        w.OnBeat();
+        QCOMPARE(Access::beat(w), std::int16_t(0));
+        QCOMPARE(lamp(w, 0), QStringLiteral("LED_GON"));
+        w.OnBeatOff();
+        QCOMPARE(lamp(w, 0), QStringLiteral("LED_GOFF"));
+    }
+    QCOMPARE(h.midi.messages.size(), std::size_t(6));
+    QCOMPARE(h.midi.messages[4].message, NoteOn(9, 60, 50));
+    QCOMPARE(h.midi.messages[5].message, NoteOn(9, 60, 0));
+}
+
+void TestBeatLoop::silentPosition()
+{
+    BeatHarness h;
+    frmMain &w = h.window();
+    h.openOutput();
+    choosePattern(w, QStringLiteral("2101"));
+    w.OnBeat();
+    w.OnBeatOff();
+    w.OnBeat();
+    w.OnBeatOff();
+    h.midi.messages.clear();
+    w.imgLed[2]->setPicture(QStringLiteral("LED_RON")); // whatever it showed before
+    w.OnBeat();
+    QCOMPARE(Access::beat(w), std::int16_t(2));
+    QCOMPARE(lamp(w, 2), QStringLiteral("LED_GOFF"));
+    w.imgLed[2]->setPicture(QStringLiteral("LED_GON"));
+    w.OnBeatOff();
+    QCOMPARE(lamp(w, 2), QStringLiteral("LED_GOFF"));
+    QVERIFY(h.midi.messages.empty());
+}
+
+void TestBeatLoop::mutedBeatsLightLampsOnly()
+{
+    BeatHarness h;
+    frmMain &w = h.window();
+    h.openOutput();
+    choosePattern(w, QStringLiteral("21"));
+    w.imgMute->setTag(QStringLiteral("1"));
+    w.OnBeat();
+    QCOMPARE(lamp(w, 0), QStringLiteral("LED_RON"));
+    QVERIFY(h.midi.messages.empty());
+    w.OnBeatOff();
+    QCOMPARE(lamp(w, 0), QStringLiteral("LED_ROFF"));
+    QCOMPARE(h.midi.messages.size(), std::size_t(1));
+    QCOMPARE(h.midi.messages[0].message, NoteOn(9, 61, 0));
+    w.OnBeat();
+    QCOMPARE(lamp(w, 1), QStringLiteral("LED_GON"));
+    QCOMPARE(h.midi.messages.size(), std::size_t(1));
+}
+
+void TestBeatLoop::meterChangeBetweenBeatAndRelease()
+{
+    BeatHarness h;
+    frmMain &w = h.window();
+    h.openOutput();
+    choosePattern(w, QStringLiteral("211"));
+    w.OnBeat(); // strong beat on lamp 0
+    w.cboMeter->setCurrentIndex(1);
+    emit w.cboMeter->activated(1); // "4/4" chosen while the strong note sounds
+    QCOMPARE(Access::beat(w), std::int16_t(3));
+    h.midi.messages.clear();
+    w.OnBeatOff();
+    QCOMPARE(h.midi.messages.size(), std::size_t(1));
+    QCOMPARE(h.midi.messages[0].message, NoteOn(9, 60, 0)); // position 3 is weak
+    QCOMPARE(lamp(w, 3), QStringLiteral("LED_GOFF"));
+    w.OnBeat();
+    QCOMPARE(Access::beat(w), std::int16_t(0)); // the bar restarts
+    QCOMPARE(h.midi.messages.back().message, NoteOn(9, 61, 80));
+}
+
+void TestBeatLoop::loopSendsEveryMessageOnTime()
+{
+    BeatHarness h;
+    h.clock.at(1800, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected{
+        {201, NoteOn(9, 60, 0)},  // the release comes once the first sounding time has passed
+        {501, NoteOn(9, 60, 0)},  // and again in the pass that beats
+        {501, NoteOn(9, 60, 50)}, // the first beat, one full period after start
+        {701, NoteOn(9, 60, 0)},  {1001, NoteOn(9, 60, 0)},  {1001, NoteOn(9, 60, 50)}, {1201, NoteOn(9, 60, 0)},
+        {1501, NoteOn(9, 60, 0)}, {1501, NoteOn(9, 60, 50)}, {1701, NoteOn(9, 60, 0)},
+    };
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> sent;
+    for (const auto &m : h.messages())
+        sent.emplace_back(m.timeMs, m.message);
+    QCOMPARE(sent, expected);
+    QCOMPARE(h.midi.opens, 1);
+    QCOMPARE(h.midi.closes, 1);
+}
+
+void TestBeatLoop::heldLoopDropsMissedBeats()
+{
+    BeatHarness h;
+    // A handler that holds the loop for 1734 ms, as an open dialog does.
+    h.clock.at(600, [&h] { h.clock.advance(1734); });
+    h.clock.at(3000, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+    std::vector<std::uint32_t> beats;
+    for (const auto &m : h.messages()) {
+        if (m.data2() != 0)
+            beats.push_back(m.timeMs);
+    }
+    // 501, then one beat at 2334 (grid point 2000), then 2501 on the old grid again.
+    const std::vector<std::uint32_t> expected{501, 2334, 2501};
+    QCOMPARE(beats, expected);
+}
+
+void TestBeatLoop::closingEndsTheLoop()
+{
+    BeatHarness h;
+    h.clock.at(1001, [] { mdlMain::g_frmMain->close(); }); // at the very moment a beat is due
+    QCOMPARE(h.runLoop(), 1);
+    QVERIFY(mdlMain::g_blnQuit);
+    for (const auto &m : h.messages())
+        QVERIFY2(m.timeMs <= 1001 && !(m.timeMs == 1001 && m.data2() != 0), "a beat after the close");
+    QCOMPARE(h.midi.closes, 1);
+    QCOMPARE(h.midi.sentWhileClosed, 0);
+}
+
+void TestBeatLoop::noStuckNoteAtExit()
+{
+    BeatHarness h;
+    h.clock.at(1550, [] { mdlMain::g_frmMain->close(); }); // the 1501 beat still sounds
+    QCOMPARE(h.runLoop(), 1);
+    const auto messages = h.messages();
+    QVERIFY(!messages.empty());
+    QCOMPARE(messages.back().timeMs, 1550u);
+    QCOMPARE(messages.back().message, NoteOn(9, 60, 0));
+    QCOMPARE(h.midi.closes, 1);
+    QCOMPARE(h.midi.sentWhileClosed, 0);
+}
+
+void TestBeatLoop::loopAcrossTheWrap()
+{
+    BeatHarness h(0xFFFFFE00u); // the count wraps 512 ms after start
+    h.clock.at(2100, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+    std::vector<std::uint32_t> beats;
+    for (const auto &m : h.messages()) {
+        if (m.data2() != 0)
+            beats.push_back(m.timeMs);
+    }
+    const std::vector<std::uint32_t> expected{501, 1001, 1501, 2001};
+    QCOMPARE(beats, expected);
+}
+
+QTEST_MAIN(TestBeatLoop)
+#include "tst_beatloop.moc"

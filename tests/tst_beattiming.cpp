@@ -1,0 +1,148 @@
+// The beat loop's timing rules on a made-up clock: periods, sounding times, when a
+// pass releases and when it beats, the anchored grid, and the wrap of the count.
+#include "engine/BeatTiming.h"
+
+#include <QTest>
+
+#include <cstdint>
+
+class TestBeatTiming : public QObject {
+    Q_OBJECT
+
+private slots:
+    // A wrong division order or a missing cap would shift every period or release.
+    void workedValues_data();
+    void workedValues();
+    // The first beat comes one full period after start, not at 500 but at 501.
+    void beatOnlyWhenMoreThanAPeriodElapsed();
+    // The release starts strictly after the sounding time and repeats until the beat.
+    void releaseAfterSoundingTime();
+    // A late pass lands the beat on the latest grid point: no drift, missed beats dropped.
+    void lateBeatKeepsTheGrid();
+    // A new multiplier takes effect at the next pass, measured from the old beat time.
+    void multiplierSwitchMidBeat();
+    // Elapsed time must stay right where the 32-bit count passes 2^31 and 2^32.
+    void wrapOfTheCount_data();
+    void wrapOfTheCount();
+    // The loop sleeps exactly until the next moment a pass has something to do.
+    void nextActionAt();
+    // Out-of-range inputs must not divide by zero.
+    void degenerateInputs();
+};
+
+void TestBeatTiming::workedValues_data()
+{
+    QTest::addColumn<int>("bpm");
+    QTest::addColumn<int>("multiplier");
+    QTest::addColumn<int>("period");
+    QTest::addColumn<int>("sounding");
+    QTest::newRow("40 x1") << 40 << 1 << 1500 << 200;
+    QTest::newRow("40 x2") << 40 << 2 << 750 << 200;
+    QTest::newRow("40 x4") << 40 << 4 << 375 << 187;
+    QTest::newRow("120 x1") << 120 << 1 << 500 << 200;
+    QTest::newRow("120 x2") << 120 << 2 << 250 << 125;
+    QTest::newRow("120 x4") << 120 << 4 << 125 << 62;
+    QTest::newRow("150 x1") << 150 << 1 << 400 << 200;
+    QTest::newRow("150 x2") << 150 << 2 << 200 << 100;
+    QTest::newRow("150 x4") << 150 << 4 << 100 << 50;
+    QTest::newRow("151 x1") << 151 << 1 << 397 << 198;
+    QTest::newRow("208 x1") << 208 << 1 << 288 << 144;
+    QTest::newRow("208 x2") << 208 << 2 << 144 << 72;
+    QTest::newRow("208 x4") << 208 << 4 << 72 << 36;
+    QTest::newRow("70 x4, truncated twice") << 70 << 4 << 214 << 107; // 60000/70 = 857, /4 = 214
+}
+
+void TestBeatTiming::workedValues()
+{
+    QFETCH(int, bpm);
+    QFETCH(int, multiplier);
+    QFETCH(int, period);
+    QFETCH(int, sounding);
+    QCOMPARE(BeatTiming::Period(bpm, multiplier), period);
+    QCOMPARE(BeatTiming::SoundingTime(period), sounding);
+}
+
+void TestBeatTiming::beatOnlyWhenMoreThanAPeriodElapsed()
+{
+    BeatTiming timing(10000);
+    QVERIFY(!timing.Pass(10000, 120, 1).beat);
+    QVERIFY(!timing.Pass(10500, 120, 1).beat);
+    const BeatPass pass = timing.Pass(10501, 120, 1);
+    QVERIFY(pass.beat);
+    QVERIFY(pass.beatOff); // the release always comes before the beat in the same pass
+    QCOMPARE(timing.LastBeatTime(), 10500u);
+}
+
+void TestBeatTiming::releaseAfterSoundingTime()
+{
+    BeatTiming timing(0);
+    QVERIFY(!timing.Pass(200, 120, 1).beatOff);
+    QVERIFY(timing.Pass(201, 120, 1).beatOff);
+    QVERIFY(timing.Pass(350, 120, 1).beatOff);
+    const BeatPass atPeriod = timing.Pass(500, 120, 1);
+    QVERIFY(atPeriod.beatOff);
+    QVERIFY(!atPeriod.beat);
+}
+
+void TestBeatTiming::lateBeatKeepsTheGrid()
+{
+    BeatTiming timing(0);
+    const BeatPass pass = timing.Pass(1234, 120, 1);
+    QVERIFY(pass.beat);
+    QCOMPARE(timing.LastBeatTime(), 1000u); // now - 234
+    QVERIFY(!timing.Pass(1500, 120, 1).beat);
+    QVERIFY(timing.Pass(1501, 120, 1).beat);
+    QCOMPARE(timing.LastBeatTime(), 1500u);
+}
+
+void TestBeatTiming::multiplierSwitchMidBeat()
+{
+    BeatTiming timing(0);
+    QVERIFY(!timing.Pass(300, 120, 1).beat);
+    const BeatPass pass = timing.Pass(300, 120, 4);
+    QVERIFY(pass.beat);
+    QCOMPARE(timing.LastBeatTime(), 250u); // now - 300 mod 125
+}
+
+void TestBeatTiming::wrapOfTheCount_data()
+{
+    QTest::addColumn<quint32>("start");
+    QTest::newRow("past 2^31") << quint32(0x7FFFFF00u);
+    QTest::newRow("past 2^32") << quint32(0xFFFFFF00u);
+}
+
+void TestBeatTiming::wrapOfTheCount()
+{
+    QFETCH(quint32, start);
+    BeatTiming timing(start);
+    QVERIFY(!timing.Pass(start + 500u, 120, 1).beat);
+    QVERIFY(timing.Pass(start + 501u, 120, 1).beat);
+    QCOMPARE(timing.LastBeatTime(), start + 500u);
+    QVERIFY(!timing.Pass(start + 700u, 120, 1).beatOff);
+    QVERIFY(timing.Pass(start + 701u, 120, 1).beatOff);
+    QVERIFY(timing.Pass(start + 1001u, 120, 1).beat);
+    QCOMPARE(timing.LastBeatTime(), start + 1000u);
+}
+
+void TestBeatTiming::nextActionAt()
+{
+    BeatTiming timing(5000);
+    QCOMPARE(timing.NextActionAt(5000, 120, 1), 5201u); // end of the sounding time
+    QCOMPARE(timing.NextActionAt(5201, 120, 1), 5501u); // then the next beat
+    QCOMPARE(timing.NextActionAt(5201, 120, 4), 5201u); // a shorter period already past: due at once
+    timing.Pass(5501, 120, 1);
+    QCOMPARE(timing.NextActionAt(5501, 120, 1), 5701u);
+    QCOMPARE(timing.NextActionAt(5501, 208, 4), 5537u); // a faster tempo shortens the wait at once
+}
+
+void TestBeatTiming::degenerateInputs()
+{
+    QCOMPARE(BeatTiming::Period(0, 0), 60000);
+    QCOMPARE(BeatTiming::Period(-5, 1), 60000);
+    QVERIFY(BeatTiming::Period(32767, 4) >= 1);
+    BeatTiming timing(0);
+    QVERIFY(timing.Pass(60001, 0, 0).beat);
+}
+
+QTEST_GUILESS_MAIN(TestBeatTiming)
+#include "tst_beattiming.moc"

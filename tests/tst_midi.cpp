@@ -1,0 +1,167 @@
+// The MIDI output: the packed bytes of a note-on, the guard against malformed
+// messages, the release of sounding notes, and silence when no output is present.
+#include "TestSupport.h"
+
+#include "engine/mdlMidi.h"
+#include "platform/MidiOut.h"
+#include "platform/RecordingMidiOut.h"
+
+#include <QTest>
+
+using platform::RecordingMidiOut;
+
+class TestMidi : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    // A wrong shift or status would send another note, velocity or message type.
+    void packedBytes_data();
+    void packedBytes();
+    // Values out of range would make the status or data bytes malformed.
+    void outOfRangeIsNotSent_data();
+    void outOfRangeIsNotSent();
+    // Nothing reaches a device that is not open, and close happens once.
+    void openSendClose();
+    // A note still sounding at the end would hang in the synthesizer.
+    void releaseSoundingNotes();
+    // No output device at all: every call returns normally.
+    void noDeviceIsSilent();
+    // The synthesizer without an audio server: silent, one line, no crash.
+    void synthesizerWithoutAudioServer();
+
+private:
+    RecordingMidiOut::Log m_log;
+};
+
+void TestMidi::init()
+{
+    m_log = {};
+    platform::setMidiOutFactory([this] { return std::make_unique<RecordingMidiOut>(m_log); });
+    mdlMidi::OpenMidiOut();
+}
+
+void TestMidi::cleanup()
+{
+    mdlMidi::CloseMidiOut();
+    platform::setMidiOutFactory({});
+}
+
+void TestMidi::packedBytes_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<int>("note");
+    QTest::addColumn<int>("velocity");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("channel 10 strong") << 9 << 61 << 80 << QByteArray::fromHex("993d5000");
+    QTest::newRow("channel 10 release") << 9 << 61 << 0 << QByteArray::fromHex("993d0000");
+    QTest::newRow("channel 1 weak") << 0 << 60 << 50 << QByteArray::fromHex("903c3200");
+    QTest::newRow("channel 16 top values") << 15 << 127 << 127 << QByteArray::fromHex("9f7f7f00");
+}
+
+void TestMidi::packedBytes()
+{
+    QFETCH(int, channel);
+    QFETCH(int, note);
+    QFETCH(int, velocity);
+    QFETCH(QByteArray, bytes);
+    const std::int16_t c = static_cast<std::int16_t>(channel);
+    const std::int16_t n = static_cast<std::int16_t>(note);
+    const std::int16_t v = static_cast<std::int16_t>(velocity);
+    mdlMidi::PlayNote(c, n, v);
+    QCOMPARE(m_log.messages.size(), std::size_t(1));
+    const auto &sent = m_log.messages.front();
+    QByteArray actual;
+    for (const std::uint8_t byte : {sent.status(), sent.data1(), sent.data2(), sent.byte3()})
+        actual.append(static_cast<char>(byte));
+    QCOMPARE(actual.toHex(), bytes.toHex());
+}
+
+void TestMidi::outOfRangeIsNotSent_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<int>("note");
+    QTest::addColumn<int>("velocity");
+    QTest::newRow("channel 16") << 16 << 60 << 50;
+    QTest::newRow("channel -1") << -1 << 60 << 50;
+    QTest::newRow("note 128") << 9 << 128 << 50;
+    QTest::newRow("note -1") << 9 << -1 << 50;
+    QTest::newRow("velocity 128") << 9 << 60 << 128;
+    QTest::newRow("velocity 300") << 9 << 60 << 300;
+    QTest::newRow("velocity -1") << 9 << 60 << -1;
+    QTest::newRow("note 32767") << 9 << 32767 << 50;
+}
+
+void TestMidi::outOfRangeIsNotSent()
+{
+    QFETCH(int, channel);
+    QFETCH(int, note);
+    QFETCH(int, velocity);
+    const std::int16_t c = static_cast<std::int16_t>(channel);
+    const std::int16_t n = static_cast<std::int16_t>(note);
+    const std::int16_t v = static_cast<std::int16_t>(velocity);
+    mdlMidi::PlayNote(c, n, v);
+    QVERIFY(m_log.messages.empty());
+}
+
+void TestMidi::openSendClose()
+{
+    QCOMPARE(m_log.opens, 1);
+    mdlMidi::OpenMidiOut(); // a second open keeps the one device
+    QCOMPARE(m_log.opens, 1);
+    mdlMidi::CloseMidiOut();
+    mdlMidi::CloseMidiOut();
+    QCOMPARE(m_log.closes, 1);
+    const std::int16_t c = 9, n = 60, v = 50;
+    mdlMidi::PlayNote(c, n, v);
+    QVERIFY(m_log.messages.empty());
+    QCOMPARE(m_log.sentWhileClosed, 0);
+}
+
+void TestMidi::releaseSoundingNotes()
+{
+    const std::int16_t drums = 9, piano = 0, off = 0, loud = 100;
+    const std::int16_t a = 60, b = 61, c = 62;
+    mdlMidi::PlayNote(drums, a, loud);
+    mdlMidi::PlayNote(drums, b, loud);
+    mdlMidi::PlayNote(drums, b, off);
+    mdlMidi::PlayNote(piano, c, loud);
+    m_log.messages.clear();
+    mdlMidi::ReleaseSoundingNotes();
+    QCOMPARE(m_log.messages.size(), std::size_t(2));
+    QCOMPARE(m_log.messages[0].message, NoteOn(0, 62, 0));
+    QCOMPARE(m_log.messages[1].message, NoteOn(9, 60, 0));
+    m_log.messages.clear();
+    mdlMidi::ReleaseSoundingNotes(); // already released: nothing more
+    QVERIFY(m_log.messages.empty());
+}
+
+void TestMidi::noDeviceIsSilent()
+{
+    mdlMidi::CloseMidiOut();
+    platform::setMidiOutFactory([] { return std::unique_ptr<platform::MidiOutDevice>(); });
+    mdlMidi::OpenMidiOut();
+    const std::int16_t c = 9, n = 60, v = 50;
+    mdlMidi::PlayNote(c, n, v);
+    mdlMidi::ReleaseSoundingNotes();
+    mdlMidi::CloseMidiOut();
+    QVERIFY(!mdlMidi::g_hMidiOut);
+}
+
+void TestMidi::synthesizerWithoutAudioServer()
+{
+    mdlMidi::CloseMidiOut();
+    platform::setMidiOutFactory({});
+    qputenv("PULSE_SERVER", "unix:/nonexistent/pulse/native");
+    mdlMidi::OpenMidiOut();
+    QVERIFY(mdlMidi::g_hMidiOut);
+    const std::int16_t c = 9, n = 60, v = 50, off = 0;
+    mdlMidi::PlayNote(c, n, v);
+    mdlMidi::PlayNote(c, n, off);
+    mdlMidi::CloseMidiOut();
+    QVERIFY(!mdlMidi::g_hMidiOut);
+}
+
+QTEST_GUILESS_MAIN(TestMidi)
+#include "tst_midi.moc"
