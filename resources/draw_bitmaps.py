@@ -221,7 +221,10 @@ def button_shader(sdf, top, bottom, pressed, rim_width, glow_width):
 
 
 def circle_button(width, height, pressed, radius):
-    # An odd height (the 30 x 31 buttons) leaves the spare row at the bottom.
+    """A round button centred in the picture; returns it and its centre.
+
+    An odd height (the 30 x 31 buttons) leaves the spare row at the bottom.
+    """
     cx = width / 2.0
     cy = (height - height % 2) / 2.0
     sdf = sdf_circle(cx, cy, radius)
@@ -231,6 +234,7 @@ def circle_button(width, height, pressed, radius):
 
 
 def rect_button(width, height, pressed, inset, corner):
+    """A rounded-rectangle button, inset pixels from the picture's edges."""
     left, top = inset, inset
     right, bottom = width - inset, height - inset
     sdf = sdf_round_rect(left, top, right, bottom, corner)
@@ -346,6 +350,7 @@ def speaker_shader(cx, cy, base):
     def in_speaker(x, y):
         if point_in_polygon(x, y, magnet) or point_in_polygon(x, y, cone):
             return True
+        # The waves are arcs round the middle of the cone's mouth.
         r = math.hypot(x - cx - 0.6, y - cy)
         a = math.atan2(y - cy, x - cx - 0.6)
         if abs(a) < 0.9:
@@ -591,6 +596,142 @@ def ico_image(rows):
     return header + palette + bytes(xor) + bytes(mask)
 
 
+# The larger icons: the same drawing as anti-aliased shapes, in units of the
+# 32 pixel drawing (one unit is one pixel of ICON_32; y grows downwards).
+
+ICON_BODY = [(13.0, 2.0), (19.0, 2.0), (25.2, 24.4), (6.8, 24.4)]
+ICON_BASE = [(6.0, 24.0), (26.0, 24.0), (26.4, 26.9), (27.9, 27.0),
+             (28.0, 30.0), (4.0, 30.0), (4.1, 27.0), (5.6, 26.9)]
+ICON_SLOT = [(15.0, 5.0), (17.0, 5.0), (17.9, 8.0), (19.0, 22.4),
+             (13.0, 22.4), (14.1, 8.0)]
+ICON_ROD = (15.5, 21.4, 17.6, 6.4)        # pivot, then tip
+ICON_WEIGHT_CENTRE = 10.9                  # height of the weight on the rod
+ICON_KEY_STEM = (4.8, 14.3, 10.4, 16.7)    # left, top, right, bottom
+ICON_KEY_BOW = (3.9, 15.5, 2.0, 3.6)       # centre x, y; half width, height
+
+BODY_LIT = (236, 236, 236)
+BODY_SHADED = (150, 150, 150)
+SLOT_TOP = (70, 70, 74)
+SLOT_BOTTOM = (110, 110, 114)
+BASE_TOP = (160, 18, 18)
+BASE_BOTTOM = (100, 0, 0)
+BRASS_LIT = (255, 236, 90)
+BRASS_SHADED = (170, 130, 10)
+ROD = (250, 250, 250)
+
+
+def sdf_polygon(pts):
+    """Signed distance to a simple polygon: negative inside."""
+    def sdf(x, y):
+        d = min(dist_to_segment(x, y, pts[k][0], pts[k][1],
+                                pts[(k + 1) % len(pts)][0],
+                                pts[(k + 1) % len(pts)][1])
+                for k in range(len(pts)))
+        return -d if point_in_polygon(x, y, pts) else d
+    return sdf
+
+
+def sdf_ellipse(cx, cy, rx, ry):
+    """Approximate signed distance to an ellipse (good near its edge)."""
+    def sdf(x, y):
+        u = (x - cx) / rx
+        v = (y - cy) / ry
+        k = math.hypot(u, v)
+        if k == 0.0:
+            return -min(rx, ry)
+        grad = math.hypot(u / rx, v / ry) / k
+        return (k - 1.0) / grad if grad > 0.0 else 0.0
+    return sdf
+
+
+def vector_icon(size):
+    """Renders the icon at size x size pixels as an RGBA image."""
+    scale = size / 32.0
+    # The black outline, in units: about 1.6 pixels at 48, 4.6 at 256.
+    line = (1.0 + size / 64.0) / scale
+
+    body = sdf_polygon(ICON_BODY)
+    base = sdf_polygon(ICON_BASE)
+    slot = sdf_polygon(ICON_SLOT)
+    stem = sdf_round_rect(*ICON_KEY_STEM, radius=0.4)
+    bow = sdf_ellipse(*ICON_KEY_BOW)
+    px, py, tx, ty = ICON_ROD
+    rod_half = 0.45
+    # The weight: a short trapezoid across the rod, square to it.
+    ux, uy = tx - px, ty - py
+    rod_len = math.hypot(ux, uy)
+    ux, uy = ux / rod_len, uy / rod_len       # along the rod, upwards
+    nx, ny = -uy, ux                          # across it
+    t = (py - ICON_WEIGHT_CENTRE) / (py - ty) * rod_len
+    wx, wy = px + ux * t, py + uy * t
+    weight = sdf_polygon([
+        (wx - nx * 2.4 - ux * 1.4, wy - ny * 2.4 - uy * 1.4),
+        (wx + nx * 2.4 - ux * 1.4, wy + ny * 2.4 - uy * 1.4),
+        (wx + nx * 1.6 + ux * 1.4, wy + ny * 1.6 + uy * 1.4),
+        (wx - nx * 1.6 + ux * 1.4, wy - ny * 1.6 + uy * 1.4),
+    ])
+
+    def across(x, y, pts):
+        """Where x lies between the body's left and right edges at y."""
+        (x0, y0), (x1, _), (x2, y2), (x3, _) = pts
+        f = (y - y0) / (y2 - y0)
+        left = x0 + (x3 - x0) * f
+        right = x1 + (x2 - x1) * f
+        return clamp01((x - left) / (right - left))
+
+    def outlined(d, colour):
+        """A shape's colour with its black inner outline, or None outside."""
+        if d > 0.0:
+            return None
+        if d > -line:
+            return BLACK
+        return colour
+
+    def shade(x, y):
+        u = x / scale
+        v = y / scale
+        colour = None
+        # Winding key, behind the body.
+        c = outlined(bow(u, v), mix(BRASS_LIT, BRASS_SHADED,
+                                    (u - 2.0) / 4.0))
+        if c is not None:
+            colour = c
+        c = outlined(stem(u, v), mix(BRASS_LIT, BRASS_SHADED,
+                                     (v - 14.3) / 2.4))
+        if c is not None:
+            colour = c
+        # Body, with the slot and the pendulum in front of it.
+        d = body(u, v)
+        if d <= 0.0:
+            colour = mix(BODY_LIT, BODY_SHADED, across(u, v, ICON_BODY))
+            if slot(u, v) <= 0.0:
+                colour = mix(SLOT_TOP, SLOT_BOTTOM, (v - 5.0) / 17.0)
+            r = dist_to_segment(u, v, px, py, tx, ty)
+            if r < rod_half:
+                colour = ROD
+            elif r < rod_half + 0.25 and slot(u, v) <= 0.0:
+                colour = mix(colour, BLACK, 0.5)
+            c = outlined(weight(u, v), mix(BRASS_LIT, BRASS_SHADED,
+                                           (v - wy + 1.4) / 2.8))
+            if c is not None:
+                colour = c
+            pd = math.hypot(u - px, v - py)
+            if pd < 1.1:
+                colour = BLACK if pd > 0.5 else (120, 120, 120)
+            if d > -line:
+                colour = BLACK
+        # Base, in front of the body's foot.
+        c = outlined(base(u, v), mix(BASE_TOP, BASE_BOTTOM, (v - 24.0) / 6.0))
+        if c is not None:
+            colour = c
+        if colour is None:
+            return (0, 0, 0, 0.0)
+        return colour + (1.0,)
+
+    return render_rgba(size, size, shade, 4 if size <= 128 else 3)
+
+
+
 def write_ico(images, path):
     """Writes an .ico file holding the given pixel drawings."""
     count = len(images)
@@ -604,7 +745,6 @@ def write_ico(images, path):
         offset += len(blob)
     with open(path, "wb") as f:
         f.write(out + b"".join(blobs))
-
 
 
 def main():
@@ -632,6 +772,11 @@ def main():
     write_ico([ICON_32, ICON_16], ICO_PATH)
     pixel_icon_rgba(ICON_16).save(os.path.join(ICON_DIR, "pulsewerk-16.png"))
     pixel_icon_rgba(ICON_32).save(os.path.join(ICON_DIR, "pulsewerk-32.png"))
+    for size in (48, 64, 128, 256):
+        vector_icon(size).save(
+            os.path.join(ICON_DIR, "pulsewerk-%d.png" % size))
+    print("wrote %d bitmaps, %s and 6 icon images"
+          % (len(pictures), os.path.relpath(ICO_PATH)))
     return 0
 
 
