@@ -276,6 +276,9 @@ void frmMain::OnBeatOff()
     } else {
         imgLed[m_intBeat]->setPicture(QStringLiteral("LED_GOFF"));
     }
+    // A note started before a meter or options change is not the one named above;
+    // it is released too, so no note is left hanging.
+    mdlMidi::ReleaseSoundingNotes();
 }
 
 // ---- Picture buttons ----------------------------------------------------------------

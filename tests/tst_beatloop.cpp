@@ -37,7 +37,8 @@ private slots:
     void silentPosition();
     // Muted: the lamps still flash, no note goes out, but the release still does.
     void mutedBeatsLightLampsOnly();
-    // A meter change between a beat and its release acts on the new pattern's last position.
+    // A meter change between a beat and its release acts on the new pattern's last
+    // position, and still releases the note that sounds.
     void meterChangeBetweenBeatAndRelease();
     // The real loop for several seconds: every message and its time.
     void loopSendsEveryMessageOnTime();
@@ -173,8 +174,9 @@ void TestBeatLoop::meterChangeBetweenBeatAndRelease()
     QCOMPARE(Access::beat(w), std::int16_t(3));
     h.midi.messages.clear();
     w.OnBeatOff();
-    QCOMPARE(h.midi.messages.size(), std::size_t(1));
+    QCOMPARE(h.midi.messages.size(), std::size_t(2));
     QCOMPARE(h.midi.messages[0].message, NoteOn(9, 60, 0)); // position 3 is weak
+    QCOMPARE(h.midi.messages[1].message, NoteOn(9, 61, 0)); // and the strong note is not left hanging
     QCOMPARE(lamp(w, 3), QStringLiteral("LED_GOFF"));
     w.OnBeat();
     QCOMPARE(Access::beat(w), std::int16_t(0)); // the bar restarts
