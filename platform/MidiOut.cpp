@@ -38,16 +38,24 @@ void silenceFluidLog()
     fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
 }
 
+QStringList &soundFontOverride()
+{
+    static QStringList paths;
+    return paths;
+}
+
 QString findSoundFont(fluid_settings_t *settings)
 {
-    QStringList candidates;
-    char *configured = nullptr;
-    if (fluid_settings_dupstr(settings, "synth.default-soundfont", &configured) == FLUID_OK && configured) {
-        candidates << QString::fromLocal8Bit(configured);
-        fluid_free(configured);
+    QStringList candidates = soundFontOverride();
+    if (candidates.isEmpty()) {
+        char *configured = nullptr;
+        if (fluid_settings_dupstr(settings, "synth.default-soundfont", &configured) == FLUID_OK && configured) {
+            candidates << QString::fromLocal8Bit(configured);
+            fluid_free(configured);
+        }
+        candidates << QStringLiteral("/usr/share/sounds/sf2/default-GM.sf2")
+                   << QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
     }
-    candidates << QStringLiteral("/usr/share/sounds/sf2/default-GM.sf2")
-               << QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
     for (const QString &path : candidates) {
         if (QFileInfo(path).isReadable())
             return path;
@@ -155,5 +163,7 @@ std::unique_ptr<MidiOutDevice> createDefaultMidiOut()
 }
 
 void setMidiOutFactory(MidiOutFactory replacement) { factory() = std::move(replacement); }
+
+void setSoundFontPaths(const QStringList &paths) { soundFontOverride() = paths; }
 
 } // namespace platform

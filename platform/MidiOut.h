@@ -1,6 +1,8 @@
 // The MIDI output device: open, send one packed short message, close.
 #pragma once
 
+#include <QStringList>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,5 +26,7 @@ using MidiOutFactory = std::function<std::unique_ptr<MidiOutDevice>()>;
 std::unique_ptr<MidiOutDevice> createDefaultMidiOut();
 // Installs the factory used by createDefaultMidiOut; an empty one restores the synthesizer.
 void setMidiOutFactory(MidiOutFactory factory);
+// The SoundFonts the synthesizer tries, in order; empty restores the system's own list.
+void setSoundFontPaths(const QStringList &paths);
 
 } // namespace platform

@@ -1,0 +1,201 @@
+// The program with parts missing: no SoundFont, no audio server, no display. It
+// says why in one line, beats on in silence where it can, and never crashes.
+#include "TestSupport.h"
+
+#include "engine/mdlMain.h"
+#include "engine/mdlMidi.h"
+#include "platform/MidiOut.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryFile>
+#include <QTest>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+// Collects what the code under test writes to standard error.
+class StderrCapture {
+public:
+    StderrCapture()
+    {
+        m_file.open();
+        std::fflush(stderr);
+        m_saved = dup(STDERR_FILENO);
+        dup2(m_file.handle(), STDERR_FILENO);
+    }
+    ~StderrCapture() { stop(); }
+    QStringList lines()
+    {
+        stop();
+        m_file.seek(0);
+        return QString::fromLocal8Bit(m_file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+private:
+    void stop()
+    {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        dup2(m_saved, STDERR_FILENO);
+        close(m_saved);
+        m_saved = -1;
+    }
+    QTemporaryFile m_file;
+    int m_saved = -1;
+};
+
+// The environment of a desktop session with nothing to show windows on.
+QProcessEnvironment withoutDisplay()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    return env;
+}
+
+} // namespace
+
+class TestRobust : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    // Without a SoundFont the synthesizer stays silent and says so once.
+    void noSoundFont();
+    // Without an audio server the synthesizer stays silent and says so once.
+    void noAudioServer();
+    // With a silent synthesizer the beat loop and the lamps go on as usual.
+    void loopRunsInSilence();
+    // Without a display the program says so in one line and exits non-zero.
+    void noDisplay_data();
+    void noDisplay();
+    // The real program started with no sound: one line, and it keeps running.
+    void programRunsWithoutSound();
+
+private:
+    TempSettings m_settings;
+};
+
+void TestRobust::init()
+{
+    platform::setMidiOutFactory({}); // the real synthesizer
+    qputenv("PULSE_SERVER", "unix:/nonexistent/pulse/native");
+}
+
+void TestRobust::cleanup()
+{
+    mdlMidi::CloseMidiOut();
+    platform::setSoundFontPaths({});
+    qunsetenv("PULSE_SERVER");
+}
+
+void TestRobust::noSoundFont()
+{
+    platform::setSoundFontPaths({QStringLiteral("/nonexistent/none.sf2")});
+    StderrCapture captured;
+    mdlMidi::OpenMidiOut();
+    const std::int16_t channel = 9, note = 60, velocity = 50, release = 0;
+    mdlMidi::PlayNote(channel, note, velocity);
+    mdlMidi::PlayNote(channel, note, release);
+    mdlMidi::CloseMidiOut();
+    const QStringList lines = captured.lines();
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines[0].contains(QStringLiteral("SoundFont")), qPrintable(lines[0]));
+    QVERIFY(lines[0].contains(QStringLiteral("silence")));
+}
+
+void TestRobust::noAudioServer()
+{
+    StderrCapture captured;
+    mdlMidi::OpenMidiOut();
+    const std::int16_t channel = 9, note = 61, velocity = 80;
+    mdlMidi::PlayNote(channel, note, velocity);
+    mdlMidi::ReleaseSoundingNotes();
+    mdlMidi::CloseMidiOut();
+    const QStringList lines = captured.lines();
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines[0].contains(QStringLiteral("audio server")), qPrintable(lines[0]));
+}
+
+void TestRobust::loopRunsInSilence()
+{
+    BeatHarness h;
+    platform::setMidiOutFactory({}); // the synthesizer, which finds no audio server
+    QStringList lamp0;
+    for (const std::uint32_t t : {550u, 750u, 1050u})
+        h.clock.at(t, [&h, &lamp0] { lamp0 << h.window().imgLed[0]->Picture(); });
+    h.clock.at(1100, [&h] { h.window().close(); });
+    StderrCapture captured;
+    QCOMPARE(h.runLoop(), 1);
+    QCOMPARE(captured.lines().size(), 1);
+    QCOMPARE(lamp0, (QStringList{"LED_GON", "LED_GOFF", "LED_GON"}));
+}
+
+void TestRobust::noDisplay_data()
+{
+    QTest::addColumn<QString>("display");
+    QTest::newRow("unset") << QString();
+    QTest::newRow("not answering") << QStringLiteral(":987");
+}
+
+void TestRobust::noDisplay()
+{
+    QFETCH(QString, display);
+    QProcess program;
+    QProcessEnvironment env = withoutDisplay();
+    if (!display.isEmpty())
+        env.insert(QStringLiteral("DISPLAY"), display);
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {});
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QVERIFY(program.exitCode() != 0);
+    const QStringList lines =
+        QString::fromLocal8Bit(program.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines[0].contains(QStringLiteral("xvfb-run")), qPrintable(lines[0]));
+}
+
+void TestRobust::programRunsWithoutSound()
+{
+    QFile store(m_settings.fileName());
+    QVERIFY(QDir().mkpath(QFileInfo(store).path()));
+    QVERIFY(store.open(QIODevice::WriteOnly));
+    store.write("[Options]\nChannel=abc\nStrongNote=\x01\x02\nWeakVel=99999\n");
+    store.close();
+    const QByteArray before = [&] {
+        QFile f(m_settings.fileName());
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent/pulse/native"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_settings.folder());
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {});
+    program.setReadChannel(QProcess::StandardError);
+    QVERIFY(program.waitForStarted(30000));
+    QByteArray err;
+    while (!err.contains("audio server") && program.state() == QProcess::Running && program.waitForReadyRead(30000))
+        err += program.readAllStandardError();
+    QVERIFY2(err.contains("audio server"), err.constData());
+    QCOMPARE(program.state(), QProcess::Running); // beating on in silence
+    program.terminate();
+    QVERIFY(program.waitForFinished(30000));
+
+    QFile after(m_settings.fileName());
+    QVERIFY(after.open(QIODevice::ReadOnly));
+    QCOMPARE(after.readAll(), before); // a corrupt store is read, never rewritten
+}
+
+QTEST_MAIN(TestRobust)
+#include "tst_robust.moc"
