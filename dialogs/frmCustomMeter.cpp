@@ -5,6 +5,8 @@
 
 #include <QShowEvent>
 
+#include <algorithm>
+
 frmCustomMeter::frmCustomMeter(QWidget *parent) : Dialog(parent)
 {
     setupUi(this);
@@ -41,11 +43,15 @@ void frmCustomMeter::txtMeter_KeyPress(int &KeyAscii)
 }
 
 // Whatever way the text grew, only its first characters are kept; cutting raises the
-// change once more, and that pass finds nothing to cut.
+// change once more, and that pass finds nothing to cut. The caret stays where the typing
+// left it, so the next character typed in front of a full pattern goes in front too.
 void frmCustomMeter::txtMeter_Change()
 {
-    if (txtMeter->text().size() > kMaxPattern)
+    if (txtMeter->text().size() > kMaxPattern) {
+        const int caret = std::min(txtMeter->cursorPosition(), kMaxPattern);
         txtMeter->setText(txtMeter->text().left(kMaxPattern));
+        txtMeter->setCursorPosition(caret);
+    }
 }
 
 void frmCustomMeter::cmdOK_Click()

@@ -30,7 +30,8 @@ const QString kSection = QStringLiteral("Options");
 std::int16_t ReadSoundSetting(const QString &key, int defaultValue, int low, int high)
 {
     const QString text = platform::ReadSetting(kApplication, kSection, key, defaultValue);
-    static const QRegularExpression wholeNumber(QStringLiteral("^[0-9]{1,5}$"));
+    // Anchored at the very ends: "$" alone would let a trailing line feed through.
+    static const QRegularExpression wholeNumber(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{1,5}")));
     if (!wholeNumber.match(text).hasMatch())
         return static_cast<std::int16_t>(defaultValue);
     const int value = text.toInt();
