@@ -48,9 +48,17 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
     setWindowIcon(platform::ApplicationIcon());
-    // The tempo controls and the meter list keep the desktop theme's colours.
-    for (QWidget *themed : std::initializer_list<QWidget *>{Slider1, Text1, cboMeter})
-        themed->setPalette(QApplication::palette(themed));
+    // The tempo controls and the meter list keep the desktop theme's colours, not the
+    // window's black and white: every role of the theme's palette is set on them.
+    for (QWidget *themed : std::initializer_list<QWidget *>{Slider1, Text1, cboMeter}) {
+        QPalette theme = QApplication::palette(themed);
+        theme.setResolveMask(~QPalette::ResolveMask(0));
+        themed->setPalette(theme);
+    }
+    // The tempo box's own size has a fraction of a point, which a layout file cannot hold.
+    QFont tempoFont = Text1->font();
+    tempoFont.setPointSizeF(9.75);
+    Text1->setFont(tempoFont);
 
     imgLed = {imgLed_0,  imgLed_1,  imgLed_2,  imgLed_3,  imgLed_4,  imgLed_5,  imgLed_6,
               imgLed_7,  imgLed_8,  imgLed_9,  imgLed_10, imgLed_11, imgLed_12, imgLed_13,

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 
 namespace {
@@ -28,8 +29,17 @@ int keyCodeOf(int qtKey)
     case Qt::Key_Delete:
         return vbKeyDelete;
     default:
-        return qtKey; // letters and digits share their codes; others are passed as they are
+        break;
     }
+    // Letters, digits and the space bar share their codes with the classic numbering.
+    const bool letter = qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z;
+    const bool digit = qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9;
+    if (letter || digit || qtKey == Qt::Key_Space)
+        return qtKey;
+    // Qt numbers the other character keys by their character, which would read as the
+    // classic codes of the arrow and editing keys ('&' as Up, '(' as Down, '.' as
+    // Delete); they are moved above that range. Other keys keep Qt's codes, far above it.
+    return qtKey < 0x100 ? qtKey + 0x100 : qtKey;
 }
 
 int shiftStateOf(Qt::KeyboardModifiers modifiers)
@@ -57,7 +67,16 @@ void TextBox::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
-    const QString text = event->text();
+    // X11 gives Delete the text DEL (127), but it is an editing key, not a typed character.
+    const QString text = event->key() == Qt::Key_Delete ? QString() : event->text();
+    if (KeyPress && text.size() > 1) {
+        // A character beyond 16 bits, or several at once, is filtered one code at a time.
+        const QString kept = filterTyped(text);
+        if (!kept.isEmpty())
+            insert(kept);
+        event->accept();
+        return;
+    }
     if (KeyPress && text.size() == 1) {
         const int typed = text.at(0).unicode();
         int keyAscii = typed;
@@ -75,6 +94,32 @@ void TextBox::keyPressEvent(QKeyEvent *event)
         }
     }
     QLineEdit::keyPressEvent(event);
+}
+
+void TextBox::inputMethodEvent(QInputMethodEvent *event)
+{
+    // Text composed by an input method (dead keys, compose sequences) is typed text too.
+    if (KeyPress && !event->commitString().isEmpty()) {
+        QInputMethodEvent filtered(event->preeditString(), event->attributes());
+        filtered.setCommitString(filterTyped(event->commitString()), event->replacementStart(),
+                                 event->replacementLength());
+        QLineEdit::inputMethodEvent(&filtered);
+        event->accept();
+        return;
+    }
+    QLineEdit::inputMethodEvent(event);
+}
+
+QString TextBox::filterTyped(const QString &text)
+{
+    QString kept;
+    for (const QChar c : text) {
+        int keyAscii = c.unicode();
+        KeyPress(keyAscii);
+        if (keyAscii != 0)
+            kept += QChar(keyAscii);
+    }
+    return kept;
 }
 
 void TextBox::focusOutEvent(QFocusEvent *event)

@@ -37,5 +37,10 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
+
+private:
+    // What KeyPress lets through of `text`, offered to it one character code at a time.
+    QString filterTyped(const QString &text);
 };
