@@ -20,9 +20,12 @@ BeatPass BeatTiming::Pass(std::uint32_t now, int bpm, int multiplier)
     const std::int64_t elapsed = static_cast<std::uint32_t>(now - m_lastBeatTime);
     BeatPass pass;
     pass.beatOff = elapsed > soundingTime;
+    if (pass.beatOff)
+        m_releasedSinceBeat = true;
     if (elapsed > period) {
         pass.beat = true;
         m_lastBeatTime = now - static_cast<std::uint32_t>(elapsed % period);
+        m_releasedSinceBeat = false; // the beat comes after the release in the same pass
     }
     return pass;
 }
@@ -32,6 +35,8 @@ std::uint32_t BeatTiming::NextActionAt(std::uint32_t now, int bpm, int multiplie
     const std::int64_t period = Period(bpm, multiplier);
     const std::int64_t soundingTime = SoundingTime(static_cast<std::int32_t>(period));
     const std::int64_t elapsed = static_cast<std::uint32_t>(now - m_lastBeatTime);
+    if (elapsed > soundingTime && !m_releasedSinceBeat)
+        return now;
     const std::int64_t nextElapsed = elapsed <= soundingTime ? soundingTime + 1 : period + 1;
     if (nextElapsed <= elapsed)
         return now; // already due

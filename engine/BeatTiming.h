@@ -25,12 +25,14 @@ public:
     // and missed beats are dropped, not replayed.
     BeatPass Pass(std::uint32_t now, int bpm, int multiplier);
 
-    // The first clock reading after `now` at which a pass would act differently: the
-    // end of the sounding time, or else the next beat.
+    // The first clock reading from `now` on at which a pass has something to do: the
+    // end of the sounding time, or else the next beat. A beat that came so late that
+    // its sounding time is already over is released by the very next pass.
     std::uint32_t NextActionAt(std::uint32_t now, int bpm, int multiplier) const;
 
     std::uint32_t LastBeatTime() const { return m_lastBeatTime; }
 
 private:
     std::uint32_t m_lastBeatTime;
+    bool m_releasedSinceBeat = false; // a pass has released the latest beat already
 };

@@ -26,6 +26,8 @@ private slots:
     void wrapOfTheCount();
     // The loop sleeps exactly until the next moment a pass has something to do.
     void nextActionAt();
+    // A beat that comes after its own sounding time must not sound until the next beat.
+    void lateBeatIsReleasedAtOnce();
     // Out-of-range inputs must not divide by zero.
     void degenerateInputs();
 };
@@ -128,11 +130,22 @@ void TestBeatTiming::nextActionAt()
 {
     BeatTiming timing(5000);
     QCOMPARE(timing.NextActionAt(5000, 120, 1), 5201u); // end of the sounding time
+    timing.Pass(5201, 120, 1);
     QCOMPARE(timing.NextActionAt(5201, 120, 1), 5501u); // then the next beat
     QCOMPARE(timing.NextActionAt(5201, 120, 4), 5201u); // a shorter period already past: due at once
     timing.Pass(5501, 120, 1);
     QCOMPARE(timing.NextActionAt(5501, 120, 1), 5701u);
     QCOMPARE(timing.NextActionAt(5501, 208, 4), 5537u); // a faster tempo shortens the wait at once
+}
+
+void TestBeatTiming::lateBeatIsReleasedAtOnce()
+{
+    BeatTiming timing(0);
+    timing.Pass(300, 120, 1);                         // releases position 0
+    QVERIFY(timing.Pass(950, 120, 2).beat);           // x2: 450 ms elapsed, grid point 750
+    QCOMPARE(timing.NextActionAt(950, 120, 2), 950u); // its 125 ms are over: the next pass releases
+    QVERIFY(timing.Pass(950, 120, 2).beatOff);
+    QCOMPARE(timing.NextActionAt(950, 120, 2), 1001u);
 }
 
 void TestBeatTiming::degenerateInputs()
