@@ -7,6 +7,7 @@
 #include "engine/mdlMidi.h"
 #include "mainwindow/frmMain.h"
 #include "platform/Clock.h"
+#include "platform/MidiOut.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -65,10 +66,15 @@ void RunBeatLoop()
         const int bpm = g_frmMain->m_intBpm;
         const int multiplier = g_frmMain->imgDouble->Tag().toInt();
         const BeatPass pass = timing.Pass(now, bpm, multiplier);
+        // A beat belongs on its grid point, however late this pass came: the output
+        // is told so, and a scheduling synthesizer sounds the beat there.
+        if (pass.beat)
+            platform::setIntendedTime(timing.LastBeatTime());
         if (pass.beatOff)
             g_frmMain->OnBeatOff();
         if (pass.beat)
             g_frmMain->OnBeat();
+        platform::setIntendedTime(std::nullopt);
         clock.waitUntil(timing.NextActionAt(now, bpm, multiplier));
     }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace platform {
 
@@ -26,6 +27,11 @@ using MidiOutFactory = std::function<std::unique_ptr<MidiOutDevice>()>;
 std::unique_ptr<MidiOutDevice> createDefaultMidiOut();
 // Installs the factory used by createDefaultMidiOut; an empty one restores the synthesizer.
 void setMidiOutFactory(MidiOutFactory factory);
+// The clock reading (platform::clock()) at which the messages sent from now on are
+// meant to sound, for instance the grid point of a beat sent a little late; a device
+// that schedules its output places them there. No value: they sound when sent.
+void setIntendedTime(std::optional<std::uint32_t> clockMs);
+
 // The SoundFonts the synthesizer tries, in order; empty restores the system's own list.
 void setSoundFontPaths(const QStringList &paths);
 
