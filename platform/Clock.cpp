@@ -64,10 +64,10 @@ private:
         }
         if (m_timerFd < 0)
             return false;
-        itimerspec spec{};
-        spec.it_value.tv_sec = static_cast<time_t>(wakeNs / 1000000000);
-        spec.it_value.tv_nsec = static_cast<long>(wakeNs % 1000000000);
-        return timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &spec, nullptr) == 0;
+        itimerspec wake{};
+        wake.it_value.tv_sec = static_cast<time_t>(wakeNs / 1000000000);
+        wake.it_value.tv_nsec = static_cast<long>(wakeNs % 1000000000);
+        return timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &wake, nullptr) == 0;
     }
 
     int m_timerFd = -1;
