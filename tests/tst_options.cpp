@@ -2,6 +2,7 @@
 // channel box, the arrow keys and Enter of the note and velocity boxes with the
 // notes they sound, the leave checks, and what OK stores.
 #include "ModalDriver.h"
+#include "StderrCapture.h"
 #include "TestSupport.h"
 
 #include "dialogs/frmOptions.h"
@@ -72,30 +73,6 @@ private:
         data[0].effective = raised ? (data[0].effective | (bit & data[0].permitted)) : (data[0].effective & ~bit);
         syscall(SYS_capset, &header, data);
     }
-};
-
-// Collects what the process writes to standard error while it lives.
-class StderrCapture {
-public:
-    StderrCapture()
-    {
-        m_file.open();
-        std::fflush(stderr);
-        m_saved = dup(STDERR_FILENO);
-        dup2(m_file.handle(), STDERR_FILENO);
-    }
-    QByteArray finish()
-    {
-        std::fflush(stderr);
-        dup2(m_saved, STDERR_FILENO);
-        close(m_saved);
-        m_file.seek(0);
-        return m_file.readAll();
-    }
-
-private:
-    QTemporaryFile m_file;
-    int m_saved = -1;
 };
 
 } // namespace

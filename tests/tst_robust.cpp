@@ -1,5 +1,6 @@
 // The program with parts missing: no SoundFont, no audio server, no display. It
 // says why in one line, beats on in silence where it can, and never crashes.
+#include "StderrCapture.h"
 #include "TestSupport.h"
 
 #include "engine/mdlMain.h"
@@ -15,38 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Collects what the code under test writes to standard error.
-class StderrCapture {
-public:
-    StderrCapture()
-    {
-        m_file.open();
-        std::fflush(stderr);
-        m_saved = dup(STDERR_FILENO);
-        dup2(m_file.handle(), STDERR_FILENO);
-    }
-    ~StderrCapture() { stop(); }
-    QStringList lines()
-    {
-        stop();
-        m_file.seek(0);
-        return QString::fromLocal8Bit(m_file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-
-private:
-    void stop()
-    {
-        if (m_saved < 0)
-            return;
-        std::fflush(stderr);
-        dup2(m_saved, STDERR_FILENO);
-        close(m_saved);
-        m_saved = -1;
-    }
-    QTemporaryFile m_file;
-    int m_saved = -1;
-};
 
 // The environment of a desktop session with nothing to show windows on.
 QProcessEnvironment withoutDisplay()
