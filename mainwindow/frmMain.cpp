@@ -216,7 +216,7 @@ void frmMain::cboMeter_Click()
         break;
     case 4:
         if (!m_frmCustomMeter)
-            m_frmCustomMeter = std::make_unique<frmCustomMeter>();
+            m_frmCustomMeter = std::make_unique<frmCustomMeter>(this);
         m_frmCustomMeter->m_strMeter = m_strPattern;
         m_frmCustomMeter->exec();
         m_strPattern = m_frmCustomMeter->m_strMeter.left(static_cast<int>(imgLed.size()));
@@ -338,7 +338,7 @@ void frmMain::imgOptions_MouseUp() { imgOptions->setPicture(QStringLiteral("OPTI
 void frmMain::imgOptions_Click()
 {
     if (!m_frmOptions)
-        m_frmOptions = std::make_unique<frmOptions>();
+        m_frmOptions = std::make_unique<frmOptions>(this);
     frmOptions &options = *m_frmOptions;
     options.m_intChannel = m_intMidiChannel;
     options.m_intStrong = m_intStrongNote;
@@ -361,7 +361,7 @@ void frmMain::imgAbout_MouseUp() { imgAbout->setPicture(QStringLiteral("ABOUT_U"
 
 void frmMain::imgAbout_Click()
 {
-    frmAbout about; // a fresh dialog for every showing
+    frmAbout about(this); // a fresh dialog for every showing
     about.exec();
 }
 

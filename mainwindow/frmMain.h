@@ -85,7 +85,8 @@ private:
 
     bool m_loaded = false;
     // The two dialogs are created at their first showing and kept, so their public
-    // fields outlive each showing.
+    // fields outlive each showing. Each dialog is a window of its own that belongs to
+    // the main window (so the desktop gives it no task-bar entry); these pointers own them.
     std::unique_ptr<frmCustomMeter> m_frmCustomMeter;
     std::unique_ptr<frmOptions> m_frmOptions;
 };
