@@ -1,22 +1,52 @@
-// Pulsewerk, a desktop metronome: the process entry point.
+// Pulsewerk, a desktop metronome: the process entry point. The command line is read
+// before any display is needed, so help, version and mistakes need none.
+#include "engine/CommandLine.h"
 #include "engine/mdlMain.h"
 #include "platform/Display.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 
 #include <cstdio>
+#include <memory>
+
+namespace {
+
+void SetNames()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Pulsewerk"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Pulsewerk"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PULSEWERK_VERSION));
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    mdlMain::CommandLine commandLine;
+    {
+        QCoreApplication reader(argc, argv);
+        SetNames();
+        commandLine = mdlMain::ParseCommandLine(QCoreApplication::arguments());
+    }
+    if (!commandLine.run) {
+        std::fputs(commandLine.output.toLocal8Bit().constData(), stdout);
+        std::fputs(commandLine.error.toLocal8Bit().constData(), stderr);
+        return commandLine.exitStatus;
+    }
     if (!platform::DisplayAvailable()) {
-        std::fprintf(stderr, "Pulsewerk: no display to show its window on (DISPLAY is not set or does not answer); "
-                             "run it on a desktop, or headless with: xvfb-run -a scripts/run\n");
+        platform::ReportNoDisplay();
         return 1;
     }
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Pulsewerk"));
-    QApplication::setOrganizationName(QStringLiteral("Pulsewerk"));
-    QApplication::setDesktopFileName(QStringLiteral("pulsewerk"));
-    mdlMain::Main();
+    // The toolkit sees only the program's name: every argument has been read above.
+    static int toolkitArgc = 1;
+    std::unique_ptr<QApplication> app;
+    {
+        const platform::DisplayConnectionGuard guard;
+        app = std::make_unique<QApplication>(toolkitArgc, argv);
+    }
+    SetNames();
+    QApplication::setDesktopFileName(QStringLiteral("io.github.pulsewerk.Pulsewerk"));
+    mdlMain::Main(commandLine.options);
     return 0; // not reached: the beat loop ends the process
 }

@@ -43,11 +43,12 @@ void EndProcess()
 
 void SetEndProcess(std::function<void()> replacement) { endProcess() = std::move(replacement); }
 
-void Main()
+void Main(const StartOptions &options)
 {
     QApplication::setQuitOnLastWindowClosed(false);
     g_frmMain = new frmMain; // lives until the process ends
     g_frmMain->show();       // the first show runs the window's load step
+    ApplyStartOptions(*g_frmMain, options);
     RunBeatLoop();
 }
 

@@ -1,6 +1,8 @@
 // Start-up and the beat loop: the program's entry point and its only source of timing.
 #pragma once
 
+#include "engine/CommandLine.h"
+
 #include <functional>
 
 class frmMain;
@@ -12,9 +14,10 @@ extern frmMain *g_frmMain;
 // Set by the main window's unload; the beat loop ends at its next pass.
 extern bool g_blnQuit;
 
-// Creates and shows the main window (which loads the settings), then runs the beat
-// loop, which ends the process. Needs a QApplication.
-void Main();
+// Creates and shows the main window (which loads the settings), applies the command
+// line's start options, then runs the beat loop, which ends the process. Needs a
+// QApplication.
+void Main(const StartOptions &options = {});
 
 // Opens the MIDI output and beats until g_blnQuit is set; then releases the sounding
 // note, closes the output and ends the process.

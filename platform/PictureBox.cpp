@@ -19,7 +19,7 @@ void PictureBox::setPicture(const QString &name)
     m_picture = name;
     setPixmap(picture);
     if (!picture.isNull())
-        setFixedSize(picture.size());
+        setFixedSize(picture.deviceIndependentSize().toSize());
 }
 
 void PictureBox::mousePressEvent(QMouseEvent *event)

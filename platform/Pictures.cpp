@@ -2,6 +2,9 @@
 // lamp switched at every beat is not decoded again each time.
 #include "platform/Pictures.h"
 
+#include <QGuiApplication>
+#include <QPixmapCache>
+
 static void initResources()
 {
     // The resources are compiled into a static library; this keeps them linked.
@@ -23,6 +26,21 @@ void ensureResources()
 QPixmap LoadPicture(const QString &name)
 {
     ensureResources();
+    // A screen with more than one device pixel to a logical pixel gets the picture drawn
+    // at twice the size, shown at the same logical size. It is cached with its ratio
+    // set, so the ratio is not set on a fresh copy at every beat.
+    if (qGuiApp && qGuiApp->devicePixelRatio() > 1.0) {
+        const QString key = QStringLiteral("pulsewerk/") + name + QStringLiteral("@2x");
+        QPixmap sharp;
+        if (QPixmapCache::find(key, &sharp))
+            return sharp;
+        sharp.load(QStringLiteral(":/bitmaps/") + name + QStringLiteral("@2x.bmp"));
+        if (!sharp.isNull()) {
+            sharp.setDevicePixelRatio(2.0);
+            QPixmapCache::insert(key, sharp);
+            return sharp;
+        }
+    }
     return QPixmap(QStringLiteral(":/bitmaps/") + name + QStringLiteral(".bmp"));
 }
 

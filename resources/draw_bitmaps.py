@@ -9,10 +9,15 @@ It writes, next to this script:
 
     bitmaps/NAME.bmp       the 18 pictures of the main window's buttons and
                            lamps, 24-bit uncompressed BMP files
+    bitmaps/NAME@2x.bmp    the same pictures drawn at twice the size, for
+                           screens with a device pixel ratio above 1
     pulsewerk.ico          the application icon: 32 x 32 and 16 x 16 images,
                            16 colours each, with a transparency mask
     icons/pulsewerk-N.png  the same icon as RGBA PNG files for the desktop's
-                           icon theme (16, 32, 48, 64, 128 and 256 pixels)
+                           icon theme, at every hicolor size from 16 to 512
+    icons/pulsewerk.svg    the icon as scalable vector graphics
+    icons/pulsewerk-symbolic.svg
+                           its one-colour outline for symbolic icon themes
 
 Everything is computed here from geometry; the only outside input is the
 DejaVu font for the lettering. The output is the same on every run.
@@ -60,23 +65,24 @@ def smoothstep(e0, e1, v):
     return t * t * (3.0 - 2.0 * t)
 
 
-def render(width, height, shade, ss=SUPERSAMPLE):
+def render(width, height, shade, ss=SUPERSAMPLE, scale=1):
     """Renders shade(x, y) -> (r, g, b) over a width x height picture.
 
-    x and y are in pixel units, (0, 0) being the top left corner of the
-    picture and pixel (i, j) covering [i, i+1) x [j, j+1). Each pixel is the
-    mean of ss x ss samples, which anti-aliases every edge.
+    x and y are in pixel units of the picture at scale 1, (0, 0) being its top
+    left corner and pixel (i, j) covering [i, i+1) x [j, j+1). At scale 2 the
+    picture has twice the pixels along each axis, each covering half a unit.
+    Each pixel is the mean of ss x ss samples, which anti-aliases every edge.
     """
-    img = Image.new("RGB", (width, height))
+    img = Image.new("RGB", (width * scale, height * scale))
     pix = img.load()
     n = ss * ss
     offs = [(k + 0.5) / ss for k in range(ss)]
-    for j in range(height):
-        for i in range(width):
+    for j in range(height * scale):
+        for i in range(width * scale):
             r = g = b = 0.0
             for oy in offs:
                 for ox in offs:
-                    c = shade(i + ox, j + oy)
+                    c = shade((i + ox) / scale, (j + oy) / scale)
                     r += c[0]
                     g += c[1]
                     b += c[2]
@@ -220,7 +226,7 @@ def button_shader(sdf, top, bottom, pressed, rim_width, glow_width):
     return shade
 
 
-def circle_button(width, height, pressed, radius):
+def circle_button(width, height, pressed, radius, scale):
     """A round button centred in the picture; returns it and its centre.
 
     An odd height (the 30 x 31 buttons) leaves the spare row at the bottom.
@@ -230,17 +236,19 @@ def circle_button(width, height, pressed, radius):
     sdf = sdf_circle(cx, cy, radius)
     return render(width, height,
                   button_shader(sdf, cy - radius, cy + radius, pressed,
-                                rim_width=1.3, glow_width=1.7)), (cx, cy)
+                                rim_width=1.3, glow_width=1.7),
+                  scale=scale), (cx, cy)
 
 
-def rect_button(width, height, pressed, inset, corner):
+def rect_button(width, height, pressed, inset, corner, scale):
     """A rounded-rectangle button, inset pixels from the picture's edges."""
     left, top = inset, inset
     right, bottom = width - inset, height - inset
     sdf = sdf_round_rect(left, top, right, bottom, corner)
     return render(width, height,
                   button_shader(sdf, top, bottom, pressed,
-                                rim_width=1.3, glow_width=inset))
+                                rim_width=1.3, glow_width=inset),
+                  scale=scale)
 
 
 def text_mask(text, font):
@@ -257,19 +265,20 @@ def text_mask(text, font):
     return img, (box[0], cap[1], box[2], cap[3])
 
 
-def add_ellipsis(mask, box):
+def add_ellipsis(mask, box, scale):
     """Appends three tight 2 x 2 dots to the lettering, on its baseline.
 
     The font's own dots are set too wide for the options button.
     """
-    width = box[2] + 1 + 3 * 2 + 2 * 1
-    out = Image.new("L", (width + 2, mask.size[1]), 0)
+    width = box[2] + (1 + 3 * 2 + 2 * 1) * scale
+    out = Image.new("L", (width + 2 * scale, mask.size[1]), 0)
     out.paste(mask, (0, 0))
     draw = ImageDraw.Draw(out)
-    x = box[2] + 1
+    x = box[2] + scale
     for k in range(3):
-        draw.rectangle((x + 3 * k, box[3] - 2, x + 3 * k + 1, box[3] - 1),
-                       fill=255)
+        left = x + 3 * k * scale
+        draw.rectangle((left, box[3] - 2 * scale,
+                        left + 2 * scale - 1, box[3] - 1), fill=255)
     return out, (box[0], box[1], width, box[3])
 
 
@@ -279,49 +288,50 @@ def stamp(img, mask, pos, colour):
     img.paste(layer, pos, mask)
 
 
-def letter(img, lettering, centre, pressed):
+def letter(img, lettering, centre, pressed, scale):
     """Writes white lettering centred on centre, with a one-pixel shadow.
 
-    lettering is a (mask, box) pair from text_mask().
+    lettering is a (mask, box) pair from text_mask(), drawn at the picture's
+    scale; centre is in units of the picture at scale 1.
     """
     mask, box = lettering
     w = box[2] - box[0]
     h = box[3] - box[1]
-    x = int(math.floor(centre[0] - w / 2.0 + 0.5)) - box[0]
-    y = int(math.floor(centre[1] - h / 2.0 + 0.5)) - box[1]
+    x = int(math.floor(centre[0] * scale - w / 2.0 + 0.5)) - box[0]
+    y = int(math.floor(centre[1] * scale - h / 2.0 + 0.5)) - box[1]
     if pressed:
-        y += 1
-    stamp(img, mask, (x + 1, y + 1),
+        y += scale
+    stamp(img, mask, (x + scale, y + scale),
           TEXT_SHADOW_DOWN if pressed else TEXT_SHADOW_UP)
     stamp(img, mask, (x, y), TEXT_WHITE)
 
 
-def draw_multiplier(digit, pressed):
-    img, (cx, cy) = circle_button(30, 31, pressed, radius=13.0)
-    font = ImageFont.truetype(FONT_BOLD, 14)
-    letter(img, text_mask("x" + digit, font), (cx, cy), pressed)
+def draw_multiplier(digit, pressed, scale):
+    img, (cx, cy) = circle_button(30, 31, pressed, 13.0, scale)
+    font = ImageFont.truetype(FONT_BOLD, 14 * scale)
+    letter(img, text_mask("x" + digit, font), (cx, cy), pressed, scale)
     return img
 
 
-def draw_about(pressed):
-    img, (cx, cy) = circle_button(24, 24, pressed, radius=10.3)
-    font = ImageFont.truetype(FONT_BOLD, 15)
-    letter(img, text_mask("?", font), (cx, cy), pressed)
+def draw_about(pressed, scale):
+    img, (cx, cy) = circle_button(24, 24, pressed, 10.3, scale)
+    font = ImageFont.truetype(FONT_BOLD, 15 * scale)
+    letter(img, text_mask("?", font), (cx, cy), pressed, scale)
     return img
 
 
-def draw_options(pressed):
-    img = rect_button(64, 28, pressed, inset=1.8, corner=8.0)
-    font = ImageFont.truetype(FONT_BOLD_CONDENSED, 11)
-    letter(img, add_ellipsis(*text_mask("Options", font)), (32.0, 14.0),
-           pressed)
+def draw_options(pressed, scale):
+    img = rect_button(64, 28, pressed, 1.8, 8.0, scale)
+    font = ImageFont.truetype(FONT_BOLD_CONDENSED, 11 * scale)
+    letter(img, add_ellipsis(*text_mask("Options", font), scale),
+           (32.0, 14.0), pressed, scale)
     return img
 
 
-def draw_exit(pressed):
-    img = rect_button(56, 28, pressed, inset=1.8, corner=8.0)
-    font = ImageFont.truetype(FONT_BOLD, 13)
-    letter(img, text_mask("Exit", font), (28.0, 14.0), pressed)
+def draw_exit(pressed, scale):
+    img = rect_button(56, 28, pressed, 1.8, 8.0, scale)
+    font = ImageFont.truetype(FONT_BOLD, 13 * scale)
+    letter(img, text_mask("Exit", font), (28.0, 14.0), pressed, scale)
     return img
 
 
@@ -371,7 +381,7 @@ def speaker_shader(cx, cy, base):
     return shade
 
 
-def draw_mute(pressed):
+def draw_mute(pressed, scale):
     width, height, radius = 30, 31, 13.0
     cx = width / 2.0
     cy = (height - height % 2) / 2.0
@@ -379,7 +389,7 @@ def draw_mute(pressed):
     base = button_shader(sdf, cy - radius, cy + radius, pressed,
                          rim_width=1.3, glow_width=1.7)
     sy = cy + (1.0 if pressed else 0.0)
-    return render(width, height, speaker_shader(cx, sy, base))
+    return render(width, height, speaker_shader(cx, sy, base), scale=scale)
 
 
 # ---------------------------------------------------------------------------
@@ -401,7 +411,7 @@ BEZEL_LIGHT = (200, 200, 200)
 BEZEL_DARK = (90, 90, 90)
 
 
-def draw_lamp(name):
+def draw_lamp(name, scale):
     centre, edge = LAMP_COLOURS[name]
     cx = cy = 7.0
     outer = 6.6
@@ -421,7 +431,7 @@ def draw_lamp(name):
         hr = math.hypot(x - (cx - 1.6), y - (cy - 1.6))
         h = (1.0 - smoothstep(0.3, 1.9, hr)) * 0.55
         return mix(c, (255, 255, 255), h)
-    return render(14, 14, shade)
+    return render(14, 14, shade, scale=scale)
 
 
 # ---------------------------------------------------------------------------
@@ -747,36 +757,152 @@ def write_ico(images, path):
         f.write(out + b"".join(blobs))
 
 
+# ---------------------------------------------------------------------------
+# Scalable icons
+# ---------------------------------------------------------------------------
+#
+# The same shapes as vector_icon(), in the units of the 32 pixel drawing.
+
+def svg_points(pts):
+    return " ".join("%.2f,%.2f" % p for p in pts)
+
+
+def icon_weight():
+    """The pendulum weight's corners, as vector_icon() places them."""
+    px, py, tx, ty = ICON_ROD
+    ux, uy = tx - px, ty - py
+    rod_len = math.hypot(ux, uy)
+    ux, uy = ux / rod_len, uy / rod_len
+    nx, ny = -uy, ux
+    t = (py - ICON_WEIGHT_CENTRE) / (py - ty) * rod_len
+    wx, wy = px + ux * t, py + uy * t
+    return [
+        (wx - nx * 2.4 - ux * 1.4, wy - ny * 2.4 - uy * 1.4),
+        (wx + nx * 2.4 - ux * 1.4, wy + ny * 2.4 - uy * 1.4),
+        (wx + nx * 1.6 + ux * 1.4, wy + ny * 1.6 + uy * 1.4),
+        (wx - nx * 1.6 + ux * 1.4, wy - ny * 1.6 + uy * 1.4),
+    ]
+
+
+def hex_colour(c):
+    return "#%02x%02x%02x" % tuple(int(v) for v in c)
+
+
+def write_svg_icon(path):
+    """The full-colour icon, outlined in black like the larger bitmaps."""
+    px, py, tx, ty = ICON_ROD
+    left, top, right, bottom = ICON_KEY_STEM
+    bx, by, brx, bry = ICON_KEY_BOW
+    line = 'stroke="#000000" stroke-width="0.7" stroke-linejoin="round"'
+    gradients = [
+        ("body", 0, 0, 1, 0, BODY_LIT, BODY_SHADED),
+        ("slot", 0, 0, 0, 1, SLOT_TOP, SLOT_BOTTOM),
+        ("base", 0, 0, 0, 1, BASE_TOP, BASE_BOTTOM),
+        ("brass", 0, 0, 1, 1, BRASS_LIT, BRASS_SHADED),
+    ]
+    out = ['<?xml version="1.0" encoding="UTF-8"?>',
+           '<!-- SPDX-License-Identifier: GPL-3.0-or-later -->',
+           '<!-- Drawn by resources/draw_bitmaps.py. -->',
+           '<svg xmlns="http://www.w3.org/2000/svg" width="128" height="128"'
+           ' viewBox="0 0 32 32">',
+           '  <defs>']
+    for name, x1, y1, x2, y2, c1, c2 in gradients:
+        out.append('    <linearGradient id="%s" x1="%d" y1="%d" x2="%d" y2="%d">'
+                   '<stop offset="0" stop-color="%s"/><stop offset="1" stop-color="%s"/>'
+                   '</linearGradient>' % (name, x1, y1, x2, y2, hex_colour(c1), hex_colour(c2)))
+    out += ['  </defs>',
+            '  <ellipse cx="%.2f" cy="%.2f" rx="%.2f" ry="%.2f" fill="url(#brass)" %s/>'
+            % (bx, by, brx, bry, line),
+            '  <rect x="%.2f" y="%.2f" width="%.2f" height="%.2f" rx="0.4" fill="url(#brass)" %s/>'
+            % (left, top, right - left, bottom - top, line),
+            '  <polygon points="%s" fill="url(#body)" %s/>' % (svg_points(ICON_BODY), line),
+            '  <polygon points="%s" fill="url(#slot)"/>' % svg_points(ICON_SLOT),
+            '  <line x1="%.2f" y1="%.2f" x2="%.2f" y2="%.2f" stroke="%s" stroke-width="0.9"'
+            ' stroke-linecap="round"/>' % (px, py, tx, ty, hex_colour(ROD)),
+            '  <polygon points="%s" fill="url(#brass)" %s/>' % (svg_points(icon_weight()), line),
+            '  <circle cx="%.2f" cy="%.2f" r="0.8" fill="#787878" stroke="#000000" stroke-width="0.6"/>'
+            % (px, py),
+            '  <polygon points="%s" fill="url(#base)" %s/>' % (svg_points(ICON_BASE), line),
+            '</svg>', '']
+    with open(path, "w") as f:
+        f.write("\n".join(out))
+
+
+def write_svg_symbolic(path):
+    """The icon's silhouette in one colour, at 16 x 16: the body with its slot
+    cut out, the pendulum in the slot, the base and the winding key."""
+    px, py, tx, ty = ICON_ROD
+    left, top, right, bottom = ICON_KEY_STEM
+    bx, by, brx, bry = ICON_KEY_BOW
+    body = "M " + " L ".join("%.2f %.2f" % p for p in ICON_BODY) + " Z"
+    slot = "M " + " L ".join("%.2f %.2f" % p for p in ICON_SLOT) + " Z"
+    out = ['<?xml version="1.0" encoding="UTF-8"?>',
+           '<!-- SPDX-License-Identifier: GPL-3.0-or-later -->',
+           '<!-- Drawn by resources/draw_bitmaps.py. -->',
+           '<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16" viewBox="0 0 32 32">',
+           '  <g fill="#2e3436">',
+           '    <path fill-rule="evenodd" d="%s %s"/>' % (body, slot),
+           '    <line x1="%.2f" y1="%.2f" x2="%.2f" y2="%.2f" stroke="#2e3436"'
+           ' stroke-width="1.6" stroke-linecap="round"/>' % (px, py, tx, ty),
+           '    <polygon points="%s"/>' % svg_points(icon_weight()),
+           '    <polygon points="%s"/>' % svg_points(ICON_BASE),
+           '    <rect x="%.2f" y="%.2f" width="%.2f" height="%.2f"/>'
+           % (left, top, right - left, bottom - top),
+           '    <ellipse cx="%.2f" cy="%.2f" rx="%.2f" ry="%.2f"/>' % (bx, by, brx, bry),
+           '  </g>',
+           '</svg>', '']
+    with open(path, "w") as f:
+        f.write("\n".join(out))
+
+
+# Every size of the hicolor icon theme's fixed-size folders that desktops use.
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 96, 128, 256, 512)
+
+
+def draw_pictures(scale):
+    """The 18 pictures at the given scale (1, or 2 for the @2x pictures)."""
+    pictures = {}
+    for digit in ("1", "2", "4"):
+        pictures["X%s_U" % digit] = draw_multiplier(digit, False, scale)
+        pictures["X%s_D" % digit] = draw_multiplier(digit, True, scale)
+    pictures["MUTE_U"] = draw_mute(False, scale)
+    pictures["MUTE_D"] = draw_mute(True, scale)
+    pictures["OPTIONS_U"] = draw_options(False, scale)
+    pictures["OPTIONS_D"] = draw_options(True, scale)
+    pictures["ABOUT_U"] = draw_about(False, scale)
+    pictures["ABOUT_D"] = draw_about(True, scale)
+    pictures["EXIT_U"] = draw_exit(False, scale)
+    pictures["EXIT_D"] = draw_exit(True, scale)
+    for name in ("LED_RON", "LED_ROFF", "LED_GON", "LED_GOFF"):
+        pictures[name] = draw_lamp(name, scale)
+    return pictures
+
+
 def main():
     os.makedirs(BITMAP_DIR, exist_ok=True)
     os.makedirs(ICON_DIR, exist_ok=True)
 
-    pictures = {}
-    for digit in ("1", "2", "4"):
-        pictures["X%s_U" % digit] = draw_multiplier(digit, False)
-        pictures["X%s_D" % digit] = draw_multiplier(digit, True)
-    pictures["MUTE_U"] = draw_mute(False)
-    pictures["MUTE_D"] = draw_mute(True)
-    pictures["OPTIONS_U"] = draw_options(False)
-    pictures["OPTIONS_D"] = draw_options(True)
-    pictures["ABOUT_U"] = draw_about(False)
-    pictures["ABOUT_D"] = draw_about(True)
-    pictures["EXIT_U"] = draw_exit(False)
-    pictures["EXIT_D"] = draw_exit(True)
-    for name in ("LED_RON", "LED_ROFF", "LED_GON", "LED_GOFF"):
-        pictures[name] = draw_lamp(name)
-
-    for name in sorted(pictures):
-        write_bmp24(pictures[name], os.path.join(BITMAP_DIR, name + ".bmp"))
+    count = 0
+    for scale, suffix in ((1, ""), (2, "@2x")):
+        pictures = draw_pictures(scale)
+        for name in sorted(pictures):
+            write_bmp24(pictures[name],
+                        os.path.join(BITMAP_DIR, name + suffix + ".bmp"))
+            count += 1
 
     write_ico([ICON_32, ICON_16], ICO_PATH)
-    pixel_icon_rgba(ICON_16).save(os.path.join(ICON_DIR, "pulsewerk-16.png"))
-    pixel_icon_rgba(ICON_32).save(os.path.join(ICON_DIR, "pulsewerk-32.png"))
-    for size in (48, 64, 128, 256):
-        vector_icon(size).save(
-            os.path.join(ICON_DIR, "pulsewerk-%d.png" % size))
-    print("wrote %d bitmaps, %s and 6 icon images"
-          % (len(pictures), os.path.relpath(ICO_PATH)))
+    for size in ICON_SIZES:
+        path = os.path.join(ICON_DIR, "pulsewerk-%d.png" % size)
+        if size == 16:
+            pixel_icon_rgba(ICON_16).save(path)
+        elif size == 32:
+            pixel_icon_rgba(ICON_32).save(path)
+        else:
+            vector_icon(size).save(path)
+    write_svg_icon(os.path.join(ICON_DIR, "pulsewerk.svg"))
+    write_svg_symbolic(os.path.join(ICON_DIR, "pulsewerk-symbolic.svg"))
+    print("wrote %d bitmaps, %s, %d icon images and 2 SVG icons"
+          % (count, os.path.relpath(ICO_PATH), len(ICON_SIZES)))
     return 0
 
 

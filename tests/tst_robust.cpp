@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 
@@ -108,27 +109,43 @@ void TestRobust::loopRunsInSilence()
 
 void TestRobust::noDisplay_data()
 {
+    QTest::addColumn<QString>("variable");
     QTest::addColumn<QString>("display");
-    QTest::newRow("unset") << QString();
-    QTest::newRow("not answering") << QStringLiteral(":987");
+    QTest::newRow("unset") << QString() << QString();
+    QTest::newRow("X not answering") << "DISPLAY"
+                                     << ":987";
+    // A display on another host is left to the toolkit, which finds nobody there.
+    QTest::newRow("X refused by the toolkit") << "DISPLAY"
+                                              << "127.0.0.1:87";
+    QTest::newRow("Wayland not answering") << "WAYLAND_DISPLAY"
+                                           << "wayland-pulsewerk-none";
+    QTest::newRow("Wayland not answering, absolute") << "WAYLAND_DISPLAY"
+                                                     << "/nonexistent/wayland-0";
 }
 
 void TestRobust::noDisplay()
 {
+    QFETCH(QString, variable);
     QFETCH(QString, display);
+    QTemporaryDir runtime;
     QProcess program;
     QProcessEnvironment env = withoutDisplay();
-    if (!display.isEmpty())
-        env.insert(QStringLiteral("DISPLAY"), display);
+    if (!variable.isEmpty())
+        env.insert(variable, display);
+    if (variable == QLatin1String("WAYLAND_DISPLAY")) {
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+    }
     program.setProcessEnvironment(env);
     program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {});
     QVERIFY(program.waitForFinished(30000));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QVERIFY(program.exitCode() != 0);
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit); // no abort
+    QCOMPARE(program.exitCode(), 1);
     const QStringList lines =
         QString::fromLocal8Bit(program.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 1);
-    QVERIFY2(lines[0].contains(QStringLiteral("xvfb-run")), qPrintable(lines[0]));
+    QVERIFY2(lines[0].contains(QStringLiteral("xvfb-run -a pulsewerk")), qPrintable(lines[0]));
+    QVERIFY2(!lines[0].contains(QStringLiteral("scripts/run")), qPrintable(lines[0]));
 }
 
 void TestRobust::programRunsWithoutSound()

@@ -1,0 +1,272 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The command line: its options, their checks and messages, and how each is applied
+// through the main window's controls.
+#include "engine/CommandLine.h"
+
+#include "dialogs/frmCustomMeter.h"
+#include "mainwindow/frmMain.h"
+#include "platform/Numbers.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QRegularExpression>
+
+namespace mdlMain {
+
+namespace {
+
+const QString kTempoRange = QStringLiteral("a tempo from 40 to 208 beats per minute");
+const QString kMeterRange =
+    QStringLiteral("none, 4/4, 3/4, 2/4, or a pattern of 1 to 19 beats written 2 (strong), 1 (weak), 0 or . (silent)");
+const QString kMultiplierRange = QStringLiteral("1, 2 or 4");
+const QString kOptionNames =
+    QStringLiteral("-h/--help, -v/--version, -t/--tempo, -m/--meter, -x/--multiplier and --mute");
+
+// Presets of the meter list, as the command line writes them and as the list shows them.
+const QList<std::pair<QString, QString>> kPresetMeters = {
+    {QStringLiteral("none"), QStringLiteral("None")},
+    {QStringLiteral("4/4"), QStringLiteral("4/4")},
+    {QStringLiteral("3/4"), QStringLiteral("3/4")},
+    {QStringLiteral("2/4"), QStringLiteral("2/4")},
+};
+const QString kCustomEntry = QStringLiteral("Custom ...");
+
+CommandLine Failure(const QString &line)
+{
+    CommandLine result;
+    result.run = false;
+    result.exitStatus = 2;
+    result.error = QStringLiteral("pulsewerk: ") + line + QLatin1Char('\n');
+    return result;
+}
+
+CommandLine Finish(const QString &output)
+{
+    CommandLine result;
+    result.run = false;
+    result.output = output;
+    return result;
+}
+
+QString InvalidValue(const QString &what, const QString &value, const QString &option, const QString &range)
+{
+    return QStringLiteral("invalid %1 \"%2\" for %3; give %4").arg(what, value, option, range);
+}
+
+// What the tempo box would make of the text: digits with at most one decimal point,
+// rounded half to even, and a tempo only within the slider's range.
+bool ValidTempo(const QString &text)
+{
+    static const QRegularExpression number(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]*\\.?[0-9]*")));
+    if (!number.match(text).hasMatch() || !text.contains(QRegularExpression(QStringLiteral("[0-9]"))))
+        return false;
+    const std::int32_t tempo = platform::RoundToInt32(platform::Val(text));
+    return tempo >= 40 && tempo <= 208;
+}
+
+// The characters the custom meter dialog lets through, at most one per lamp.
+bool ValidPattern(const QString &text)
+{
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("[012.]{1,%1}").arg(frmCustomMeter::kMaxPattern)));
+    return pattern.match(text).hasMatch();
+}
+
+QString Dashed(const QString &name) { return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name; }
+
+QString VersionText()
+{
+    return QStringLiteral("%1 %2\n"
+                          "Copyright (C) 2026 The Pulsewerk authors\n"
+                          "License GPL-3.0-or-later: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+                          "This is free software: you are free to change and redistribute it.\n"
+                          "There is NO WARRANTY, to the extent permitted by law.\n")
+        .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion());
+}
+
+// Types `text` into `box` key by key over whatever it holds, as the keyboard would.
+void Type(QLineEdit *box, const QString &text)
+{
+    box->selectAll();
+    for (const QChar c : text) {
+        const int key = c == u'.' ? Qt::Key_Period : Qt::Key_0 + c.digitValue();
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(c));
+        QCoreApplication::sendEvent(box, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(c));
+        QCoreApplication::sendEvent(box, &release);
+    }
+}
+
+void PressEnter(QWidget *widget)
+{
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QCoreApplication::sendEvent(widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QCoreApplication::sendEvent(widget, &release);
+}
+
+// A left-button press and release in the middle of `widget`.
+void Click(QWidget *widget)
+{
+    const QPointF centre = QRectF(widget->rect()).center();
+    const QPointF global = widget->mapToGlobal(centre);
+    QMouseEvent press(QEvent::MouseButtonPress, centre, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, centre, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &release);
+}
+
+// Fills in the custom meter dialog when it opens, as the user would: types the pattern
+// over the text in the box and presses Enter, which presses OK. The dialog is not put
+// on the screen for this showing only.
+class CustomMeterEntry : public QObject {
+public:
+    explicit CustomMeterEntry(QString pattern) : m_pattern(std::move(pattern))
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::Show)
+            return false;
+        auto *dialog = qobject_cast<frmCustomMeter *>(watched);
+        if (!dialog)
+            return false;
+        dialog->setAttribute(Qt::WA_DontShowOnScreen);
+        QMetaObject::invokeMethod(
+            dialog,
+            [dialog, pattern = m_pattern] {
+                Type(dialog->txtMeter, pattern);
+                PressEnter(dialog->txtMeter);
+                dialog->setAttribute(Qt::WA_DontShowOnScreen, false);
+            },
+            Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    QString m_pattern;
+};
+
+void ChooseMeter(frmMain &window, const QString &entry)
+{
+    const int index = window.cboMeter->findText(entry);
+    if (index < 0)
+        return;
+    window.cboMeter->setCurrentIndex(index);
+    // What the list reports when the user picks an entry by mouse or keyboard.
+    emit window.cboMeter->activated(index);
+}
+
+} // namespace
+
+CommandLine ParseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("A metronome: a steady beat at 40 to 208 beats per minute, accented by a meter, "
+                       "with a row of lamps."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and licence and exit."));
+    const QCommandLineOption tempo({QStringLiteral("t"), QStringLiteral("tempo")},
+                                   QStringLiteral("Start at BPM beats per minute, 40 to 208."), QStringLiteral("BPM"));
+    const QCommandLineOption meter(
+        {QStringLiteral("m"), QStringLiteral("meter")},
+        QStringLiteral("Start with the meter none, 4/4, 3/4 or 2/4, or a custom PATTERN of up to 19 beats: "
+                       "2 strong, 1 weak, 0 silent."),
+        QStringLiteral("METER"));
+    const QCommandLineOption multiplier({QStringLiteral("x"), QStringLiteral("multiplier")},
+                                        QStringLiteral("Divide the beat by N: 1, 2 or 4."), QStringLiteral("N"));
+    const QCommandLineOption mute(QStringLiteral("mute"), QStringLiteral("Start muted; the lamps go on flashing."));
+    parser.addOptions({help, version, tempo, meter, multiplier, mute});
+
+    if (!parser.parse(arguments)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty())
+            return Failure(
+                QStringLiteral("unknown option %1; the options are %2").arg(Dashed(unknown.first()), kOptionNames));
+        // A value missing after an option, or given to one that takes none: the parser's
+        // sentence ("Missing value after '-t'.") as a line like the others.
+        QString line = parser.errorText();
+        const QString name = QRegularExpression(QStringLiteral("'-+([^']+)'")).match(line).captured(1);
+        line.remove(QRegularExpression(QStringLiteral("[.']")));
+        if (!line.isEmpty())
+            line[0] = line[0].toLower();
+        if (tempo.names().contains(name))
+            line += QStringLiteral("; give ") + kTempoRange;
+        else if (meter.names().contains(name))
+            line += QStringLiteral("; give ") + kMeterRange;
+        else if (multiplier.names().contains(name))
+            line += QStringLiteral("; give ") + kMultiplierRange;
+        else
+            line += QStringLiteral("; the options are ") + kOptionNames;
+        return Failure(line);
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return Failure(QStringLiteral("unexpected argument \"%1\"; the options are %2")
+                           .arg(parser.positionalArguments().constFirst(), kOptionNames));
+    if (parser.isSet(help))
+        return Finish(parser.helpText());
+    if (parser.isSet(version))
+        return Finish(VersionText());
+
+    CommandLine result;
+    StartOptions &options = result.options;
+    if (parser.isSet(tempo)) {
+        options.tempo = parser.value(tempo);
+        if (!ValidTempo(options.tempo))
+            return Failure(
+                InvalidValue(QStringLiteral("tempo"), options.tempo, QStringLiteral("-t/--tempo"), kTempoRange));
+    }
+    if (parser.isSet(meter)) {
+        const QString value = parser.value(meter);
+        for (const auto &[written, entry] : kPresetMeters) {
+            if (value.compare(written, Qt::CaseInsensitive) == 0)
+                options.meter = entry;
+        }
+        if (options.meter.isEmpty() && ValidPattern(value)) {
+            options.meter = kCustomEntry;
+            options.pattern = value;
+        }
+        if (options.meter.isEmpty())
+            return Failure(InvalidValue(QStringLiteral("meter"), value, QStringLiteral("-m/--meter"), kMeterRange));
+    }
+    if (parser.isSet(multiplier)) {
+        const QString value = parser.value(multiplier);
+        if (value != QLatin1String("1") && value != QLatin1String("2") && value != QLatin1String("4"))
+            return Failure(
+                InvalidValue(QStringLiteral("multiplier"), value, QStringLiteral("-x/--multiplier"), kMultiplierRange));
+        options.multiplier = value.toInt();
+    }
+    options.mute = parser.isSet(mute);
+    return result;
+}
+
+void ApplyStartOptions(frmMain &window, const StartOptions &options)
+{
+    if (!options.meter.isEmpty()) {
+        if (options.meter == kCustomEntry) {
+            CustomMeterEntry entry(options.pattern);
+            ChooseMeter(window, options.meter);
+        } else {
+            ChooseMeter(window, options.meter);
+        }
+    }
+    if (!options.tempo.isEmpty()) {
+        Type(window.Text1, options.tempo);
+        PressEnter(window.Text1);
+    }
+    // The multiplier button steps 1, 2, 4 and back to 1.
+    for (int multiplier = 1; multiplier < options.multiplier; multiplier *= 2)
+        Click(window.imgDouble);
+    if (options.mute)
+        Click(window.imgMute);
+}
+
+} // namespace mdlMain

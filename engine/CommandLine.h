@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The command line: read before any display is needed, and applied to the main window
+// after its load step the way the user's own typing and clicks would be.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class frmMain;
+
+namespace mdlMain {
+
+// What the command line asks for at start. The defaults leave the start as it is.
+struct StartOptions {
+    QString tempo;      // typed into the tempo box and entered; empty: not given
+    QString meter;      // the entry of the meter list to choose; empty: not given
+    QString pattern;    // typed into the custom meter dialog when `meter` is its entry
+    int multiplier = 1; // 1, 2 or 4
+    bool mute = false;
+};
+
+// The outcome of reading the command line: either run with `options`, or end at once
+// with `exitStatus` after writing `output` to standard output and `error` (one line)
+// to standard error.
+struct CommandLine {
+    bool run = true;
+    int exitStatus = 0;
+    QString output;
+    QString error;
+    StartOptions options;
+};
+
+// Reads `arguments`, the program's name first. The application's name and version
+// (QCoreApplication) go into the help and version texts.
+CommandLine ParseCommandLine(const QStringList &arguments);
+
+// Applies `options` to the loaded main window through its own controls: the tempo is
+// typed into the tempo box and entered, the meter chosen from the list (a custom
+// pattern typed into the custom meter dialog, which stays off screen), and the
+// multiplier and mute buttons clicked.
+void ApplyStartOptions(frmMain &window, const StartOptions &options);
+
+} // namespace mdlMain

@@ -1,0 +1,261 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The command line: help, version and mistakes answered by the real program with no
+// display, and the start options applied to a loaded main window as typing and clicks.
+#include "TestSupport.h"
+
+#include "dialogs/frmCustomMeter.h"
+#include "engine/CommandLine.h"
+
+#include <QProcess>
+#include <QTest>
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QString out;
+    QStringList errLines;
+};
+
+// Runs the real program with `arguments` and no display of any kind.
+Outcome runProgram(const QStringList &arguments)
+{
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(PULSEWERK_EXECUTABLE), arguments);
+    Outcome outcome;
+    if (!program.waitForFinished(30000) || program.exitStatus() != QProcess::NormalExit)
+        return outcome;
+    outcome.exitCode = program.exitCode();
+    outcome.out = QString::fromLocal8Bit(program.readAllStandardOutput());
+    outcome.errLines =
+        QString::fromLocal8Bit(program.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return outcome;
+}
+
+} // namespace
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    // Help or version needing a display, a wrong exit status, or a mistake that opens
+    // the window, says nothing, or does not name the option and the values it takes.
+    void answersWithoutDisplay_data();
+    void answersWithoutDisplay();
+    // An option applied other than as the user's typing and clicks would apply it, or a
+    // start without options that differs from the plain start.
+    void appliesStartOptions_data();
+    void appliesStartOptions();
+    // The custom meter dialog left off screen, or left open, after a pattern was applied.
+    void customMeterDialogShowsLater();
+
+private:
+    TempSettings m_settings;
+};
+
+void TestCommandLine::initTestCase()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Pulsewerk"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+}
+
+void TestCommandLine::answersWithoutDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    // What standard output holds, or the words of the one line on standard error.
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList tempoRange{"40 to 208"};
+    const QStringList meterRange{"none, 4/4, 3/4, 2/4", "1 to 19"};
+    QTest::newRow("--help") << QStringList{"--help"} << 0
+                            << QStringList{"Usage:", "--tempo <BPM>", "--meter <METER>", "--multiplier <N>", "--mute"};
+    QTest::newRow("-h") << QStringList{"-h"} << 0 << QStringList{"Usage:"};
+    QTest::newRow("--version") << QStringList{"--version"} << 0 << QStringList{"Pulsewerk 1.1", "GPL-3.0-or-later"};
+    QTest::newRow("-v after a tempo") << QStringList{"-t", "100", "-v"} << 0 << QStringList{"Pulsewerk 1.1"};
+    QTest::newRow("unknown long") << QStringList{"--bogus"} << 2 << QStringList{"--bogus", "--tempo", "--mute"};
+    QTest::newRow("unknown short") << QStringList{"-q"} << 2 << QStringList{"-q", "-h/--help"};
+    QTest::newRow("argument") << QStringList{"fast"} << 2 << QStringList{"\"fast\"", "--tempo"};
+    QTest::newRow("tempo too high") << QStringList{"-t", "300"} << 2 << (QStringList{"\"300\""} + tempoRange);
+    QTest::newRow("tempo too low") << QStringList{"--tempo=39.4"} << 2 << (QStringList{"\"39.4\""} + tempoRange);
+    QTest::newRow("tempo rounds above") << QStringList{"-t", "208.6"} << 2 << tempoRange;
+    QTest::newRow("tempo with a sign") << QStringList{"-t", "-90"} << 2 << tempoRange;
+    QTest::newRow("tempo not a number") << QStringList{"-t", "fast"} << 2 << tempoRange;
+    QTest::newRow("tempo missing") << QStringList{"-t"} << 2 << (QStringList{"-t"} + tempoRange);
+    QTest::newRow("meter unknown") << QStringList{"-m", "5/4"} << 2 << (QStringList{"\"5/4\""} + meterRange);
+    QTest::newRow("pattern with a 3") << QStringList{"-m", "2131"} << 2 << meterRange;
+    QTest::newRow("pattern of 20") << QStringList{"--meter", "21111111111111111111"} << 2 << meterRange;
+    QTest::newRow("meter empty") << QStringList{"--meter="} << 2 << meterRange;
+    QTest::newRow("multiplier 3") << QStringList{"-x", "3"} << 2 << QStringList{"\"3\"", "1, 2 or 4"};
+    QTest::newRow("multiplier missing") << QStringList{"--multiplier"} << 2 << QStringList{"1, 2 or 4"};
+    QTest::newRow("mute with a value") << QStringList{"--mute=yes"} << 2 << QStringList{"--mute"};
+}
+
+void TestCommandLine::answersWithoutDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, expected);
+    const Outcome outcome = runProgram(arguments);
+    QCOMPARE(outcome.exitCode, exitCode);
+    if (exitCode == 0) {
+        QVERIFY2(outcome.errLines.isEmpty(), qPrintable(outcome.errLines.join(u'\n')));
+        for (const QString &text : expected)
+            QVERIFY2(outcome.out.contains(text), qPrintable(outcome.out));
+    } else {
+        QVERIFY(outcome.out.isEmpty());
+        QCOMPARE(outcome.errLines.size(), 1);
+        QVERIFY2(outcome.errLines[0].startsWith(QStringLiteral("pulsewerk: ")), qPrintable(outcome.errLines[0]));
+        for (const QString &text : expected)
+            QVERIFY2(outcome.errLines[0].contains(text), qPrintable(outcome.errLines[0]));
+    }
+}
+
+void TestCommandLine::appliesStartOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("bpm");
+    QTest::addColumn<QString>("tempoBox");
+    QTest::addColumn<QString>("meterEntry");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("multiplier");
+    QTest::addColumn<QString>("mute");
+
+    QTest::newRow("none") << QStringList{} << 120 << "120"
+                          << "None"
+                          << "1"
+                          << "1"
+                          << "0";
+    QTest::newRow("tempo") << QStringList{"-t", "96"} << 96 << "96"
+                           << "None"
+                           << "1"
+                           << "1"
+                           << "0";
+    QTest::newRow("tempo at the bottom") << QStringList{"--tempo=40"} << 40 << "40"
+                                         << "None"
+                                         << "1"
+                                         << "1"
+                                         << "0";
+    QTest::newRow("tempo halves to even") << QStringList{"-t", "100.5"} << 100 << "100"
+                                          << "None"
+                                          << "1"
+                                          << "1"
+                                          << "0";
+    QTest::newRow("tempo rounds into range") << QStringList{"-t", "39.6"} << 40 << "40"
+                                             << "None"
+                                             << "1"
+                                             << "1"
+                                             << "0";
+    QTest::newRow("leading zeros") << QStringList{"-t", "0072"} << 72 << "72"
+                                   << "None"
+                                   << "1"
+                                   << "1"
+                                   << "0";
+    QTest::newRow("meter none") << QStringList{"-m", "NONE"} << 120 << "120"
+                                << "None"
+                                << "1"
+                                << "1"
+                                << "0";
+    QTest::newRow("meter 4/4") << QStringList{"-m", "4/4"} << 120 << "120"
+                               << "4/4"
+                               << "2111"
+                               << "1"
+                               << "0";
+    QTest::newRow("meter 3/4") << QStringList{"-m", "3/4"} << 120 << "120"
+                               << "3/4"
+                               << "211"
+                               << "1"
+                               << "0";
+    QTest::newRow("meter 2/4") << QStringList{"--meter=2/4"} << 120 << "120"
+                               << "2/4"
+                               << "21"
+                               << "1"
+                               << "0";
+    QTest::newRow("pattern") << QStringList{"-m", "21121"} << 120 << "120"
+                             << "Custom ..."
+                             << "21121"
+                             << "1"
+                             << "0";
+    QTest::newRow("pattern of 19 with silences") << QStringList{"-m", "2.10000000000000001"} << 120 << "120"
+                                                 << "Custom ..."
+                                                 << "2.10000000000000001"
+                                                 << "1"
+                                                 << "0";
+    QTest::newRow("multiplier 2") << QStringList{"-x", "2"} << 120 << "120"
+                                  << "None"
+                                  << "1"
+                                  << "2"
+                                  << "0";
+    QTest::newRow("multiplier 4") << QStringList{"--multiplier=4"} << 120 << "120"
+                                  << "None"
+                                  << "1"
+                                  << "4"
+                                  << "0";
+    QTest::newRow("multiplier 1") << QStringList{"-x", "1"} << 120 << "120"
+                                  << "None"
+                                  << "1"
+                                  << "1"
+                                  << "0";
+    QTest::newRow("mute") << QStringList{"--mute"} << 120 << "120"
+                          << "None"
+                          << "1"
+                          << "1"
+                          << "1";
+    QTest::newRow("all") << QStringList{"-t", "208", "-m", "3/4", "-x", "4", "--mute"} << 208 << "208"
+                         << "3/4"
+                         << "211"
+                         << "4"
+                         << "1";
+}
+
+void TestCommandLine::appliesStartOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, bpm);
+    QFETCH(QString, tempoBox);
+    QFETCH(QString, meterEntry);
+    QFETCH(QString, pattern);
+    QFETCH(QString, multiplier);
+    QFETCH(QString, mute);
+
+    const mdlMain::CommandLine commandLine = mdlMain::ParseCommandLine(QStringList{"pulsewerk"} + arguments);
+    QVERIFY(commandLine.run);
+    BeatHarness h;
+    frmMain &w = h.window();
+    mdlMain::ApplyStartOptions(w, commandLine.options);
+
+    QCOMPARE(int(w.m_intBpm), bpm);
+    QCOMPARE(w.Slider1->value(), bpm);
+    QCOMPARE(w.Text1->text(), tempoBox);
+    QCOMPARE(w.cboMeter->currentText(), meterEntry);
+    QCOMPARE(frmMainTestAccess::pattern(w), pattern);
+    QCOMPARE(int(frmMainTestAccess::beat(w)), pattern.size() - 1); // the next beat is the bar's first
+    for (int lamp = 0; lamp < int(w.imgLed.size()); ++lamp)
+        QCOMPARE(w.imgLed[lamp]->isVisibleTo(&w), lamp < pattern.size());
+    QCOMPARE(w.imgDouble->Tag(), multiplier);
+    QCOMPARE(w.imgDouble->Picture(), QStringLiteral("X%1_U").arg(multiplier));
+    QCOMPARE(w.imgMute->Tag(), mute);
+    if (commandLine.options.mute)
+        QCOMPARE(w.imgMute->Picture(), QStringLiteral("MUTE_D"));
+    QVERIFY(h.midi.messages.empty()); // nothing sounds before the beat loop
+}
+
+void TestCommandLine::customMeterDialogShowsLater()
+{
+    BeatHarness h;
+    frmMain &w = h.window();
+    mdlMain::ApplyStartOptions(w, mdlMain::ParseCommandLine({"pulsewerk", "-m", "2101"}).options);
+    frmCustomMeter *dialog = frmMainTestAccess::customMeter(w);
+    QVERIFY(dialog);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(dialog->m_strMeter, QStringLiteral("2101"));
+    QVERIFY(!dialog->testAttribute(Qt::WA_DontShowOnScreen));
+}
+
+QTEST_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
