@@ -211,8 +211,13 @@ CommandLine ParseCommandLine(const QStringList &arguments)
     if (!parser.positionalArguments().isEmpty())
         return Failure(QStringLiteral("unexpected argument \"%1\"; the options are %2")
                            .arg(parser.positionalArguments().constFirst(), kOptionNames));
-    if (parser.isSet(help))
-        return Finish(parser.helpText());
+    if (parser.isSet(help)) {
+        // The usage line names the program as it is typed, not the path it was started by.
+        QString text = parser.helpText();
+        text.replace(QStringLiteral("Usage: ") + QCoreApplication::arguments().value(0),
+                     QStringLiteral("Usage: pulsewerk"));
+        return Finish(text);
+    }
     if (parser.isSet(version))
         return Finish(VersionText());
 

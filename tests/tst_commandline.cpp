@@ -74,7 +74,8 @@ void TestCommandLine::answersWithoutDisplay_data()
     const QStringList tempoRange{"40 to 208"};
     const QStringList meterRange{"none, 4/4, 3/4, 2/4", "1 to 19"};
     QTest::newRow("--help") << QStringList{"--help"} << 0
-                            << QStringList{"Usage:", "--tempo <BPM>", "--meter <METER>", "--multiplier <N>", "--mute"};
+                            << QStringList{"Usage: pulsewerk [options]", "--tempo <BPM>", "--meter <METER>",
+                                           "--multiplier <N>", "--mute"};
     QTest::newRow("-h") << QStringList{"-h"} << 0 << QStringList{"Usage:"};
     QTest::newRow("--version") << QStringList{"--version"} << 0 << QStringList{"Pulsewerk 1.1", "GPL-3.0-or-later"};
     QTest::newRow("-v after a tempo") << QStringList{"-t", "100", "-v"} << 0 << QStringList{"Pulsewerk 1.1"};
