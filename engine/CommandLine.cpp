@@ -13,6 +13,8 @@
 #include <QMouseEvent>
 #include <QRegularExpression>
 
+#include <optional>
+
 namespace mdlMain {
 
 namespace {
@@ -256,12 +258,10 @@ CommandLine ParseCommandLine(const QStringList &arguments)
 void ApplyStartOptions(frmMain &window, const StartOptions &options)
 {
     if (!options.meter.isEmpty()) {
-        if (options.meter == kCustomEntry) {
-            CustomMeterEntry entry(options.pattern);
-            ChooseMeter(window, options.meter);
-        } else {
-            ChooseMeter(window, options.meter);
-        }
+        std::optional<CustomMeterEntry> customEntry;
+        if (!options.pattern.isEmpty())
+            customEntry.emplace(options.pattern);
+        ChooseMeter(window, options.meter);
     }
     if (!options.tempo.isEmpty()) {
         Type(window.Text1, options.tempo);
