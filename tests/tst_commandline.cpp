@@ -243,7 +243,6 @@ void TestCommandLine::appliesStartOptions()
     QCOMPARE(w.imgMute->Tag(), mute);
     if (commandLine.options.mute)
         QCOMPARE(w.imgMute->Picture(), QStringLiteral("MUTE_D"));
-    QVERIFY(h.midi.messages.empty()); // nothing sounds before the beat loop
 }
 
 void TestCommandLine::customMeterDialogShowsLater()
