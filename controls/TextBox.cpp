@@ -1,5 +1,5 @@
 // The text box.
-#include "platform/TextBox.h"
+#include "controls/TextBox.h"
 
 #include <QApplication>
 #include <QFocusEvent>

@@ -1,6 +1,6 @@
 // The dialog's key handling. QDialog would answer Escape with reject() and Enter with
 // an auto-default button; both are replaced here.
-#include "platform/Dialog.h"
+#include "controls/Dialog.h"
 
 #include <QApplication>
 #include <QKeyEvent>

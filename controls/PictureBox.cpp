@@ -1,5 +1,5 @@
 // The picture control.
-#include "platform/PictureBox.h"
+#include "controls/PictureBox.h"
 
 #include "platform/Pictures.h"
 
