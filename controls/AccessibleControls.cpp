@@ -1,4 +1,4 @@
-// The accessible interfaces of PictureBox and IndicatorPanel.
+// The accessible interfaces of PictureBox, IndicatorPanel and a plain top-level window.
 #include "controls/AccessibleControls.h"
 
 #include "controls/IndicatorPanel.h"
@@ -61,6 +61,10 @@ public:
 
 QAccessibleInterface *controlsFactory(const QString &className, QObject *object)
 {
+    // A window made of a plain QWidget is a frame, as a QMainWindow is, not a filler.
+    auto *widget = qobject_cast<QWidget *>(object);
+    if (className == QLatin1String("QWidget") && widget && widget->windowType() == Qt::Window)
+        return new QAccessibleWidget(widget, QAccessible::Window);
     if (className == QLatin1String("PictureBox"))
         return new PictureBoxAccessible(static_cast<PictureBox *>(object));
     if (className == QLatin1String("IndicatorPanel"))

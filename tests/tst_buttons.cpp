@@ -147,9 +147,6 @@ private slots:
     // No shortcut of the main window fires while a dialog is open; Escape presses nothing.
     void shortcutsSilentInDialogs_data();
     void shortcutsSilentInDialogs();
-    // The multiplier's and mute's names and tool tips follow their state (the first ones
-    // are in the layout test).
-    void namesFollowState();
 
 private:
     TempSettings m_settings;
@@ -510,19 +507,6 @@ void TestButtons::shortcutsSilentInDialogs()
     QCOMPARE(w.imgDouble->Tag(), QStringLiteral("1"));
     QCOMPARE(w.imgMute->Tag(), QStringLiteral("0"));
     QVERIFY(w.isVisible());
-}
-
-void TestButtons::namesFollowState()
-{
-    BeatHarness h;
-    frmMain &w = h.window();
-    QCOMPARE(w.imgDouble->accessibleName(), QStringLiteral("Multiplier \u00d71"));
-    QTest::mouseClick(w.imgDouble, Qt::LeftButton, {}, centre(w.imgDouble));
-    QTest::mouseClick(w.imgMute, Qt::LeftButton, {}, centre(w.imgMute));
-    QCOMPARE(w.imgDouble->accessibleName(), QStringLiteral("Multiplier \u00d72"));
-    QCOMPARE(w.imgMute->accessibleName(), QStringLiteral("Unmute"));
-    QCOMPARE(w.imgDouble->toolTip(), QStringLiteral("Multiplier \u00d72 (*, Num+*, Alt+1, Alt+2, Alt+4)"));
-    QCOMPARE(w.imgMute->toolTip(), QStringLiteral("Unmute (Alt+M)"));
 }
 
 QTEST_MAIN(TestButtons)
