@@ -1,7 +1,7 @@
 // The about dialog.
 #include "dialogs/frmAbout.h"
 
-#include "dialogs/DialogPlacement.h"
+#include "controls/DialogPlacement.h"
 
 #include "platform/Pictures.h"
 

@@ -1,7 +1,7 @@
 // The about dialog: the program's name, version and maker, and its icon.
 #pragma once
 
-#include "platform/Dialog.h"
+#include "controls/Dialog.h"
 #include "ui_frmAbout.h"
 
 class frmAbout : public Dialog, public Ui::frmAbout {

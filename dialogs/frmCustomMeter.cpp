@@ -1,7 +1,7 @@
 // The custom meter dialog.
 #include "dialogs/frmCustomMeter.h"
 
-#include "dialogs/DialogPlacement.h"
+#include "controls/DialogPlacement.h"
 
 #include <QShowEvent>
 

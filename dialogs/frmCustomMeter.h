@@ -2,7 +2,7 @@
 // silent beats, at most one character per lamp.
 #pragma once
 
-#include "platform/Dialog.h"
+#include "controls/Dialog.h"
 #include "ui_frmCustomMeter.h"
 
 #include <QString>

@@ -1,7 +1,7 @@
 // The options dialog.
 #include "dialogs/frmOptions.h"
 
-#include "dialogs/DialogPlacement.h"
+#include "controls/DialogPlacement.h"
 #include "engine/mdlMidi.h"
 #include "platform/Numbers.h"
 #include "platform/Settings.h"

@@ -2,7 +2,7 @@
 // weak beats, each stepped with the arrow keys and heard with Enter. OK stores them.
 #pragma once
 
-#include "platform/Dialog.h"
+#include "controls/Dialog.h"
 #include "ui_frmOptions.h"
 
 #include <cstdint>

@@ -75,6 +75,11 @@ private:
 
     bool SoundOn() const;
 
+    void SetUpShortcuts();
+    void ClickMultiplierTo(const QString &tag);
+    void DescribeButtons();
+    void DescribeLampRow(const QString &description);
+
     QString m_strPattern;
     std::int16_t m_intBeat = 0;
     std::int16_t m_intMidiChannel = 0;

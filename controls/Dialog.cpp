@@ -1,10 +1,12 @@
 // The dialog's key handling. QDialog would answer Escape with reject() and Enter with
 // an auto-default button; both are replaced here.
-#include "platform/Dialog.h"
+#include "controls/Dialog.h"
 
 #include <QApplication>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QShowEvent>
 
 Dialog::Dialog(QWidget *parent) : QDialog(parent) {}
 
@@ -15,9 +17,26 @@ void Dialog::setDefaultButton(QPushButton *button)
     for (QPushButton *each : findChildren<QPushButton *>()) {
         each->setAutoDefault(false);
         each->setDefault(false);
+        each->installEventFilter(this);
     }
     if (button)
         button->setDefault(true);
+}
+
+// Without a window manager nothing gives the dialog the keyboard, or its window back
+// when it closes; the dialog does both (with one, that happens anyway).
+void Dialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        activateWindow();
+}
+
+void Dialog::hideEvent(QHideEvent *event)
+{
+    QDialog::hideEvent(event);
+    if (!event->spontaneous() && parentWidget())
+        parentWidget()->window()->activateWindow();
 }
 
 void Dialog::keyPressEvent(QKeyEvent *event)
@@ -39,4 +58,16 @@ void Dialog::keyPressEvent(QKeyEvent *event)
     default:
         QDialog::keyPressEvent(event);
     }
+}
+
+// An access key moves the focus as a click does (the box left is checked), then clicks.
+bool Dialog::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *button = qobject_cast<QPushButton *>(watched);
+    if (button && event->type() == QEvent::Shortcut && button->isEnabled()) {
+        button->setFocus(Qt::ShortcutFocusReason);
+        button->click();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }

@@ -1,5 +1,5 @@
 // Shared dialog looks.
-#include "dialogs/DialogPlacement.h"
+#include "controls/DialogPlacement.h"
 
 #include <QGuiApplication>
 #include <QLabel>
