@@ -291,10 +291,10 @@ void TestBeatLoop::stopAndStart()
     QCOMPARE(h.runLoop(), 1);
 
     const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected{
-        {201, NoteOn(9, 60, 0)},  {501, NoteOn(9, 60, 0)},  {501, NoteOn(9, 60, 50)},
-        {600, NoteOn(9, 60, 0)},                            // stopped: released at once
-        {2000, NoteOn(9, 61, 80)},                          // started: the downbeat of 4/4 at once
-        {2201, NoteOn(9, 61, 0)}, {2501, NoteOn(9, 61, 0)}, // the grid runs from the start
+        {201, NoteOn(9, 60, 0)},   {501, NoteOn(9, 60, 0)},
+        {501, NoteOn(9, 60, 50)},  {600, NoteOn(9, 60, 0)},  // stopped: released at once
+        {2000, NoteOn(9, 61, 80)},                           // started: the downbeat of 4/4 at once
+        {2201, NoteOn(9, 61, 0)},  {2501, NoteOn(9, 61, 0)}, // the grid runs from the start
         {2501, NoteOn(9, 60, 50)}, {2700, NoteOn(9, 60, 0)},
     };
     std::vector<std::pair<std::uint32_t, std::uint32_t>> sent;
@@ -302,7 +302,7 @@ void TestBeatLoop::stopAndStart()
         sent.emplace_back(m.timeMs, m.message);
     QCOMPARE(sent, expected);
     QCOMPARE(lamps, (QStringList{"LED_ROFF", "LED_GOFF", "LED_GOFF", "LED_GOFF"}));
-    QCOMPARE(waitsWhileStopped, 4); // one wait for each event, 1000 to 1900
+    QCOMPARE(waitsWhileStopped, 4);                   // one wait for each event, 1000 to 1900
     QCOMPARE(w.Text1->text(), QStringLiteral("120")); // the box took no blank
     QCOMPARE(w.imgMute->Tag(), QStringLiteral("0"));
 }
