@@ -1,5 +1,6 @@
 // The dialog's key handling. QDialog would answer Escape with reject() and Enter with
-// an auto-default button; both are replaced here.
+// an auto-default button, and a button its access key with a delayed click; all three
+// are replaced here.
 #include "controls/Dialog.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@ void Dialog::setDefaultButton(QPushButton *button)
     for (QPushButton *each : findChildren<QPushButton *>()) {
         each->setAutoDefault(false);
         each->setDefault(false);
+        each->installEventFilter(this);
     }
     if (button)
         button->setDefault(true);
@@ -39,4 +41,17 @@ void Dialog::keyPressEvent(QKeyEvent *event)
     default:
         QDialog::keyPressEvent(event);
     }
+}
+
+// A button's access key takes the focus to it first, as a click does, so the box being
+// left is checked before the button acts; then the button is clicked at once.
+bool Dialog::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *button = qobject_cast<QPushButton *>(watched);
+    if (button && event->type() == QEvent::Shortcut && button->isEnabled()) {
+        button->setFocus(Qt::ShortcutFocusReason);
+        button->click();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }

@@ -1,6 +1,7 @@
 // A modal dialog with classic button handling: Escape presses nothing, Enter or Space
-// on a focused button presses that button, and Enter elsewhere presses the default
-// button when the dialog has one.
+// on a focused button presses that button, Enter elsewhere presses the default button
+// when the dialog has one, and a button's access key (Alt and its underlined letter)
+// presses it as a click does.
 #pragma once
 
 #include <QDialog>
@@ -18,6 +19,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QPushButton *m_default = nullptr;

@@ -1,14 +1,19 @@
 // The picture control.
 #include "controls/PictureBox.h"
 
+#include "controls/AccessibleControls.h"
 #include "platform/Pictures.h"
 
+#include <QAccessible>
+#include <QMetaMethod>
 #include <QMouseEvent>
+#include <QShortcut>
 
 PictureBox::PictureBox(QWidget *parent) : QLabel(parent)
 {
     setFocusPolicy(Qt::NoFocus);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    InstallAccessibleControls();
 }
 
 void PictureBox::setPicture(const QString &name)
@@ -51,4 +56,34 @@ void PictureBox::mouseReleaseEvent(QMouseEvent *event)
     emit MouseUp();
     if (click)
         emit Click();
+}
+
+void PictureBox::click()
+{
+    emit MouseDown();
+    emit MouseUp();
+    emit Click();
+}
+
+bool PictureBox::isClickable() const { return isSignalConnected(QMetaMethod::fromSignal(&PictureBox::Click)); }
+
+QStringList PictureBox::shortcutKeys() const
+{
+    QStringList keys;
+    for (const QShortcut *shortcut : findChildren<QShortcut *>(Qt::FindDirectChildrenOnly)) {
+        for (const QKeySequence &sequence : shortcut->keys())
+            keys << sequence.toString(QKeySequence::NativeText);
+    }
+    return keys;
+}
+
+void PictureBox::setChecked(bool checked)
+{
+    if (checked == m_checked)
+        return;
+    m_checked = checked;
+    QAccessible::State changed;
+    changed.checked = true;
+    QAccessibleStateChangeEvent event(this, changed);
+    QAccessible::updateAccessibility(&event);
 }

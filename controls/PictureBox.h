@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QString>
+#include <QStringList>
 
 class PictureBox : public QLabel {
     Q_OBJECT
@@ -20,6 +21,19 @@ public:
 
     QString Tag() const { return m_tag; }
     void setTag(const QString &tag) { m_tag = tag; }
+
+    // A click by keyboard or assistive technology: the press, release and click that a
+    // mouse click over the control raises, in that order.
+    void click();
+    // A picture that answers clicks is a push button to assistive technology.
+    bool isClickable() const;
+    // The keys of the shortcuts that belong to the control (its QShortcut children).
+    QStringList shortcutKeys() const;
+    // A two-state button to assistive technology, and its state.
+    bool isCheckable() const { return m_checkable; }
+    void setCheckable(bool checkable) { m_checkable = checkable; }
+    bool isChecked() const { return m_checked; }
+    void setChecked(bool checked);
 
 signals:
     void MouseDown();
@@ -39,4 +53,6 @@ private:
     QString m_tag;
     bool m_pressed = false;
     bool m_secondPress = false;
+    bool m_checkable = false;
+    bool m_checked = false;
 };

@@ -58,6 +58,23 @@ TextBox::TextBox(QWidget *parent) : QLineEdit(parent)
     });
 }
 
+// A box with a key filter lets the window's shortcuts have a typed character first
+// (QLineEdit would claim every one): the window binds only characters that the filters
+// discard, and a character that no shortcut takes is typed and filtered as usual.
+bool TextBox::event(QEvent *event)
+{
+    if (event->type() == QEvent::ShortcutOverride && KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const Qt::KeyboardModifiers typing = Qt::ShiftModifier | Qt::KeypadModifier;
+        const bool typed = key->text().size() == 1 && key->text().at(0).isPrint() && !(key->modifiers() & ~typing);
+        if (typed) {
+            event->ignore();
+            return true;
+        }
+    }
+    return QLineEdit::event(event);
+}
+
 void TextBox::keyPressEvent(QKeyEvent *event)
 {
     int keyCode = keyCodeOf(event->key());

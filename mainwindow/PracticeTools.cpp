@@ -8,7 +8,6 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
-#include <QKeyEvent>
 #include <QMenu>
 
 void frmMain::SetUpPracticeTools()
@@ -32,10 +31,6 @@ void frmMain::SetUpPracticeTools()
     mnuContext->setAccessibleName(tr("Practice tools"));
     mnuContext->addActions({actStartStop, actTapTempo, actSpeedTrainer});
     connect(mnuContext.get(), &QMenu::aboutToShow, this, &frmMain::UpdatePracticeTools);
-
-    // The tempo box would take Space and T as typed characters, which its filter then
-    // discards; they go to the shortcuts instead.
-    Text1->installEventFilter(this);
     UpdatePracticeTools();
 }
 
@@ -43,18 +38,6 @@ void frmMain::UpdatePracticeTools()
 {
     actStartStop->setText(m_running ? tr("Stop") : tr("Start"));
     actSpeedTrainer->setText(m_trainer.IsRunning() ? tr("Stop speed trainer") : tr("Speed trainer..."));
-}
-
-bool frmMain::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == Text1 && event->type() == QEvent::ShortcutOverride) {
-        const QKeySequence pressed(static_cast<QKeyEvent *>(event)->keyCombination());
-        for (const QAction *action : actions()) {
-            if (action->shortcut() == pressed)
-                return true; // left unclaimed, so the window's shortcut takes the key
-        }
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 // A popup, so the beat goes on while it is open. Picture buttons answer every mouse

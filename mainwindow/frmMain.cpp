@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QShortcut>
 
 #include <algorithm>
 
@@ -86,6 +87,12 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     connect(imgExit, &PictureBox::Click, this, &frmMain::imgExit_Click);
     connect(imgExit, &PictureBox::DblClick, this, &frmMain::imgExit_MouseDown);
 
+    SetUpShortcuts();
+    imgMute->setCheckable(true);
+    DescribeButtons();
+    // After the buttons' own click handlers, so the names tell the new state.
+    connect(imgDouble, &PictureBox::Click, this, &frmMain::DescribeButtons);
+    connect(imgMute, &PictureBox::Click, this, &frmMain::DescribeButtons);
     SetUpPracticeTools();
 }
 
@@ -238,6 +245,7 @@ void frmMain::UpdateLedRow()
         // an earlier meter.
         imgLed[j]->setPicture(m_strPattern.at(j) == u'2' ? QStringLiteral("LED_ROFF") : QStringLiteral("LED_GOFF"));
     }
+    DescribeLampRow(QStringLiteral("none of %1 lit").arg(m_strPattern.size()));
 }
 
 // ---- Beat operations ----------------------------------------------------------------
@@ -264,6 +272,10 @@ void frmMain::OnBeat()
     } else {
         imgLed[m_intBeat]->setPicture(QStringLiteral("LED_GOFF"));
     }
+    const QString kind = beat == QLatin1String("2")   ? QStringLiteral("strong")
+                         : beat == QLatin1String("1") ? QStringLiteral("weak")
+                                                      : QStringLiteral("silent");
+    DescribeLampRow(QStringLiteral("%1 of %2, %3").arg(m_intBeat + 1).arg(m_strPattern.size()).arg(kind));
     if (m_intBeat == 0)
         TrainerDownbeat();
 }
@@ -371,3 +383,58 @@ void frmMain::imgExit_MouseDown() { imgExit->setPicture(QStringLiteral("EXIT_D")
 void frmMain::imgExit_MouseUp() { imgExit->setPicture(QStringLiteral("EXIT_U")); }
 
 void frmMain::imgExit_Click() { close(); }
+
+// ---- Keyboard and assistive technology -------------------------------------------------
+
+// Each shortcut belongs to the button it works and does what a click on it does. They are
+// window shortcuts, so none fires while a dialog is the active window; and none repeats
+// while its keys are held, as a mouse button does not.
+void frmMain::SetUpShortcuts()
+{
+    const auto bind = [this](PictureBox *button, const QList<QKeySequence> &keys, auto action) {
+        auto *shortcut = new QShortcut(button);
+        shortcut->setKeys(keys);
+        shortcut->setAutoRepeat(false);
+        connect(shortcut, &QShortcut::activated, this, action);
+    };
+    bind(imgDouble, {Qt::Key_Asterisk, Qt::KeypadModifier | Qt::Key_Asterisk}, [this] { imgDouble->click(); });
+    bind(imgDouble, {Qt::ALT | Qt::Key_1}, [this] { ClickMultiplierTo(QStringLiteral("1")); });
+    bind(imgDouble, {Qt::ALT | Qt::Key_2}, [this] { ClickMultiplierTo(QStringLiteral("2")); });
+    bind(imgDouble, {Qt::ALT | Qt::Key_4}, [this] { ClickMultiplierTo(QStringLiteral("4")); });
+    bind(imgMute, {Qt::ALT | Qt::Key_M}, [this] { imgMute->click(); });
+    bind(imgOptions, {Qt::ALT | Qt::Key_O}, [this] { imgOptions->click(); });
+    bind(imgAbout, {Qt::Key_F1}, [this] { imgAbout->click(); });
+    bind(imgExit, {Qt::ALT | Qt::Key_X, Qt::CTRL | Qt::Key_Q}, [this] { imgExit->click(); });
+}
+
+// Clicks the multiplier until it shows `tag`; at most once round its cycle.
+void frmMain::ClickMultiplierTo(const QString &tag)
+{
+    for (int clicks = 0; clicks < 3 && imgDouble->Tag() != tag; ++clicks)
+        imgDouble->click();
+}
+
+// The picture buttons' names tell what a click does; their tool tips add the keys.
+void frmMain::DescribeButtons()
+{
+    const auto describe = [](PictureBox *button, const QString &name, const QString &tip) {
+        button->setAccessibleName(name);
+        button->setToolTip(QStringLiteral("%1 (%2)").arg(tip, button->shortcutKeys().join(QStringLiteral(", "))));
+    };
+    const QString multiplier = QStringLiteral("Multiplier \u00d7") + imgDouble->Tag();
+    describe(imgDouble, multiplier, multiplier);
+    imgMute->setChecked(!SoundOn());
+    const QString mute = SoundOn() ? QStringLiteral("Mute") : QStringLiteral("Unmute");
+    describe(imgMute, mute, mute);
+    describe(imgOptions, QStringLiteral("Options"), QStringLiteral("Options"));
+    describe(imgAbout, QStringLiteral("About"), QStringLiteral("About ..."));
+    describe(imgExit, QStringLiteral("Exit"), QStringLiteral("Exit"));
+}
+
+// The lamp row is one element to assistive technology; its description changes at most
+// once a beat, and only when it says something new.
+void frmMain::DescribeLampRow(const QString &description)
+{
+    if (Picture1->accessibleDescription() != description)
+        Picture1->setAccessibleDescription(description);
+}

@@ -53,7 +53,6 @@ protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     friend struct frmMainTestAccess;
@@ -91,6 +90,11 @@ private:
     void imgExit_Click();
 
     bool SoundOn() const;
+
+    void SetUpShortcuts();
+    void ClickMultiplierTo(const QString &tag);
+    void DescribeButtons();
+    void DescribeLampRow(const QString &description);
 
     void SetUpPracticeTools();
     void UpdatePracticeTools();

@@ -1,5 +1,6 @@
 // The five picture buttons of the main window: their pressed and released looks,
-// their actions, and double clicks.
+// their actions, double clicks, and the keys that click them.
+#include "ModalDriver.h"
 #include "TestSupport.h"
 
 #include "dialogs/frmAbout.h"
@@ -51,6 +52,61 @@ void doubleClick(frmMain &w, QWidget *target)
     QTest::mouseDClick(w.windowHandle(), Qt::LeftButton, {}, target->mapTo(&w, centre(target)));
 }
 
+// What a click or a key did, seen from outside: the button's picture after each
+// press, release and click it raised, its tag, the MIDI sent, the settings written,
+// the dialogs shown, the quit flag and the tempo box.
+struct Outcome {
+    QStringList pictures;
+    QString tag;
+    std::vector<std::uint32_t> midi;
+    QByteArray settings;
+    int dialogs = 0;
+    bool quit = false;
+    QString tempoText;
+};
+
+// Runs `act` on a fresh main window whose 4/4 strong beat is sounding, with the tempo
+// box (or the meter list) holding the focus; an options dialog that opens gets channel 3
+// and OK, any other dialog is closed.
+Outcome runOn(const TempSettings &settings, const QString &button, bool focusOnMeter,
+              const std::function<void(frmMain &, PictureBox *)> &act)
+{
+    QFile::remove(settings.fileName());
+    Outcome out;
+    BeatHarness h;
+    frmMain &w = h.window();
+    w.activateWindow();
+    if (!QTest::qWaitForWindowActive(&w))
+        return out;
+    h.openOutput();
+    w.cboMeter->setCurrentIndex(1);
+    emit w.cboMeter->activated(1);
+    w.OnBeat();
+    h.midi.messages.clear();
+    if (focusOnMeter)
+        w.cboMeter->setFocus(Qt::TabFocusReason);
+    auto *target = w.findChild<PictureBox *>(button);
+    for (auto signal : {&PictureBox::MouseDown, &PictureBox::MouseUp, &PictureBox::Click})
+        QObject::connect(target, signal, [&out, target] { out.pictures << target->Picture(); });
+    DialogCloser closer([](QWidget *dialog) {
+        if (auto *options = qobject_cast<frmOptions *>(dialog)) {
+            options->txtChannel->setText(QStringLiteral("3"));
+            options->cmdOK->click();
+        }
+    });
+    act(w, target);
+    out.tag = target->Tag();
+    for (const auto &m : h.midi.messages)
+        out.midi.push_back(m.message);
+    QFile stored(settings.fileName());
+    if (stored.open(QIODevice::ReadOnly))
+        out.settings = stored.readAll();
+    out.dialogs = closer.showings;
+    out.quit = mdlMain::g_blnQuit;
+    out.tempoText = w.Text1->text();
+    return out;
+}
+
 } // namespace
 
 class TestButtons : public QObject {
@@ -84,6 +140,13 @@ private slots:
     void plainButtonLooks();
     // Exit unloads the window like its close box: quit flag, nothing written, no question.
     void exitEndsTheProgram();
+    // Each shortcut does what its clicks do, pictures, MIDI, settings and dialogs alike,
+    // wherever the focus is, and types nothing into the tempo box.
+    void shortcutsClick_data();
+    void shortcutsClick();
+    // No shortcut of the main window fires while a dialog is open; Escape presses nothing.
+    void shortcutsSilentInDialogs_data();
+    void shortcutsSilentInDialogs();
 
 private:
     TempSettings m_settings;
@@ -342,6 +405,108 @@ void TestButtons::exitEndsTheProgram()
     for (const auto &m : h.messages())
         QVERIFY(m.timeMs <= 700);
     QVERIFY(!QFile::exists(m_settings.fileName()));
+}
+
+void TestButtons::shortcutsClick_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("clicks"); // the mouse clicks the keys stand for
+    QTest::addColumn<QKeyCombination>("keys");
+    QTest::addColumn<bool>("focusOnMeter");
+    QTest::addColumn<QString>("tag"); // the button's tag afterwards
+    QTest::newRow("* in the tempo box") << "imgDouble" << 1 << QKeyCombination(Qt::Key_Asterisk) << false << "2";
+    QTest::newRow("* on the meter list") << "imgDouble" << 1 << QKeyCombination(Qt::Key_Asterisk) << true << "2";
+    QTest::newRow("keypad *") << "imgDouble" << 1 << QKeyCombination(Qt::KeypadModifier | Qt::Key_Asterisk) << false
+                              << "2";
+    QTest::newRow("Alt+1 at x1") << "imgDouble" << 0 << QKeyCombination(Qt::ALT | Qt::Key_1) << false << "1";
+    QTest::newRow("Alt+2") << "imgDouble" << 1 << QKeyCombination(Qt::ALT | Qt::Key_2) << false << "2";
+    QTest::newRow("Alt+4") << "imgDouble" << 2 << QKeyCombination(Qt::ALT | Qt::Key_4) << true << "4";
+    QTest::newRow("Alt+M") << "imgMute" << 1 << QKeyCombination(Qt::ALT | Qt::Key_M) << false << "1";
+    QTest::newRow("Alt+M on the meter list") << "imgMute" << 1 << QKeyCombination(Qt::ALT | Qt::Key_M) << true << "1";
+    QTest::newRow("Alt+O") << "imgOptions" << 1 << QKeyCombination(Qt::ALT | Qt::Key_O) << false << "";
+    QTest::newRow("F1") << "imgAbout" << 1 << QKeyCombination(Qt::Key_F1) << false << "";
+    QTest::newRow("F1 on the meter list") << "imgAbout" << 1 << QKeyCombination(Qt::Key_F1) << true << "";
+    QTest::newRow("Alt+X") << "imgExit" << 1 << QKeyCombination(Qt::ALT | Qt::Key_X) << false << "";
+    QTest::newRow("Ctrl+Q") << "imgExit" << 1 << QKeyCombination(Qt::CTRL | Qt::Key_Q) << true << "";
+}
+
+void TestButtons::shortcutsClick()
+{
+    QFETCH(QString, button);
+    QFETCH(int, clicks);
+    QFETCH(QKeyCombination, keys);
+    QFETCH(bool, focusOnMeter);
+    QFETCH(QString, tag);
+    const Outcome clicked = runOn(m_settings, button, focusOnMeter, [clicks](frmMain &, PictureBox *target) {
+        for (int i = 0; i < clicks; ++i)
+            QTest::mouseClick(target, Qt::LeftButton, {}, centre(target));
+    });
+    const Outcome keyed = runOn(m_settings, button, focusOnMeter, [keys](frmMain &w, PictureBox *) {
+        QTest::keyClick(w.windowHandle(), keys.key(), keys.keyboardModifiers());
+    });
+    QCOMPARE(keyed.pictures.size(), 3 * clicks);
+    QCOMPARE(keyed.pictures, clicked.pictures);
+    QCOMPARE(keyed.tag, tag);
+    QCOMPARE(keyed.tag, clicked.tag);
+    QCOMPARE(keyed.midi, clicked.midi);
+    QCOMPARE(keyed.settings, clicked.settings);
+    QCOMPARE(keyed.dialogs, clicked.dialogs);
+    QCOMPARE(keyed.quit, clicked.quit);
+    QCOMPARE(keyed.tempoText, QStringLiteral("120")); // nothing typed into the box
+}
+
+void TestButtons::shortcutsSilentInDialogs_data()
+{
+    QTest::addColumn<QString>("dialog");
+    QTest::addColumn<QList<QKeyCombination>>("keys");
+    const QList<QKeyCombination> mainKeys{QKeyCombination(Qt::ALT | Qt::Key_X), QKeyCombination(Qt::CTRL | Qt::Key_Q),
+                                          QKeyCombination(Qt::Key_F1),          QKeyCombination(Qt::ALT | Qt::Key_M),
+                                          QKeyCombination(Qt::ALT | Qt::Key_2), QKeyCombination(Qt::Key_Asterisk),
+                                          QKeyCombination(Qt::Key_Escape)};
+    QTest::newRow("options") << "options" << mainKeys;
+    QTest::newRow("custom meter") << "custom" << mainKeys;
+    QTest::newRow("about") << "about" << (mainKeys + QList<QKeyCombination>{QKeyCombination(Qt::ALT | Qt::Key_O)});
+    QTest::newRow("main window, Escape") << "" << QList<QKeyCombination>{QKeyCombination(Qt::Key_Escape)};
+}
+
+void TestButtons::shortcutsSilentInDialogs()
+{
+    QFETCH(QString, dialog);
+    QFETCH(QList<QKeyCombination>, keys);
+    BeatHarness h;
+    frmMain &w = h.window();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    int nested = 0;
+    const auto pressAll = [&](QWindow *window) {
+        for (const QKeyCombination each : keys) {
+            QTest::keyClick(window, each.key(), each.keyboardModifiers());
+            nested += QApplication::activeModalWidget() && QApplication::activeModalWidget()->windowHandle() != window;
+        }
+    };
+    bool open = false;
+    if (dialog.isEmpty()) {
+        pressAll(w.windowHandle());
+        QVERIFY(!QApplication::activeModalWidget());
+    } else {
+        const auto opener = [&] {
+            if (dialog == QLatin1String("options"))
+                QTest::mouseClick(w.imgOptions, Qt::LeftButton, {}, centre(w.imgOptions));
+            else if (dialog == QLatin1String("about"))
+                QTest::mouseClick(w.imgAbout, Qt::LeftButton, {}, centre(w.imgAbout));
+            else {
+                w.cboMeter->setCurrentIndex(4);
+                emit w.cboMeter->activated(4);
+            }
+        };
+        open = whileModal(opener, [&](QDialog &d) { pressAll(d.windowHandle()); });
+    }
+    QCOMPARE(open, !dialog.isEmpty()); // Escape presses nothing; the main window's keys none
+    QCOMPARE(nested, 0);
+    QVERIFY(!mdlMain::g_blnQuit);
+    QCOMPARE(w.imgDouble->Tag(), QStringLiteral("1"));
+    QCOMPARE(w.imgMute->Tag(), QStringLiteral("0"));
+    QVERIFY(w.isVisible());
 }
 
 QTEST_MAIN(TestButtons)

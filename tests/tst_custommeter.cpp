@@ -49,7 +49,8 @@ private slots:
     // Cancel or the close command handing back the edited text instead of the caller's pattern.
     void cancelKeepsPattern_data();
     void cancelKeepsPattern();
-    // Enter not pressing OK (or Cancel when focused), Space not pressing its button, Escape closing.
+    // Enter not pressing OK (or Cancel when focused), Space not pressing its button, Escape
+    // closing, Alt+O or Alt+C not pressing OK or Cancel.
     void keys_data();
     void keys();
 };
@@ -211,9 +212,15 @@ void TestCustomMeter::cancelKeepsPattern()
 
 void TestCustomMeter::keys_data()
 {
-    QTest::addColumn<int>("focusStop"); // 0 OK, 1 Cancel, 2 the pattern box
-    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("focusStop");   // 0 OK, 1 Cancel, 2 the pattern box
+    QTest::addColumn<int>("key");         // a key combination
     QTest::addColumn<QString>("outcome"); // "OK", "Cancel" or "open"
+    const int altO = QKeyCombination(Qt::ALT | Qt::Key_O).toCombined();
+    const int altC = QKeyCombination(Qt::ALT | Qt::Key_C).toCombined();
+    QTest::newRow("Alt+O in the box") << 2 << altO << QStringLiteral("OK");
+    QTest::newRow("Alt+O on Cancel") << 1 << altO << QStringLiteral("OK");
+    QTest::newRow("Alt+C in the box") << 2 << altC << QStringLiteral("Cancel");
+    QTest::newRow("Alt+C on OK") << 0 << altC << QStringLiteral("Cancel");
     QTest::newRow("Enter in the box") << 2 << int(Qt::Key_Return) << QStringLiteral("OK");
     QTest::newRow("keypad Enter in the box") << 2 << int(Qt::Key_Enter) << QStringLiteral("OK");
     QTest::newRow("Enter on OK") << 0 << int(Qt::Key_Return) << QStringLiteral("OK");
@@ -243,7 +250,8 @@ void TestCustomMeter::keys()
             type(d, QStringLiteral("0"));
             edited = dialog.txtMeter->text();
             tabTo(d, (focusStop + 1) % 3); // from the box, Tab goes on to OK
-            press(d, static_cast<Qt::Key>(key));
+            const auto keys = QKeyCombination::fromCombined(key);
+            press(d, keys.key(), keys.keyboardModifiers());
         });
     QCOMPARE(edited, QStringLiteral("2110"));
     QCOMPARE(stillOpen, outcome == QLatin1String("open"));

@@ -108,8 +108,10 @@ private slots:
     void auditionClampsFields_data();
     void auditionClampsFields();
     // OK that reads the fields instead of the checked boxes, or stores other keys or texts.
+    void okStoresTheValues_data();
     void okStoresTheValues();
-    // Enter in a box or Escape anywhere closing the dialog; Enter or Space not pressing a button.
+    // Enter in a box or Escape anywhere closing the dialog; Enter or Space not pressing a button;
+    // Alt+O or Alt+C not pressing OK or Cancel.
     void keys_data();
     void keys();
     // An m_blnOK left over from the first showing, letting Cancel's changes reach the main window.
@@ -444,8 +446,16 @@ void TestOptions::auditionClampsFields()
     QCOMPARE(sent(), sounds);
 }
 
+void TestOptions::okStoresTheValues_data()
+{
+    QTest::addColumn<bool>("byKey");
+    QTest::newRow("OK clicked") << false;
+    QTest::newRow("Alt+O") << true;
+}
+
 void TestOptions::okStoresTheValues()
 {
+    QFETCH(bool, byKey);
     frmOptions dialog;
     dialog.m_intChannel = 4;
     dialog.m_intStrongVel = 89;
@@ -456,8 +466,11 @@ void TestOptions::okStoresTheValues()
                    QTest::mouseClick(dialog.txtStrongVelocity, Qt::LeftButton);
                    press(d, Qt::Key_Up);
                    selectAllOf(d, dialog.txtWeakVelocity);
-                   type(d, QStringLiteral("200")); // capped by the leave check that clicking OK runs
-                   QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+                   type(d, QStringLiteral("200")); // capped by the leave check that pressing OK runs
+                   if (byKey)
+                       press(d, Qt::Key_O, Qt::AltModifier);
+                   else
+                       QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
                });
     QVERIFY(dialog.m_blnOK);
     QCOMPARE(dialog.m_intChannel, std::int16_t(3));
@@ -473,9 +486,13 @@ void TestOptions::okStoresTheValues()
 
 void TestOptions::keys_data()
 {
-    QTest::addColumn<int>("tabs"); // from OK: 0 OK, 1 Cancel, 2 channel, 3 .. 6 the value boxes
-    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("tabs");        // from OK: 0 OK, 1 Cancel, 2 channel, 3 .. 6 the value boxes
+    QTest::addColumn<int>("key");         // a key combination
     QTest::addColumn<QString>("outcome"); // "OK", "Cancel" or "open"
+    const int altO = QKeyCombination(Qt::ALT | Qt::Key_O).toCombined();
+    const int altC = QKeyCombination(Qt::ALT | Qt::Key_C).toCombined();
+    QTest::newRow("Alt+O on Cancel") << 1 << altO << "OK";
+    QTest::newRow("Alt+C on OK") << 0 << altC << "Cancel";
     QTest::newRow("Enter on OK") << 0 << int(Qt::Key_Return) << "OK";
     QTest::newRow("Space on OK") << 0 << int(Qt::Key_Space) << "OK";
     QTest::newRow("Enter on Cancel") << 1 << int(Qt::Key_Return) << "Cancel";
@@ -487,6 +504,8 @@ void TestOptions::keys_data()
         QTest::addRow("Enter in %s", boxes[i]) << 2 + i << int(Qt::Key_Return) << "open";
         QTest::addRow("keypad Enter in %s", boxes[i]) << 2 + i << int(Qt::Key_Enter) << "open";
         QTest::addRow("Escape in %s", boxes[i]) << 2 + i << int(Qt::Key_Escape) << "open";
+        QTest::addRow("Alt+O in %s", boxes[i]) << 2 + i << altO << "OK";
+        QTest::addRow("Alt+C in %s", boxes[i]) << 2 + i << altC << "Cancel";
     }
 }
 
@@ -500,7 +519,8 @@ void TestOptions::keys()
                                  [&](QDialog &d) {
                                      for (int i = 0; i < tabs; ++i)
                                          press(d, Qt::Key_Tab);
-                                     press(d, static_cast<Qt::Key>(key));
+                                     const auto keys = QKeyCombination::fromCombined(key);
+                                     press(d, keys.key(), keys.keyboardModifiers());
                                  });
     QCOMPARE(open, outcome == QLatin1String("open"));
     QCOMPARE(dialog.m_blnOK, outcome == QLatin1String("OK"));

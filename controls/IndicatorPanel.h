@@ -1,0 +1,14 @@
+// A panel of pictures that assistive technology sees as one element: its name and
+// description speak for the whole row, and the pictures inside stay out of the way.
+#pragma once
+
+#include "controls/AccessibleControls.h"
+
+#include <QFrame>
+
+class IndicatorPanel : public QFrame {
+    Q_OBJECT
+
+public:
+    explicit IndicatorPanel(QWidget *parent = nullptr) : QFrame(parent) { InstallAccessibleControls(); }
+};
