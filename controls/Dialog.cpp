@@ -4,8 +4,10 @@
 #include "controls/Dialog.h"
 
 #include <QApplication>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QShowEvent>
 
 Dialog::Dialog(QWidget *parent) : QDialog(parent) {}
 
@@ -20,6 +22,23 @@ void Dialog::setDefaultButton(QPushButton *button)
     }
     if (button)
         button->setDefault(true);
+}
+
+// A desktop's window manager activates a new dialog and, when it closes, the window it
+// belongs to; without one (a kiosk, a headless session) the dialog does both itself, so
+// the keys go on reaching the program.
+void Dialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        activateWindow();
+}
+
+void Dialog::hideEvent(QHideEvent *event)
+{
+    QDialog::hideEvent(event);
+    if (!event->spontaneous() && parentWidget())
+        parentWidget()->window()->activateWindow();
 }
 
 void Dialog::keyPressEvent(QKeyEvent *event)
