@@ -1,6 +1,5 @@
 // The dialog's key handling. QDialog would answer Escape with reject() and Enter with
-// an auto-default button, and a button its access key with a delayed click; all three
-// are replaced here.
+// an auto-default button; both are replaced here.
 #include "controls/Dialog.h"
 
 #include <QApplication>
@@ -24,9 +23,8 @@ void Dialog::setDefaultButton(QPushButton *button)
         button->setDefault(true);
 }
 
-// A desktop's window manager activates a new dialog and, when it closes, the window it
-// belongs to; without one (a kiosk, a headless session) the dialog does both itself, so
-// the keys go on reaching the program.
+// Without a window manager nothing gives the dialog the keyboard, or its window back
+// when it closes; the dialog does both (with one, that happens anyway).
 void Dialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
@@ -62,8 +60,7 @@ void Dialog::keyPressEvent(QKeyEvent *event)
     }
 }
 
-// A button's access key takes the focus to it first, as a click does, so the box being
-// left is checked before the button acts; then the button is clicked at once.
+// An access key moves the focus as a click does (the box left is checked), then clicks.
 bool Dialog::eventFilter(QObject *watched, QEvent *event)
 {
     auto *button = qobject_cast<QPushButton *>(watched);
