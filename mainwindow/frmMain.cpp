@@ -231,6 +231,7 @@ void frmMain::cboMeter_Click()
         break;
     }
     m_intBeat = static_cast<std::int16_t>(m_strPattern.size() - 1);
+    m_trainer.RestartBar(); // the bar cut short is no pass through a pattern
     QCoreApplication::processEvents();
     UpdateLedRow();
 }

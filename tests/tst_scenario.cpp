@@ -59,6 +59,8 @@ private slots:
     void trainerSessions();
     // A tempo set by hand while the trainer runs: the trainer must stop for good.
     void handSetTempoStopsTheTrainer();
+    // A meter chosen in mid-bar, or a stop and start: the bar cut short counted as a bar.
+    void barCutShortIsNoBar();
 };
 
 namespace {
@@ -304,6 +306,33 @@ void TestScenario::handSetTempoStopsTheTrainer()
     QCOMPARE(beatTimes(h, 1000), expected);
     QCOMPARE(menu, (QStringList{"Stop speed trainer", "Speed trainer..."}));
     QCOMPARE(w.m_intBpm, std::int16_t(150));
+}
+
+void TestScenario::barCutShortIsNoBar()
+{
+    TempSettings settings;
+    BeatHarness h;
+    frmMain &w = h.window();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    h.clock.at(100, [&w] {
+        w.cboMeter->setCurrentIndex(1);
+        emit w.cboMeter->activated(1); // 4/4
+    });
+    h.clock.at(1000, [&w] { startTrainer(w, 100, 120, 10, 1); });
+    h.clock.at(2000, [&w] {
+        w.cboMeter->setCurrentIndex(3);
+        emit w.cboMeter->activated(3); // 2/4 after two beats of the first bar
+    });
+    h.clock.at(4000, [&w] { QTest::keyClick(w.Text1, Qt::Key_Space); }); // stop in mid-bar
+    h.clock.at(4100, [&w] { QTest::keyClick(w.Text1, Qt::Key_Space); });
+    h.clock.at(6000, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+    // 100 bpm: 1000, 1601 (4/4), then 2/4 from 2201: 2201, 2801 is the first whole bar;
+    // 110 from 3401 (3401, 3946); stopped at 4000, and from 4100 the bar starts afresh at
+    // 110 (4100, 4646); 120 from 5191.
+    const std::vector<std::uint32_t> expected{1000, 1601, 2201, 2801, 3401, 3946, 4100, 4646, 5191, 5691};
+    QCOMPARE(beatTimes(h, 1000), expected);
 }
 
 QTEST_MAIN(TestScenario)
