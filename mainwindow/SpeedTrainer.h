@@ -17,7 +17,6 @@ public:
     // Ends the session; the tempo stays where it is.
     void Stop() { m_running = false; }
     bool IsRunning() const { return m_running; }
-    int Tempo() const { return m_tempo; }
 
     // The bar in progress is dropped: the next downbeat begins a bar, ending none.
     void RestartBar() { m_inBar = false; }
