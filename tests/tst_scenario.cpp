@@ -65,6 +65,13 @@ private slots:
 
 namespace {
 
+// Chooses entry `index` of the meter list, as a click on it does.
+void chooseMeter(frmMain &w, int index)
+{
+    w.cboMeter->setCurrentIndex(index);
+    emit w.cboMeter->activated(index);
+}
+
 // Starts the speed trainer by Ctrl+T with the values given, typed into its boxes.
 void startTrainer(frmMain &w, int start, int end, int step, int bars)
 {
@@ -249,10 +256,7 @@ void TestScenario::trainerSessions()
             break;
     }
     QStringList menuWhileRunning;
-    h.clock.at(100, [&w, meter] {
-        w.cboMeter->setCurrentIndex(meter);
-        emit w.cboMeter->activated(meter);
-    });
+    h.clock.at(100, [&w, meter] { chooseMeter(w, meter); });
     h.clock.at(1000, [&w, start, end, step, bars] { startTrainer(w, start, end, step, bars); });
     h.clock.at(1001, [&w, &menuWhileRunning] { menuWhileRunning << w.actSpeedTrainer->text(); });
     h.clock.at(1000 + length, [] { mdlMain::g_frmMain->close(); });
@@ -315,15 +319,9 @@ void TestScenario::barCutShortIsNoBar()
     frmMain &w = h.window();
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    h.clock.at(100, [&w] {
-        w.cboMeter->setCurrentIndex(1);
-        emit w.cboMeter->activated(1); // 4/4
-    });
+    h.clock.at(100, [&w] { chooseMeter(w, 1); }); // 4/4
     h.clock.at(1000, [&w] { startTrainer(w, 100, 120, 10, 1); });
-    h.clock.at(2000, [&w] {
-        w.cboMeter->setCurrentIndex(3);
-        emit w.cboMeter->activated(3); // 2/4 after two beats of the first bar
-    });
+    h.clock.at(2000, [&w] { chooseMeter(w, 3); });                       // 2/4 after two beats of the first bar
     h.clock.at(4000, [&w] { QTest::keyClick(w.Text1, Qt::Key_Space); }); // stop in mid-bar
     h.clock.at(4100, [&w] { QTest::keyClick(w.Text1, Qt::Key_Space); });
     h.clock.at(6000, [] { mdlMain::g_frmMain->close(); });
