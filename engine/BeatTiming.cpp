@@ -15,6 +15,13 @@ std::int32_t BeatTiming::SoundingTime(std::int32_t period) { return std::min(per
 
 BeatPass BeatTiming::Pass(std::uint32_t now, int bpm, int multiplier)
 {
+    if (m_beatAtNextPass) {
+        m_beatAtNextPass = false;
+        MoveGrid(now);
+        BeatPass pass;
+        pass.beat = true;
+        return pass;
+    }
     const std::int64_t period = Period(bpm, multiplier);
     const std::int64_t soundingTime = SoundingTime(static_cast<std::int32_t>(period));
     const std::int64_t elapsed = static_cast<std::uint32_t>(now - m_lastBeatTime);
@@ -35,10 +42,16 @@ std::uint32_t BeatTiming::NextActionAt(std::uint32_t now, int bpm, int multiplie
     const std::int64_t period = Period(bpm, multiplier);
     const std::int64_t soundingTime = SoundingTime(static_cast<std::int32_t>(period));
     const std::int64_t elapsed = static_cast<std::uint32_t>(now - m_lastBeatTime);
-    if (elapsed > soundingTime && !m_releasedSinceBeat)
+    if (m_beatAtNextPass || (elapsed > soundingTime && !m_releasedSinceBeat))
         return now;
     const std::int64_t nextElapsed = elapsed <= soundingTime ? soundingTime + 1 : period + 1;
     if (nextElapsed <= elapsed)
         return now; // already due
     return m_lastBeatTime + static_cast<std::uint32_t>(nextElapsed);
+}
+
+void BeatTiming::MoveGrid(std::uint32_t origin)
+{
+    m_lastBeatTime = origin;
+    m_releasedSinceBeat = false;
 }

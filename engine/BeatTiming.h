@@ -32,7 +32,15 @@ public:
 
     std::uint32_t LastBeatTime() const { return m_lastBeatTime; }
 
+    // Moves the grid so that `origin` is its latest point: the next beat comes one
+    // period after it.
+    void MoveGrid(std::uint32_t origin);
+    // Starts the grid afresh: the next pass sounds a beat at once, without a release
+    // before it, and the grid runs from that pass.
+    void BeatAtNextPass() { m_beatAtNextPass = true; }
+
 private:
     std::uint32_t m_lastBeatTime;
     bool m_releasedSinceBeat = false; // a pass has released the latest beat already
+    bool m_beatAtNextPass = false;
 };

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace mdlMain {
 
@@ -28,6 +29,13 @@ std::function<void()> &endProcess()
     return replacement;
 }
 
+// A grid move asked for by a window event, taken up by the loop's next pass.
+struct GridMove {
+    bool beatNow = false;
+    std::uint32_t origin = 0;
+};
+std::optional<GridMove> g_gridMove;
+
 void EndProcess()
 {
     if (endProcess()) {
@@ -40,6 +48,10 @@ void EndProcess()
 }
 
 } // namespace
+
+void StartBeatGrid() { g_gridMove = GridMove{true, 0}; }
+
+void MoveBeatGrid(std::uint32_t origin) { g_gridMove = GridMove{false, origin}; }
 
 void SetEndProcess(std::function<void()> replacement) { endProcess() = std::move(replacement); }
 
@@ -57,12 +69,24 @@ void RunBeatLoop()
     mdlMidi::OpenMidiOut();
     platform::Clock &clock = platform::clock();
     BeatTiming timing(clock.timeGetTime());
+    g_gridMove.reset();
     g_frmMain->repaint();
 
     while (!g_blnQuit) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (g_blnQuit)
             break; // the window was unloaded in this pass: leave it alone
+        if (!g_frmMain->isRunning()) {
+            clock.waitForEvents(); // stopped: nothing to time
+            continue;
+        }
+        if (g_gridMove) {
+            if (g_gridMove->beatNow)
+                timing.BeatAtNextPass();
+            else
+                timing.MoveGrid(g_gridMove->origin);
+            g_gridMove.reset();
+        }
         const std::uint32_t now = clock.timeGetTime();
         const int bpm = g_frmMain->m_intBpm;
         const int multiplier = g_frmMain->imgDouble->Tag().toInt();

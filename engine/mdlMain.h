@@ -3,6 +3,7 @@
 
 #include "engine/CommandLine.h"
 
+#include <cstdint>
 #include <functional>
 
 class frmMain;
@@ -22,6 +23,13 @@ void Main(const StartOptions &options = {});
 // Opens the MIDI output and beats until g_blnQuit is set; then releases the sounding
 // note, closes the output and ends the process.
 void RunBeatLoop();
+
+// Asks the beat loop to start its grid afresh at its next pass: that pass sounds a
+// beat at once, and the grid runs from it.
+void StartBeatGrid();
+// Asks the beat loop to move its grid so that the next beat comes one period after
+// the clock reading `origin`.
+void MoveBeatGrid(std::uint32_t origin);
 
 // Replaces the call that ends the process after the loop (tests keep the process).
 // An empty function restores the default, which exits with status 0 at once.

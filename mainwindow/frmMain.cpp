@@ -5,6 +5,7 @@
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmCustomMeter.h"
 #include "dialogs/frmOptions.h"
+#include "dialogs/frmSpeedTrainer.h"
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
 #include "platform/Numbers.h"
@@ -14,7 +15,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QRegularExpression>
 #include <QShortcut>
 
 #include <algorithm>
@@ -30,15 +30,7 @@ const QString kSection = QStringLiteral("Options");
 // when the text cannot serve (hand-edited, corrupt, out of range).
 std::int16_t ReadSoundSetting(const QString &key, int defaultValue, int low, int high)
 {
-    const QString text = platform::ReadSetting(kApplication, kSection, key, defaultValue);
-    // Anchored at the very ends: "$" alone would let a trailing line feed through.
-    static const QRegularExpression wholeNumber(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{1,5}")));
-    if (!wholeNumber.match(text).hasMatch())
-        return static_cast<std::int16_t>(defaultValue);
-    const int value = text.toInt();
-    if (value < low || value > high)
-        return static_cast<std::int16_t>(defaultValue);
-    return static_cast<std::int16_t>(value);
+    return static_cast<std::int16_t>(platform::ReadWholeNumber(kApplication, kSection, key, defaultValue, low, high));
 }
 
 } // namespace
@@ -101,6 +93,7 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     // After the buttons' own click handlers, so the names tell the new state.
     connect(imgDouble, &PictureBox::Click, this, &frmMain::DescribeButtons);
     connect(imgMute, &PictureBox::Click, this, &frmMain::DescribeButtons);
+    SetUpPracticeTools();
 }
 
 frmMain::~frmMain() = default;
@@ -147,9 +140,12 @@ void frmMain::Form_Unload() { mdlMain::g_blnQuit = true; }
 
 void frmMain::Slider1_Change()
 {
+    const bool changed = Slider1->value() != m_intBpm;
     Text1->setText(QString::number(Slider1->value()));
     m_intBpm = static_cast<std::int16_t>(Slider1->value());
     UpdateTempoLabels();
+    if (changed)
+        TempoChanged();
 }
 
 void frmMain::Slider1_GotFocus() { Text1->setFocus(Qt::OtherFocusReason); }
@@ -235,6 +231,7 @@ void frmMain::cboMeter_Click()
         break;
     }
     m_intBeat = static_cast<std::int16_t>(m_strPattern.size() - 1);
+    m_trainer.RestartBar(); // the bar cut short is no pass through a pattern
     QCoreApplication::processEvents();
     UpdateLedRow();
 }
@@ -280,10 +277,14 @@ void frmMain::OnBeat()
                          : beat == QLatin1String("1") ? QStringLiteral("weak")
                                                       : QStringLiteral("silent");
     DescribeLampRow(QStringLiteral("%1 of %2, %3").arg(m_intBeat + 1).arg(m_strPattern.size()).arg(kind));
+    if (m_intBeat == 0)
+        TrainerDownbeat();
 }
 
 void frmMain::OnBeatOff()
 {
+    if (!m_running)
+        return; // stopped: the note was released and the lamps darkened at the stop
     if (m_intBeat < 0 || m_intBeat >= m_strPattern.size() || m_intBeat >= static_cast<int>(imgLed.size()))
         return;
     const std::int16_t channel = static_cast<std::int16_t>(m_intMidiChannel - 1);

@@ -2,8 +2,11 @@
 // beat operations that the beat loop calls.
 #pragma once
 
+#include "mainwindow/SpeedTrainer.h"
+#include "mainwindow/TapTempo.h"
 #include "ui_frmMain.h"
 
+#include <QMenu>
 #include <QString>
 #include <QWidget>
 
@@ -13,6 +16,8 @@
 
 class frmCustomMeter;
 class frmOptions;
+class frmSpeedTrainer;
+class QAction;
 class QLabel;
 
 class frmMain : public QWidget, public Ui::frmMain {
@@ -34,9 +39,20 @@ public:
     std::array<PictureBox *, 19> imgLed{};
     std::array<QLabel *, 8> lblTempo{};
 
+    // False while the user has stopped the beat: the beat loop then only waits for events.
+    bool isRunning() const { return m_running; }
+
+    // The practice tools, each with its shortcut, listed by the window's context menu.
+    QAction *actStartStop = nullptr;    // Space
+    QAction *actTapTempo = nullptr;     // T
+    QAction *actSpeedTrainer = nullptr; // Ctrl+T; stops a running trainer
+    // A window of its own rather than a child, so the window's own controls stay as laid out.
+    std::unique_ptr<QMenu> mnuContext;
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     friend struct frmMainTestAccess;
@@ -80,6 +96,16 @@ private:
     void DescribeButtons();
     void DescribeLampRow(const QString &description);
 
+    void SetUpPracticeTools();
+    void UpdatePracticeTools();
+    void StartStop_Triggered();
+    void TapTempo_Triggered();
+    void SpeedTrainer_Triggered();
+    void SetTempoAsTyped(int tempo);
+    void RestartWithDownbeat();
+    void TempoChanged();
+    void TrainerDownbeat();
+
     QString m_strPattern;
     std::int16_t m_intBeat = 0;
     std::int16_t m_intMidiChannel = 0;
@@ -94,4 +120,10 @@ private:
     // the main window (so the desktop gives it no task-bar entry); these pointers own them.
     std::unique_ptr<frmCustomMeter> m_frmCustomMeter;
     std::unique_ptr<frmOptions> m_frmOptions;
+    std::unique_ptr<frmSpeedTrainer> m_frmSpeedTrainer;
+
+    bool m_running = true;
+    TapTempo m_tapTempo;
+    SpeedTrainer m_trainer;
+    bool m_trainerSetsTempo = false; // the tempo being set is the trainer's, not the user's
 };

@@ -46,6 +46,8 @@ public:
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
 
+    void waitForEvents() override { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); }
+
 private:
     bool armTimer(std::int64_t wakeNs)
     {

@@ -14,6 +14,9 @@ public:
     // Waits until the count reads `reading` or a window event arrives, whichever
     // comes first, and processes the events that arrived.
     virtual void waitUntil(std::uint32_t reading) = 0;
+    // Waits for the next window event, however long that takes, and processes the
+    // events that arrived.
+    virtual void waitForEvents() = 0;
 };
 
 // Elapsed milliseconds from `since` to `now`, right across the wrap of the count.

@@ -2,6 +2,7 @@
 // atomic rename, so a failed write never truncates the old file.
 #include "platform/Settings.h"
 
+#include <QRegularExpression>
 #include <QSettings>
 
 namespace platform {
@@ -19,6 +20,18 @@ QString ReadSetting(const QString &application, const QString &section, const QS
     if (!value.isValid())
         return QString::number(defaultValue);
     return value.toString();
+}
+
+int ReadWholeNumber(const QString &application, const QString &section, const QString &key, int defaultValue, int low,
+                    int high)
+{
+    const QString text = ReadSetting(application, section, key, defaultValue);
+    // Anchored at the very ends: "$" alone would let a trailing line feed through.
+    static const QRegularExpression wholeNumber(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{1,5}")));
+    if (!wholeNumber.match(text).hasMatch())
+        return defaultValue;
+    const int value = text.toInt();
+    return value < low || value > high ? defaultValue : value;
 }
 
 bool WriteSetting(const QString &application, const QString &section, const QString &key, const QString &value)

@@ -50,6 +50,11 @@ private slots:
     void noStuckNoteAtExit();
     // The beat goes on across the wrap of the millisecond count.
     void loopAcrossTheWrap();
+    // Space stops: the note released at once, the lamps dark, nothing sent and no timing
+    // work while stopped, mute and meter still work; Space again: the downbeat at once.
+    void stopAndStart();
+    // Four taps of T 400 ms apart: 150 bpm, and the downbeat one period after the last tap.
+    void tapsMoveTheGrid();
 
 private:
     TempSettings m_settings;
@@ -257,6 +262,75 @@ void TestBeatLoop::loopAcrossTheWrap()
     }
     const std::vector<std::uint32_t> expected{501, 1001, 1501, 2001};
     QCOMPARE(beats, expected);
+}
+
+void TestBeatLoop::stopAndStart()
+{
+    BeatHarness h;
+    frmMain &w = h.window();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto space = [&w] { QTest::keyClick(w.Text1, Qt::Key_Space); };
+    QStringList lamps;
+    int waitsWhileStopped = 0;
+    h.clock.at(600, space); // the 501 beat still sounds
+    h.clock.at(700, [&h, &waitsWhileStopped] { waitsWhileStopped = -h.clock.waits(); });
+    h.clock.at(1000, [&w] { QTest::mouseClick(w.imgMute, Qt::LeftButton, {}, QPoint(5, 5)); });
+    h.clock.at(1100, [&w] { QTest::mouseClick(w.imgMute, Qt::LeftButton, {}, QPoint(5, 5)); });
+    h.clock.at(1200, [&w] {
+        w.cboMeter->setCurrentIndex(1);
+        emit w.cboMeter->activated(1); // 4/4
+    });
+    h.clock.at(1900, [&h, &w, &lamps, &waitsWhileStopped] {
+        waitsWhileStopped += h.clock.waits();
+        for (int i = 0; i < 4; ++i)
+            lamps << lamp(w, i);
+    });
+    h.clock.at(2000, space);
+    h.clock.at(2700, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected{
+        {201, NoteOn(9, 60, 0)},   {501, NoteOn(9, 60, 0)},
+        {501, NoteOn(9, 60, 50)},  {600, NoteOn(9, 60, 0)},  // stopped: released at once
+        {2000, NoteOn(9, 61, 80)},                           // started: the downbeat of 4/4 at once
+        {2201, NoteOn(9, 61, 0)},  {2501, NoteOn(9, 61, 0)}, // the grid runs from the start
+        {2501, NoteOn(9, 60, 50)}, {2700, NoteOn(9, 60, 0)},
+    };
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> sent;
+    for (const auto &m : h.messages())
+        sent.emplace_back(m.timeMs, m.message);
+    QCOMPARE(sent, expected);
+    QCOMPARE(lamps, (QStringList{"LED_ROFF", "LED_GOFF", "LED_GOFF", "LED_GOFF"}));
+    QCOMPARE(waitsWhileStopped, 4);                   // one wait for each event, 1000 to 1900
+    QCOMPARE(w.Text1->text(), QStringLiteral("120")); // the box took no blank
+    QCOMPARE(w.imgMute->Tag(), QStringLiteral("0"));
+}
+
+void TestBeatLoop::tapsMoveTheGrid()
+{
+    BeatHarness h;
+    frmMain &w = h.window();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    h.clock.at(100, [&w] {
+        w.cboMeter->setCurrentIndex(3);
+        emit w.cboMeter->activated(3); // 2/4
+    });
+    for (std::uint32_t tap : {1000u, 1400u, 1800u, 2200u})
+        h.clock.at(tap, [&w] { QTest::keyClick(w.Text1, Qt::Key_T); });
+    h.clock.at(3500, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> beats;
+    for (const auto &m : h.messages()) {
+        if (m.data2() != 0 && m.timeMs > 2200)
+            beats.emplace_back(m.timeMs, m.message);
+    }
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected{
+        {2601, NoteOn(9, 61, 80)}, {3001, NoteOn(9, 60, 50)}, {3401, NoteOn(9, 61, 80)}};
+    QCOMPARE(beats, expected);
+    QCOMPARE(w.m_intBpm, std::int16_t(150));
+    QCOMPARE(w.Text1->text(), QStringLiteral("150"));
 }
 
 QTEST_MAIN(TestBeatLoop)

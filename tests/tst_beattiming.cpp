@@ -30,6 +30,9 @@ private slots:
     void lateBeatIsReleasedAtOnce();
     // Out-of-range inputs must not divide by zero.
     void degenerateInputs();
+    // A start that waits a period, or releases before its beat; a tap's grid that
+    // beats at the tap or keeps the old phase.
+    void gridMoves();
 };
 
 void TestBeatTiming::workedValues_data()
@@ -155,6 +158,27 @@ void TestBeatTiming::degenerateInputs()
     QVERIFY(BeatTiming::Period(32767, 4) >= 1);
     BeatTiming timing(0);
     QVERIFY(timing.Pass(60001, 0, 0).beat);
+}
+
+void TestBeatTiming::gridMoves()
+{
+    BeatTiming timing(0);
+    timing.Pass(300, 120, 1);
+    timing.BeatAtNextPass();
+    QCOMPARE(timing.NextActionAt(320, 120, 1), 320u);
+    const BeatPass start = timing.Pass(350, 120, 1);
+    QVERIFY(start.beat);
+    QVERIFY(!start.beatOff); // nothing sounds before a start
+    QCOMPARE(timing.LastBeatTime(), 350u);
+    QCOMPARE(timing.NextActionAt(350, 120, 1), 551u);
+
+    timing.MoveGrid(700); // a tap at 700
+    QVERIFY(!timing.Pass(700, 150, 1).beat);
+    QCOMPARE(timing.NextActionAt(700, 150, 1), 901u);
+    QVERIFY(timing.Pass(901, 150, 1).beatOff);
+    QVERIFY(!timing.Pass(1100, 150, 1).beat);
+    QVERIFY(timing.Pass(1101, 150, 1).beat); // one period after the tap
+    QCOMPARE(timing.LastBeatTime(), 1100u);
 }
 
 QTEST_GUILESS_MAIN(TestBeatTiming)

@@ -5,10 +5,13 @@
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmCustomMeter.h"
 #include "dialogs/frmOptions.h"
+#include "dialogs/frmSpeedTrainer.h"
 #include "engine/mdlMain.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 
@@ -50,7 +53,52 @@ class TestScenario : public QObject {
 private slots:
     // Tempo by keys, 3/4, x2, mute, options, a custom meter, a dialog held open, exit.
     void wholeSession();
+    // The speed trainer for minutes: a step at the wrong bar, a step past the end tempo,
+    // a bar miscounted for "None" or three beats, or the values not stored.
+    void trainerSessions_data();
+    void trainerSessions();
+    // A tempo set by hand while the trainer runs: the trainer must stop for good.
+    void handSetTempoStopsTheTrainer();
+    // A meter chosen in mid-bar, or a stop and start: the bar cut short counted as a bar.
+    void barCutShortIsNoBar();
 };
+
+namespace {
+
+// Chooses entry `index` of the meter list, as a click on it does.
+void chooseMeter(frmMain &w, int index)
+{
+    w.cboMeter->setCurrentIndex(index);
+    emit w.cboMeter->activated(index);
+}
+
+// Starts the speed trainer by Ctrl+T with the values given, typed into its boxes.
+void startTrainer(frmMain &w, int start, int end, int step, int bars)
+{
+    onNextDialog<frmSpeedTrainer>([=](frmSpeedTrainer *trainer) {
+        const std::array<std::pair<QSpinBox *, int>, 4> boxes{
+            {{trainer->txtStart, start}, {trainer->txtEnd, end}, {trainer->txtStep, step}, {trainer->txtBars, bars}}};
+        for (const auto &[box, value] : boxes) {
+            box->selectAll();
+            QTest::keyClicks(box, QString::number(value));
+        }
+        trainer->cmdStart->click();
+    });
+    QTest::keyClick(w.Text1, Qt::Key_T, Qt::ControlModifier);
+}
+
+// The note-on times from `from` on.
+std::vector<std::uint32_t> beatTimes(const BeatHarness &h, std::uint32_t from)
+{
+    std::vector<std::uint32_t> times;
+    for (const auto &m : h.messages()) {
+        if (m.data2() != 0 && m.timeMs >= from)
+            times.push_back(m.timeMs);
+    }
+    return times;
+}
+
+} // namespace
 
 void TestScenario::wholeSession()
 {
@@ -167,6 +215,122 @@ void TestScenario::wholeSession()
     QCOMPARE(mostLit, 1);
     QCOMPARE(w.Text1->text(), QStringLiteral("150"));
     QVERIFY(QFile::exists(settings.fileName())); // only the options' OK wrote the store
+}
+
+void TestScenario::trainerSessions_data()
+{
+    QTest::addColumn<int>("meter"); // index in the meter list
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<int>("bars");
+    QTest::newRow("4/4, 100 up to 110 by 5 every bar") << 1 << 100 << 110 << 5 << 1;
+    QTest::newRow("4/4, 80 up to 120 by 4 every 4 bars") << 1 << 80 << 120 << 4 << 4;
+    QTest::newRow("None, 60 up to 208 by 50 every 3 bars") << 0 << 60 << 208 << 50 << 3;
+    QTest::newRow("3/4, 120 down to 90 by 7 every 2 bars") << 2 << 120 << 90 << 7 << 2;
+}
+
+void TestScenario::trainerSessions()
+{
+    QFETCH(int, meter);
+    QFETCH(int, start);
+    QFETCH(int, end);
+    QFETCH(int, step);
+    QFETCH(int, bars);
+    TempSettings settings;
+    BeatHarness h;
+    frmMain &w = h.window();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    const QString pattern = QStringList{"1", "2111", "211"}.at(meter);
+
+    // The tempo of every bar from the trainer's start, and when the session is over.
+    std::vector<int> barTempo;
+    std::uint32_t length = 0;
+    for (int tempo = start, bar = 0; bar < 200; ++bar) {
+        if (bar > 0 && bar % bars == 0 && tempo != end)
+            tempo = end > start ? std::min(tempo + step, end) : std::max(tempo - step, end);
+        barTempo.push_back(tempo);
+        length += static_cast<std::uint32_t>(pattern.size() * (60000 / tempo));
+        if (tempo == end && bar % bars == bars - 1 && barTempo.size() > std::size_t(bars) + 2)
+            break;
+    }
+    QStringList menuWhileRunning;
+    h.clock.at(100, [&w, meter] { chooseMeter(w, meter); });
+    h.clock.at(1000, [&w, start, end, step, bars] { startTrainer(w, start, end, step, bars); });
+    h.clock.at(1001, [&w, &menuWhileRunning] { menuWhileRunning << w.actSpeedTrainer->text(); });
+    h.clock.at(1000 + length, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+
+    const std::vector<std::uint32_t> beats = beatTimes(h, 1000);
+    QCOMPARE(beats.size(), barTempo.size() * std::size_t(pattern.size()));
+    QCOMPARE(beats.front(), 1000u); // the first bar starts at once
+    for (std::size_t j = 0; j + 1 < beats.size(); ++j) {
+        const int tempo = barTempo[j / std::size_t(pattern.size())];
+        const std::uint32_t period = static_cast<std::uint32_t>(60000 / tempo) + (j == 0 ? 1 : 0);
+        QVERIFY2(beats[j + 1] - beats[j] == period, qPrintable(QStringLiteral("beat %1 at %2: next after %3 ms, not %4")
+                                                                   .arg(j)
+                                                                   .arg(beats[j])
+                                                                   .arg(beats[j + 1] - beats[j])
+                                                                   .arg(period)));
+    }
+    QCOMPARE(w.m_intBpm, std::int16_t(end));
+    QCOMPARE(w.Text1->text(), QString::number(end));
+    QCOMPARE(menuWhileRunning, QStringList{"Stop speed trainer"});
+    QCOMPARE(w.actSpeedTrainer->text(), QStringLiteral("Speed trainer...")); // over at the end tempo
+    QSettings store(settings.fileName(), QSettings::IniFormat);
+    QCOMPARE(store.childGroups(), QStringList{"Trainer"});
+    for (const auto &[key, value] : {std::pair{"Start", start}, {"End", end}, {"Step", step}, {"Bars", bars}})
+        QCOMPARE(store.value(QStringLiteral("Trainer/") + key).toString(), QString::number(value));
+}
+
+void TestScenario::handSetTempoStopsTheTrainer()
+{
+    TempSettings settings;
+    BeatHarness h;
+    frmMain &w = h.window();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QStringList menu;
+    auto readMenu = [&w, &menu] { menu << w.actSpeedTrainer->text(); };
+    // Meter "None": a bar is one beat, so 80, 90, 100 ... at every beat.
+    h.clock.at(1000, [&w] { startTrainer(w, 80, 200, 10, 1); });
+    h.clock.at(2000, readMenu); // beats at 1000 (80), 1750 (90)
+    h.clock.at(2100, [&w] {
+        w.Text1->selectAll();
+        QTest::keyClicks(w.Text1, QStringLiteral("150"));
+        QTest::keyClick(w.Text1, Qt::Key_Return);
+    });
+    h.clock.at(2101, readMenu);
+    h.clock.at(4000, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+    // 1000 at 80, 1751 at 90; 150 typed at 2100 holds: 400 ms from 1750 on, where the
+    // trainer would have gone on to 100 (600 ms) at 2151.
+    const std::vector<std::uint32_t> expected{1000, 1751, 2151, 2551, 2951, 3351, 3751};
+    QCOMPARE(beatTimes(h, 1000), expected);
+    QCOMPARE(menu, (QStringList{"Stop speed trainer", "Speed trainer..."}));
+    QCOMPARE(w.m_intBpm, std::int16_t(150));
+}
+
+void TestScenario::barCutShortIsNoBar()
+{
+    TempSettings settings;
+    BeatHarness h;
+    frmMain &w = h.window();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    h.clock.at(100, [&w] { chooseMeter(w, 1); }); // 4/4
+    h.clock.at(1000, [&w] { startTrainer(w, 100, 120, 10, 1); });
+    h.clock.at(2000, [&w] { chooseMeter(w, 3); });                       // 2/4 after two beats of the first bar
+    h.clock.at(4000, [&w] { QTest::keyClick(w.Text1, Qt::Key_Space); }); // stop in mid-bar
+    h.clock.at(4100, [&w] { QTest::keyClick(w.Text1, Qt::Key_Space); });
+    h.clock.at(6000, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+    // 100 bpm: 1000, 1601 (4/4), then 2/4 from 2201: 2201, 2801 is the first whole bar;
+    // 110 from 3401 (3401, 3946); stopped at 4000, and from 4100 the bar starts afresh at
+    // 110 (4100, 4646); 120 from 5191.
+    const std::vector<std::uint32_t> expected{1000, 1601, 2201, 2801, 3401, 3946, 4100, 4646, 5191, 5691};
+    QCOMPARE(beatTimes(h, 1000), expected);
 }
 
 QTEST_MAIN(TestScenario)

@@ -2,6 +2,8 @@
 // worked with the keyboard and the mouse on the real window.
 #include "TestSupport.h"
 
+#include "platform/Clock.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QInputMethodEvent>
@@ -123,6 +125,12 @@ private slots:
 
     // The multiplier button touching the tempo, the box or the names, or taking the focus.
     void multiplierLeavesTempoAlone();
+
+    // Taps of T read wrongly: other intervals than the last four, no rounding, a pause
+    // not starting a new series, a tempo outside 40..208, or a tempo that does not go
+    // in as a typed one (box, slider and names disagreeing).
+    void tapSeries_data();
+    void tapSeries();
 
 private:
     QWindow *window() const { return m_w->windowHandle(); }
@@ -436,6 +444,38 @@ void TestTempo::multiplierLeavesTempoAlone()
     QTest::mouseClick(m_w->imgDouble, Qt::LeftButton);
     QCOMPARE(m_w->imgDouble->Tag(), QStringLiteral("2"));
     QCOMPARE(shown(*m_w), agreeing(150));
+}
+
+void TestTempo::tapSeries_data()
+{
+    QTest::addColumn<QList<int>>("taps"); // clock readings in ms
+    QTest::addColumn<int>("tempo");
+    QTest::newRow("one tap changes nothing") << QList<int>{0} << 120;
+    QTest::newRow("two taps 500 ms apart") << QList<int>{0, 500} << 120;
+    QTest::newRow("two taps 600 ms apart") << QList<int>{0, 600} << 100;
+    QTest::newRow("four taps 400 ms apart") << QList<int>{0, 400, 800, 1200} << 150;
+    QTest::newRow("the mean, rounded: 112.5") << QList<int>{0, 500, 1100, 1600} << 113;
+    QTest::newRow("only the last four intervals") << QList<int>{0, 1500, 1900, 2300, 2700, 3100} << 150;
+    QTest::newRow("a 2 s pause starts a new series") << QList<int>{0, 500, 2500, 3100} << 100;
+    QTest::newRow("just under the pause") << QList<int>{0, 1999} << 40;
+    QTest::newRow("slower than 40 is held at 40") << QList<int>{0, 1600} << 40;
+    QTest::newRow("faster than 208 is held at 208") << QList<int>{0, 100} << 208;
+    QTest::newRow("two taps in one millisecond") << QList<int>{0, 0} << 208;
+}
+
+void TestTempo::tapSeries()
+{
+    QFETCH(QList<int>, taps);
+    QFETCH(int, tempo);
+    const std::uint32_t start = 0xFFFFFF00u; // every series crosses the wrap of the count
+    FakeClock clock(start);
+    platform::setClock(&clock);
+    for (const int tap : taps) {
+        clock.advance(start + static_cast<std::uint32_t>(tap) - clock.timeGetTime());
+        QTest::keyClick(window(), Qt::Key_T);
+    }
+    platform::setClock(nullptr);
+    QCOMPARE(shown(*m_w), agreeing(tempo));
 }
 
 QTEST_MAIN(TestTempo)

@@ -14,6 +14,8 @@ public:
 
     std::uint32_t timeGetTime() override { return m_now; }
     void waitUntil(std::uint32_t reading) override;
+    // The next window event is the next scripted action: the clock jumps to it.
+    void waitForEvents() override;
 
     // Runs `action` as a window event once the clock reaches `offset` ms after its start.
     void at(std::uint32_t offset, std::function<void()> action);
@@ -24,6 +26,9 @@ public:
     int waits() const { return m_waits; }
 
 private:
+    void countWait();
+    void runNextAction();
+
     std::uint32_t m_now;
     std::uint32_t m_start;
     int m_waits = 0;

@@ -1,0 +1,74 @@
+// The speed trainer dialog.
+#include "dialogs/frmSpeedTrainer.h"
+
+#include "controls/DialogPlacement.h"
+#include "platform/Settings.h"
+
+#include <QShowEvent>
+
+namespace {
+
+const QString kApplication = QStringLiteral("Pulsewerk");
+const QString kSection = QStringLiteral("Trainer");
+
+// A stored value within its box's range, or the default when the store has none that fits.
+int ReadTrainerSetting(const QString &key, const QSpinBox *box, int defaultValue)
+{
+    return platform::ReadWholeNumber(kApplication, kSection, key, defaultValue, box->minimum(), box->maximum());
+}
+
+} // namespace
+
+frmSpeedTrainer::frmSpeedTrainer(QWidget *parent) : Dialog(parent)
+{
+    setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    ShowBanner(Picture1);
+    setDefaultButton(cmdStart);
+
+    connect(cmdStart, &QPushButton::clicked, this, &frmSpeedTrainer::cmdStart_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmSpeedTrainer::cmdCancel_Click);
+}
+
+void frmSpeedTrainer::showEvent(QShowEvent *event)
+{
+    if (!event->spontaneous())
+        Form_Load();
+    Dialog::showEvent(event);
+}
+
+void frmSpeedTrainer::Form_Load()
+{
+    m_blnOK = false;
+    m_intStart = ReadTrainerSetting(QStringLiteral("Start"), txtStart, 80);
+    m_intEnd = ReadTrainerSetting(QStringLiteral("End"), txtEnd, 120);
+    m_intStep = ReadTrainerSetting(QStringLiteral("Step"), txtStep, 4);
+    m_intBars = ReadTrainerSetting(QStringLiteral("Bars"), txtBars, 4);
+    txtStart->setValue(m_intStart);
+    txtEnd->setValue(m_intEnd);
+    txtStep->setValue(m_intStep);
+    txtBars->setValue(m_intBars);
+    CentreOnScreen(this);
+    txtStart->setFocus(Qt::OtherFocusReason);
+    txtStart->selectAll();
+}
+
+void frmSpeedTrainer::cmdStart_Click()
+{
+    m_blnOK = true;
+    // A number still being typed counts as entered.
+    for (QSpinBox *box : {txtStart, txtEnd, txtStep, txtBars})
+        box->interpretText();
+    m_intStart = txtStart->value();
+    m_intEnd = txtEnd->value();
+    m_intStep = txtStep->value();
+    m_intBars = txtBars->value();
+    platform::WriteSetting(kApplication, kSection, QStringLiteral("Start"), QString::number(m_intStart));
+    platform::WriteSetting(kApplication, kSection, QStringLiteral("End"), QString::number(m_intEnd));
+    platform::WriteSetting(kApplication, kSection, QStringLiteral("Step"), QString::number(m_intStep));
+    platform::WriteSetting(kApplication, kSection, QStringLiteral("Bars"), QString::number(m_intBars));
+    accept();
+}
+
+void frmSpeedTrainer::cmdCancel_Click() { reject(); }

@@ -1,0 +1,29 @@
+// The speed trainer dialog: start and end tempo, the step, and how many bars between
+// steps. Start stores the values in the settings store's own group for them.
+#pragma once
+
+#include "controls/Dialog.h"
+#include "ui_frmSpeedTrainer.h"
+
+class frmSpeedTrainer : public Dialog, public Ui::frmSpeedTrainer {
+    Q_OBJECT
+
+public:
+    explicit frmSpeedTrainer(QWidget *parent = nullptr);
+
+    // The exchange with the caller: read after the dialog closes. m_blnOK is true when
+    // it closed with Start; the four values are the last ones stored or entered.
+    bool m_blnOK = false;
+    int m_intStart = 80;
+    int m_intEnd = 120;
+    int m_intStep = 4;
+    int m_intBars = 4;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void Form_Load();
+    void cmdStart_Click();
+    void cmdCancel_Click();
+};

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The practice tools, heard: the real program at 120 bpm in 4/4, worked by keys
+# (practice-steps): Space stops the clicks; Space starts them again and four taps of T
+# follow, all 400 ms apart in one go; then the speed trainer from 100 to 110 by 5 every
+# bar (the values stored beforehand), started with Enter; Ctrl+Q ends it. From the
+# recording: silence while stopped and the downbeat at once on start; clicks every
+# 400 ms after the taps, the first a downbeat one period after the last tap; the
+# trainer's intervals bar by bar.
+#
+# Usage: practice-test.sh PULSEWERK ONSETS E2E_SESSION [WORKDIR]
+set -euo pipefail
+
+[ $# -ge 3 ] && [ $# -le 4 ] || { sed -n '9p' "$0" >&2; exit 2; }
+pulsewerk=$1
+onsets=$2
+session=$3
+work=${4:-$(mktemp -d "${TMPDIR:-/tmp}/pulsewerk-practice.XXXXXX")}
+tolerance_ms=3 # for every interval
+phase_ms=5     # the downbeat after the taps against the taps
+gap_db=3       # strong clicks are at least this much louder than weak ones
+
+rm -rf "$work"
+mkdir -p "$work/config/Pulsewerk"
+printf '[Options]\nChannel=10\nStrongNote=61\nStrongVel=80\nWeakNote=60\nWeakVel=50\n[Trainer]\nStart=100\nEnd=110\nStep=5\nBars=1\n' \
+  >"$work/config/Pulsewerk/Pulsewerk.conf"
+
+status=0
+session_out=$(PULSEWERK_E2E_KEYS=$(dirname "$0")/practice-steps "$session" "$pulsewerk" 120 4/4 2 "$work") || status=$?
+while IFS= read -r line; do echo "# $line"; done <<<"$session_out"
+[ "$status" -eq 0 ] && echo "ok - the session ran to its end, Ctrl+Q ending the program" ||
+  { echo "not ok - the session failed (status $status)"; exit 1; }
+
+# When each timed key call started, on the wall clock.
+sent() { sed -n "s/.*keys --delay 400 $1 sent_ms=\([0-9]*\).*/\1/p" "$work/session.log"; }
+start_ms=$(sent 'space t t t t')
+return_ms=$(sent Return)
+
+"$onsets" "$work/out.wav" >"$work/onsets.txt"
+awk -v tol="$tolerance_ms" -v phase="$phase_ms" -v gap_db="$gap_db" -v start_ms="$start_ms" -v return_ms="$return_ms" -f - "$work/onsets.txt" >"$work/checks.txt" <<'AWK' || true
+function ok(cond, what) { print (cond ? "ok - " : "not ok - ") what }
+function abs(x) { return x < 0 ? -x : x }
+# The first click from recording time `from` on.
+function after(from,   i) { for (i = 0; i < n; i++) if (t[i] >= from) return i; return n }
+# Every interval from click `i` on against `want` ms: the worst error, or "short" when
+# there are fewer than `count` intervals.
+function intervals(i, count, want,   k, err, worst) {
+  if (i + count >= n) return "short"
+  worst = 0
+  for (k = i + 1; k <= i + count; k++) { err = t[k] - t[k - 1] - want; if (abs(err) > abs(worst)) worst = err }
+  return worst
+}
+BEGIN { n = 0 }
+$1 == "onset" { t[n] = $2; level[n] = $3; n++ }
+END {
+  if (n < 20) { ok(0, "the recording holds clicks (" n " found)"); exit 1 }
+  # Strong and weak clicks by loudness: the widest gap between the sorted levels splits them.
+  for (i = 0; i < n; i++) sorted[i] = level[i]
+  for (i = 1; i < n; i++) for (j = i; j > 0 && sorted[j - 1] > sorted[j]; j--) { x = sorted[j]; sorted[j] = sorted[j - 1]; sorted[j - 1] = x }
+  widest = 0
+  for (i = 1; i < n; i++) if (sorted[i] - sorted[i - 1] > widest) { widest = sorted[i] - sorted[i - 1]; split_at = (sorted[i] + sorted[i - 1]) / 2 }
+  ok(widest >= gap_db, sprintf("strong clicks are louder than weak ones (by %.1f dB)", widest))
+  for (i = 0; i < n; i++) strong[i] = level[i] > split_at
+  for (i = 0; i < n; i++) printf "# %4d %9.2f %8.2f %s\n", i, t[i], i ? t[i] - t[i - 1] : 0, strong[i] ? "strong" : "weak"
+
+  # Stop and start: the one long silence, and a downbeat right after it.
+  r = -1
+  for (i = 1; i < n; i++) if (t[i] - t[i - 1] > 1200) { r = i; break }
+  if (r < 0) { ok(0, "a silence while stopped"); exit 1 }
+  ok(t[r] - t[r - 1] >= 1500, sprintf("no click while stopped (%.0f ms of silence)", t[r] - t[r - 1]))
+  ok(strong[r], "the first click after Space is the downbeat")
+  ok(t[r + 1] - t[r] >= 500 - tol && t[r + 1] - t[r] <= 500 + tol, sprintf("then the next beat 500 ms later (%.1f ms)", t[r + 1] - t[r]))
+
+  # Space at 0, taps at 400, 800, 1200, 1600 ms, by one and the same key call, so the
+  # keys' way into the program is the same for all: the tapped beat comes one period
+  # (and the loop's millisecond) after the last tap, 2001 ms after the start's downbeat.
+  j = after(t[r] + 1700)
+  ok(j < n && abs(t[j] - t[r] - 2001) <= phase, sprintf("the first click after the taps falls one period after the last tap (%+.1f ms)", t[j] - t[r] - 2001))
+  ok(strong[j], "and it is the downbeat")
+  w = intervals(j, 6, 400)
+  ok(w != "short" && abs(w) <= tol, "then every 400 ms (150 bpm) (worst " w " ms)")
+
+  # The trainer: the downbeat when Start is pressed, then bars at 100, 105, 110, 110 bpm.
+  # Its key call is placed in the recording by the start's: the same way in and out,
+  # up to the tens of milliseconds by which two key calls' ways into the program differ.
+  offset = t[r] - start_ms
+  k = after(return_ms + offset - 50)
+  ok(k < n && abs(t[k] - (return_ms + offset)) <= 100, sprintf("the trainer starts at once, well within a period (%+.1f ms)", t[k] - (return_ms + offset)))
+  split("600 571 545 545", period, " ")
+  for (b = 1; b <= 4; b++) {
+    first = k + 4 * (b - 1)
+    ok(first < n && strong[first], "bar " b " starts with a downbeat")
+    w = intervals(first, 4, period[b])
+    ok(w != "short" && abs(w) <= tol, "bar " b ": every " period[b] " ms (worst " w " ms)")
+  }
+}
+AWK
+cat "$work/checks.txt"
+failures=$(grep -c '^not ok' "$work/checks.txt" || true)
+grep -q '^ok - bar 4: every' "$work/checks.txt" || grep -q '^not ok' "$work/checks.txt" || failures=$((failures + 1))
+[ "$failures" -eq 0 ] || { echo "e2e_practice: FAILED; recording and logs in $work"; exit 1; }
+echo "e2e_practice: passed"
