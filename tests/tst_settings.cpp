@@ -201,6 +201,7 @@ void TestSettings::roundTrip()
         QCOMPARE(loaded(w), (Sound{16, 127, 0, 0, 127})); // taken over for this run
         w.close();
     }
+    QVERIFY(TempSettings::waitForSaves());
     BeatHarness fresh;
     QCOMPARE(loaded(fresh.window()), (Sound{16, 127, 0, 0, 127}));
 }
