@@ -39,26 +39,32 @@ bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool isLineEnd(char c) { return c == '\n' || c == '\r'; }
 
 // One logical line: [start, end) holds its text; `equals` is the offset of its first '='
-// outside quotes, or -1.
+// outside quotes, or -1. An open line runs to the end of the text inside quotes or after
+// a lone backslash: whatever came after it would belong to it.
 struct Line {
     qsizetype start = 0;
     qsizetype end = 0;
     qsizetype equals = -1;
+    bool open = false;
 };
 
 // Reads the logical line that begins at or after `pos` and moves `pos` past it.
 // Returns false at the end of the text.
-bool nextLine(const QByteArray &text, qsizetype &pos, Line &line)
+bool nextLine(const QByteArray &data, qsizetype &pos, Line &line)
 {
-    const qsizetype size = text.size();
+    const char *text = data.constData();
+    const qsizetype size = data.size();
     qsizetype start = pos;
     while (start < size && isSpace(text[start]))
         ++start;
     bool quoted = false;
+    bool escaping = false;
     qsizetype equals = -1;
     qsizetype i = start;
     while (i < size) {
         const char c = text[i++];
+        if (c != '=' && c != '\n' && c != '\r' && c != '\\' && c != '"' && c != ';')
+            continue;
         if (c == '=') {
             if (!quoted && equals < 0)
                 equals = i - 1;
@@ -70,6 +76,7 @@ bool nextLine(const QByteArray &text, qsizetype &pos, Line &line)
                 break;
             }
         } else if (c == '\\') {
+            escaping = i == size;
             if (i < size) {
                 const char escaped = text[i++];
                 // A backslash before a two-character line end carries the line over both.
@@ -92,14 +99,15 @@ bool nextLine(const QByteArray &text, qsizetype &pos, Line &line)
         }
     }
     pos = i;
-    line = {start, i, equals};
+    line = {start, i, equals, i == size && (quoted || escaping)};
     return i > start;
 }
 
 // Where the physical line that `end` lies on ends, past its line break.
-qsizetype pastLineEnd(const QByteArray &text, qsizetype end)
+qsizetype pastLineEnd(const QByteArray &data, qsizetype end)
 {
-    const qsizetype size = text.size();
+    const char *text = data.constData();
+    const qsizetype size = data.size();
     while (end < size && !isLineEnd(text[end]))
         ++end; // a comment after the line
     if (end < size && text[end] == '\r')
@@ -196,10 +204,20 @@ QByteArray IniWithValues(const QByteArray &ini, const QString &section, const In
     qsizetype blockAt = -1;     // the first key line of the group, replaced by the block
     qsizetype afterHeader = -1; // just past the group's first header
     QString current;            // the prefix of the group being read
+    bool openEnd = false;       // the text ends in an open line
+    bool firstLine = true;
+    bool headerFirst = false; // the first line is a group header
+    // A byte order mark goes: QSettings 6.4 takes it for a line it cannot read.
     const qsizetype bom = ini.startsWith("\xef\xbb\xbf") ? 3 : 0;
+    if (bom)
+        edits.push_back({0, bom, {}});
     qsizetype pos = bom;
     Line line;
     while (nextLine(ini, pos, line)) {
+        openEnd = line.open;
+        if (firstLine)
+            headerFirst = ini[line.start] == '[';
+        firstLine = false;
         const QByteArrayView text = QByteArrayView(ini).sliced(line.start, line.end - line.start);
         if (text.startsWith('[')) {
             qsizetype close = text.indexOf(']');
@@ -234,14 +252,19 @@ QByteArray IniWithValues(const QByteArray &ini, const QString &section, const In
     }
 
     if (blockAt < 0) {
-        if (afterHeader >= 0) {
-            const bool broken = afterHeader == ini.size() && !ini.isEmpty() && !isLineEnd(ini.back());
-            edits.push_back({afterHeader, 0, (broken ? "\n" : "") + block});
-        } else {
+        const QByteArray header = '[' + escapedName(section) + "]\n";
+        if (afterHeader >= 0 && !(afterHeader == ini.size() && openEnd)) {
+            const bool unended = afterHeader == ini.size() && !ini.isEmpty() && !isLineEnd(ini.back());
+            edits.push_back({afterHeader, 0, (unended ? "\n" : "") + block});
+        } else if (!openEnd) {
             QByteArray ending;
             if (ini.size() > bom)
                 ending = isLineEnd(ini.back()) ? "\n" : "\n\n";
-            edits.push_back({ini.size(), 0, ending + '[' + escapedName(section) + "]\n" + block});
+            edits.push_back({ini.size(), 0, ending + header + block});
+        } else {
+            // Nothing can follow an open last line: the group goes first, and the keys
+            // that stood before any header stay in the general group.
+            edits.push_back({bom, 0, header + block + (headerFirst ? "" : "[General]\n")});
         }
         // In text order; at one place, what is put in goes before what is taken out.
         std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) {

@@ -1,14 +1,29 @@
 // The five sound settings read when the main window loads: defaults, stored values,
-// stored text that cannot serve, and values written by the options dialog's OK.
+// stored text that cannot serve, and values written by the options dialog's OK: kept
+// whole through a kill at any moment, said truly when they cannot be, never holding
+// up the beat, and kept in the folder the XDG rules give.
 #include "ModalDriver.h"
+#include "StderrCapture.h"
 #include "TestSupport.h"
 
 #include "dialogs/frmOptions.h"
+#include "platform/IniFile.h"
+#include "platform/Settings.h"
 
 #include <QFile>
+#include <QLockFile>
+#include <QSemaphore>
+#include <QSettings>
+#include <QSysInfo>
 #include <QTest>
 
+#include <csignal>
+#include <ctime>
 #include <memory>
+#include <random>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using Access = frmMainTestAccess;
 
@@ -29,6 +44,100 @@ bool operator==(const Sound &a, const Sound &b)
     return a.channel == b.channel && a.strongNote == b.strongNote && a.strongVelocity == b.strongVelocity &&
            a.weakNote == b.weakNote && a.weakVelocity == b.weakVelocity;
 }
+
+const QStringList kKeys{"Channel", "StrongNote", "StrongVel", "WeakNote", "WeakVel"};
+
+platform::IniValues iniValues(const Sound &s)
+{
+    const int values[] = {s.channel, s.strongNote, s.strongVelocity, s.weakNote, s.weakVelocity};
+    platform::IniValues out;
+    for (int i = 0; i < kKeys.size(); ++i)
+        out.append({kKeys[i], values[i]});
+    return out;
+}
+
+// Every key QSettings reads from the file, with its value; `status` gets the reader's verdict.
+QVariantMap readBack(const QString &fileName, QSettings::Status *status = nullptr)
+{
+    // A copy under a name never read before: QSettings caches what it has read by name.
+    static int copies = 0;
+    const QString copy = fileName + QStringLiteral(".check%1").arg(++copies);
+    QFile::remove(copy);
+    if (QFile::exists(fileName) && !QFile::copy(fileName, copy))
+        return {{QStringLiteral("(unreadable)"), true}};
+    QVariantMap keys;
+    {
+        QSettings store(copy, QSettings::IniFormat);
+        for (const QString &key : store.allKeys()) {
+            if (!key.isEmpty())
+                keys.insert(key, store.value(key));
+        }
+        if (status)
+            *status = store.status();
+    }
+    QFile::remove(copy);
+    return keys;
+}
+
+QVariantMap readBackText(const QString &folder, const QByteArray &text, QSettings::Status *status = nullptr)
+{
+    const QString fileName = folder + QStringLiteral("/text.conf");
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    file.write(text);
+    file.close();
+    return readBack(fileName, status);
+}
+
+// Takes the five values out of `keys`; "-" for a missing one.
+QString takeSound(QVariantMap &keys)
+{
+    QStringList values;
+    for (const QString &key : kKeys)
+        values << keys.take(QStringLiteral("Options/") + key).toString();
+    return values.join(u' ');
+}
+
+QString soundText(const Sound &s)
+{
+    return QStringLiteral("%1 %2 %3 %4 %5")
+        .arg(s.channel)
+        .arg(s.strongNote)
+        .arg(s.strongVelocity)
+        .arg(s.weakNote)
+        .arg(s.weakVelocity);
+}
+
+// A settings file with the values `old` among keys and groups the program does not know.
+QByteArray fileWithOthers(const Sound &old)
+{
+    return "; kept by hand\nTheme=dark\n[Window]\nsize=@Size(300 200)\ntitle=\"a; b, c\"\n[Options]\nChannel=" +
+           QByteArray::number(old.channel) + "\nExtra=yes\nStrongNote=" + QByteArray::number(old.strongNote) +
+           "\nStrongVel=" + QByteArray::number(old.strongVelocity) + "\nWeakNote=" + QByteArray::number(old.weakNote) +
+           "\nWeakVel=" + QByteArray::number(old.weakVelocity) + "\n[Other%20Group]\nlist=1, 2, 3\npath=C:\\\\x\n";
+}
+
+// Runs `child` in a forked copy of this process; returns how that copy ended (waitpid status).
+int inChild(const std::function<void()> &child)
+{
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        child();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+// Frees the save thread once the test lets it go.
+struct Gate {
+    QSemaphore open;
+    QAtomicInt reached = 0;
+    QAtomicInt replaced = 0;
+};
 
 } // namespace
 
@@ -58,6 +167,25 @@ private slots:
     void storedText();
     // Values written by the options dialog's OK not read back unchanged by a fresh window.
     void roundTrip();
+    // A setting of another key or group lost or changed, a value not set, or a file left
+    // that QSettings reads with an error, whatever the text (hand edits, random bytes).
+    void iniText_data();
+    void iniText();
+    // A kill at any step of the save leaving a mix of old and new values or a broken file.
+    void killedAtEachStep();
+    // The same for kills at random moments, a few hundred of them.
+    void killedAtRandom();
+    // A save that the message calls failed when it did not, or the reverse; a stale lock
+    // that holds up OK or keeps the values out.
+    void saveOutcome_data();
+    void saveOutcome();
+    // The beat held up while a large file is saved.
+    void beatsOnDuringSave();
+    // A folder taken from a relative XDG_CONFIG_HOME, or from no home at all.
+    void settingsFolder_data();
+    void settingsFolder();
+    // With nowhere to keep them, settings written at the root, or more than one word said.
+    void noSettingsFolder();
 
 private:
     // Writes the settings file as hand-edited text: an [Options] section with `lines`.
@@ -204,6 +332,361 @@ void TestSettings::roundTrip()
     QVERIFY(TempSettings::waitForSaves());
     BeatHarness fresh;
     QCOMPARE(loaded(fresh.window()), (Sound{16, 127, 0, 0, 127}));
+}
+
+void TestSettings::iniText_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("others around the values") << fileWithOthers({3, 70, 100, 65, 40});
+    QTest::newRow("no Options group, no line end") << QByteArray("[A]\nx=1");
+    QTest::newRow("Options header last, no line end") << QByteArray("x=1\n[Options]");
+    QTest::newRow("Options header with a comment") << QByteArray("[Options] ; mine\r\nChannel=4\r\n");
+    QTest::newRow("values in the general group") << QByteArray("Options\\Channel=5\nOptions\\WeakVel=9\n[A]\nb=2\n");
+    QTest::newRow("escaped names") << QByteArray("[Opt%69ons]\n%43hannel=5\n[%55]\nk%U0041=1\n[%General]\ng=1\n");
+    QTest::newRow("general group") << QByteArray("[General]\nChannel=2\n[Options]\nWeakNote=3\n");
+    QTest::newRow("Options twice") << QByteArray("[Options]\nChannel=1\n[B]\nc=3\n[Options]\nChannel=2\nWeakVel=4\n");
+    QTest::newRow("spaces and comments") << QByteArray("  [ Options ]  \n  Channel = 7 ;note\n;StrongNote=1\n");
+    QTest::newRow("quotes across lines") << QByteArray("[Options]\nt=\"a\nChannel=9\n\"\nWeakNote=8\n");
+    QTest::newRow("backslash line ends") << QByteArray("[Options]\nt=a\\\nChannel=9\nv=b\\\r\nWeakNote=8\n");
+    QTest::newRow("CR line ends") << QByteArray("[Options]\rChannel=1\rx=2\r");
+    QTest::newRow("byte order mark") << QByteArray("\xef\xbb\xbf[A]\nb=1\n[Options]\nChannel=6\n");
+    QTest::newRow("open quote at the end") << QByteArray("a=1\n[B]\nc=\"2\nd=3");
+    QTest::newRow("backslash at the end") << QByteArray("[B]\nc=2\\");
+    QTest::newRow("open Options header at the end") << QByteArray("x=1\n[Options]\"");
+    QTest::newRow("header without ]") << QByteArray("[Options\nChannel=1\n[B\nc=2");
+    QTest::newRow("lines without =") << QByteArray("junk\n[Options]\nChannel\nmore junk\nWeakVel=5\n");
+    QTest::newRow("case of the group") << QByteArray("[options]\nChannel=1\n[OPTIONS]\nchannel=2\n");
+    std::mt19937 random(16);
+    for (int i = 0; i < 20; ++i) {
+        QByteArray bytes(8192, '\0');
+        for (char &b : bytes)
+            b = static_cast<char>(random());
+        QTest::addRow("random bytes %d", i) << bytes;
+    }
+    // Random text of the pieces the reader's rules turn on.
+    const QList<QByteArray> pieces{"[",       "]",        "=", ";",     "\"",      "\\",      "\n",
+                                   "\r",      " ",        "%", "U0041", "Options", "Channel", "WeakVel",
+                                   "General", "%General", "x", "1",     ",",       "@"};
+    for (int i = 0; i < 200; ++i) {
+        QByteArray text;
+        for (int j = 0; j < 60; ++j)
+            text += pieces[static_cast<int>(random() % pieces.size())];
+        QTest::addRow("pieces %d", i) << text;
+    }
+}
+
+void TestSettings::iniText()
+{
+    QFETCH(QByteArray, text);
+    const Sound wanted{12, 34, 56, 78, 90};
+    const QByteArray edited = platform::IniWithValues(text, QStringLiteral("Options"), iniValues(wanted));
+    QVariantMap before = readBackText(m_settings->folder(), text);
+    takeSound(before);
+    QSettings::Status status = QSettings::AccessError;
+    QVariantMap after = readBackText(m_settings->folder(), edited, &status);
+    QCOMPARE(status, QSettings::NoError);
+    QCOMPARE(takeSound(after), soundText(wanted));
+    QCOMPARE(after, before);
+    // Setting the same values again changes nothing.
+    QCOMPARE(platform::IniWithValues(edited, QStringLiteral("Options"), iniValues(wanted)), edited);
+}
+
+void TestSettings::killedAtEachStep()
+{
+    const Sound old{3, 70, 100, 65, 40}, wanted{16, 127, 0, 0, 127};
+    const auto steps = {platform::ReplaceStep::Locked, platform::ReplaceStep::Read, platform::ReplaceStep::Written,
+                        platform::ReplaceStep::Replaced};
+    for (const platform::ReplaceStep step : steps) {
+        writeStore("");
+        QFile file(m_settings->fileName());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(fileWithOthers(old));
+        file.close();
+        QVariantMap others = readBack(m_settings->fileName());
+        takeSound(others);
+        const int status = inChild([&] {
+            platform::SetReplaceHook([step](platform::ReplaceStep now) {
+                if (now == step)
+                    std::raise(SIGKILL);
+            });
+            platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(wanted));
+        });
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        QSettings::Status read = QSettings::AccessError;
+        QVariantMap keys = readBack(m_settings->fileName(), &read);
+        QCOMPARE(read, QSettings::NoError);
+        QCOMPARE(takeSound(keys), soundText(step == platform::ReplaceStep::Replaced ? wanted : old));
+        QCOMPARE(keys, others);
+    }
+    // The lock the last one left behind does not stand in the way.
+    QVERIFY(platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(old)));
+}
+
+void TestSettings::killedAtRandom()
+{
+    const Sound old{3, 70, 100, 65, 40}, first{16, 127, 0, 0, 127}, second{1, 0, 127, 127, 0};
+    writeStore("");
+    QFile file(m_settings->fileName());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(fileWithOthers(old));
+    file.close();
+    QVariantMap others = readBack(m_settings->fileName());
+    takeSound(others);
+
+    // Kills spread over a few saves' time, so that every step of one is hit.
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(old)));
+    const qint64 saveNs = std::max<qint64>(timer.nsecsElapsed(), 100000);
+    std::mt19937_64 random(16);
+    const QStringList allowed{soundText(old), soundText(first), soundText(second)};
+    QSet<QString> seen;
+    for (int kill = 0; kill < 300; ++kill) {
+        const auto delayNs = static_cast<long>(random() % static_cast<std::uint64_t>(3 * saveNs));
+        const int status = inChild([&] {
+            sigevent event{};
+            event.sigev_notify = SIGEV_SIGNAL;
+            event.sigev_signo = SIGKILL;
+            timer_t killer{};
+            itimerspec when{};
+            when.it_value.tv_sec = delayNs / 1000000000;
+            when.it_value.tv_nsec = std::max(1L, delayNs % 1000000000);
+            if (timer_create(CLOCK_MONOTONIC, &event, &killer) != 0 || timer_settime(killer, 0, &when, nullptr) != 0)
+                _exit(2);
+            for (int i = 0; i < 1000; ++i)
+                platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"),
+                                         iniValues(i % 2 ? second : first));
+            _exit(3);
+        });
+        QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL, qPrintable(QString::number(status)));
+        QSettings::Status read = QSettings::AccessError;
+        QVariantMap keys = readBack(m_settings->fileName(), &read);
+        QCOMPARE(read, QSettings::NoError);
+        const QString sound = takeSound(keys);
+        QVERIFY2(allowed.contains(sound), qPrintable(sound));
+        QCOMPARE(keys, others);
+        seen.insert(sound);
+    }
+    QVERIFY2(seen.size() >= 2, "no kill came after a save was done"); // the kills did land in saves
+}
+
+void TestSettings::saveOutcome_data()
+{
+    QTest::addColumn<QString>("store"); // what stands where the settings go
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("random bytes") << "random bytes" << true;
+    QTest::newRow("lock of a process that is gone") << "dead lock" << true;
+    QTest::newRow("fresh lock of another host") << "foreign lock" << true;
+    QTest::newRow("settings file is a folder") << "file is a folder" << false;
+    QTest::newRow("settings folder is a file") << "folder is a file" << false;
+    QTest::newRow("file size limit (full disk)") << "size limit" << false;
+}
+
+void TestSettings::saveOutcome()
+{
+    QFETCH(QString, store);
+    QFETCH(bool, saved);
+    const QString folder = m_settings->folder() + QStringLiteral("/Pulsewerk");
+    const QString fileName = m_settings->fileName();
+    const auto lockLeftBy = [&](qint64 pid, const QByteArray &host) {
+        writeStore("Channel=5\n");
+        QFile lock(fileName + QStringLiteral(".lock"));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(QByteArray::number(pid) + "\ntst_settings\n" + host + "\n");
+    };
+    if (store == QLatin1String("random bytes")) {
+        writeStore("");
+        QFile file(fileName);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        std::mt19937 random(8192);
+        for (int i = 0; i < 8192; ++i)
+            file.putChar(static_cast<char>(random()));
+    } else if (store == QLatin1String("dead lock")) {
+        const int gone = inChild([] {}); // its pid is free once it has been waited for
+        Q_UNUSED(gone);
+        lockLeftBy(999999, QSysInfo::machineHostName().toUtf8());
+    } else if (store == QLatin1String("foreign lock")) {
+        lockLeftBy(1, "another-host");
+    } else if (store == QLatin1String("file is a folder")) {
+        QVERIFY(QDir().mkpath(fileName));
+    } else if (store == QLatin1String("folder is a file")) {
+        QFile file(folder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else {
+        writeStore("Channel=5\n[Room]\nfor=" + QByteArray(200, 'x') + '\n'); // room for the message in the limit
+    }
+    const QByteArray before = [&] {
+        QFile file(fileName);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit small{static_cast<rlim_t>(before.size() + 16), limit.rlim_max};
+    if (store == QLatin1String("size limit")) {
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    frmOptions dialog;
+    dialog.m_intChannel = 5;
+    StderrCapture capture;
+    bool waitedForSave = false;
+    whileModal([&] { dialog.exec(); },
+               [&](QDialog &) {
+                   QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+                   // OK is back at once, with a held lock too.
+                   if (store == QLatin1String("foreign lock"))
+                       waitedForSave = readBack(fileName).value(QStringLiteral("Options/StrongNote")).isValid();
+               });
+    QVERIFY(TempSettings::waitForSaves());
+    const QStringList said = capture.lines();
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_DFL);
+
+    QVERIFY(dialog.m_blnOK);
+    QVERIFY(!waitedForSave);
+    QCOMPARE(said.size(), saved ? 0 : 1);
+    if (!saved) {
+        QCOMPARE(said[0], QStringLiteral("Pulsewerk: the options could not be saved; they hold for this run only."));
+        QFile file(fileName);
+        QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), before);
+        return;
+    }
+    QSettings::Status status = QSettings::AccessError;
+    QVariantMap keys = readBack(fileName, &status);
+    QCOMPARE(status, QSettings::NoError);
+    QCOMPARE(takeSound(keys), soundText({5, 61, 80, 60, 50}));
+}
+
+void TestSettings::beatsOnDuringSave()
+{
+    // 8 MB of another program's keys around the values (the benchmark takes 50 MB).
+    writeStore("");
+    {
+        QFile file(m_settings->fileName());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QByteArray group = "[Other]\n";
+        for (int i = 0; group.size() < 1 << 20; ++i)
+            group += "key" + QByteArray::number(i) + "=" + QByteArray(40, 'v') + '\n';
+        for (int i = 0; i < 8; ++i)
+            file.write(group.replace(1, 5, QByteArray::number(10000 + i)));
+        file.write(fileWithOthers({3, 70, 100, 65, 40}));
+    }
+    const qint64 oldSize = QFileInfo(m_settings->fileName()).size();
+    Gate gate;
+    platform::SetReplaceHook([&gate](platform::ReplaceStep step) {
+        if (step == platform::ReplaceStep::Read) {
+            gate.reached = 1;
+            gate.open.tryAcquire(1, 30000); // the save waits here until the beats have been checked
+        } else if (step == platform::ReplaceStep::Replaced) {
+            gate.replaced = 1;
+        }
+    });
+    BeatHarness h;
+    frmMain &w = h.window();
+    h.clock.at(300, [&] {
+        whileModal([&] { QTest::mouseClick(w.imgOptions, Qt::LeftButton); },
+                   [&](QDialog &d) {
+                       auto &dialog = static_cast<frmOptions &>(d);
+                       QTest::mouseClick(dialog.txtChannel, Qt::LeftButton);
+                       press(d, Qt::Key_Up);
+                       QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+                   });
+    });
+    bool savedDuringBeats = true;
+    h.clock.at(5300, [&] {
+        savedDuringBeats = gate.replaced;
+        gate.open.release();
+    });
+    h.clock.at(5400, [&] { w.close(); });
+    StderrCapture capture;
+    QCOMPARE(h.runLoop(), 1); // the end waits for the save
+    platform::SetReplaceHook({});
+    const QStringList said = capture.lines();
+    QVERIFY2(said.isEmpty(), qPrintable(said.join(u'\n')));
+    QVERIFY(!savedDuringBeats);
+    QCOMPARE(int(gate.replaced), 1);
+    std::vector<std::uint32_t> beats;
+    for (const auto &m : h.messages()) {
+        if (m.data2() != 0)
+            beats.push_back(m.timeMs);
+    }
+    std::vector<std::uint32_t> grid;
+    for (std::uint32_t t = 501; t < 5400; t += 500)
+        grid.push_back(t);
+    QCOMPARE(beats, grid);
+    QVariantMap keys = readBack(m_settings->fileName());
+    QCOMPARE(takeSound(keys), soundText({4, 70, 100, 65, 40}));
+    QCOMPARE(keys.value(QStringLiteral("Window/title")).toString(), QStringLiteral("a; b, c"));
+    QVERIFY(keys.contains(QStringLiteral("10007/key1000")));
+    QVERIFY(QFileInfo(m_settings->fileName()).size() - oldSize < 100);
+}
+
+void TestSettings::settingsFolder_data()
+{
+    QTest::addColumn<QByteArray>("xdgConfigHome");
+    QTest::addColumn<QByteArray>("home");
+    QTest::addColumn<QString>("expected"); // "HOME" stands for the home folder given
+    const QByteArray home = QFile::encodeName(QDir::tempPath());
+    QTest::newRow("absolute XDG_CONFIG_HOME") << QByteArray("/x/config") << home << "/x/config";
+    QTest::newRow("home only") << QByteArray() << home << "HOME/.config";
+    QTest::newRow("relative XDG_CONFIG_HOME ignored") << QByteArray("rel/config") << home << "HOME/.config";
+    QTest::newRow("relative XDG_CONFIG_HOME, no home") << QByteArray("rel/config") << QByteArray() << "";
+    QTest::newRow("nothing") << QByteArray() << QByteArray() << "";
+    QTest::newRow("home is the root") << QByteArray() << QByteArray("/") << "";
+    QTest::newRow("home is the root, again") << QByteArray() << QByteArray("//.") << "";
+    QTest::newRow("relative home") << QByteArray() << QByteArray("home/me") << "";
+    QTest::newRow("home that does not exist") << QByteArray() << QByteArray("/nonexistent/me") << "";
+}
+
+void TestSettings::settingsFolder()
+{
+    QFETCH(QByteArray, xdgConfigHome);
+    QFETCH(QByteArray, home);
+    QFETCH(QString, expected);
+    expected.replace(QStringLiteral("HOME"), QFile::decodeName(home));
+    QCOMPARE(platform::UserSettingsFolder(xdgConfigHome, home), expected);
+}
+
+void TestSettings::noSettingsFolder()
+{
+    const QByteArray home = qgetenv("HOME"), xdg = qgetenv("XDG_CONFIG_HOME");
+    qunsetenv("HOME");
+    qputenv("XDG_CONFIG_HOME", "relative");
+    StderrCapture capture;
+    platform::UseUserSettingsFolder();
+    qputenv("HOME", home);
+    if (xdg.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", xdg);
+    QVERIFY(platform::SettingsFileName(QStringLiteral("Pulsewerk")).isEmpty());
+    {
+        BeatHarness h;
+        frmMain &w = h.window();
+        QCOMPARE(loaded(w), (Sound{10, 61, 80, 60, 50}));
+        for (int i = 0; i < 2; ++i) {
+            whileModal([&] { QTest::mouseClick(w.imgOptions, Qt::LeftButton); },
+                       [&](QDialog &d) {
+                           auto &dialog = static_cast<frmOptions &>(d);
+                           QTest::mouseClick(dialog.txtChannel, Qt::LeftButton);
+                           press(d, Qt::Key_Up);
+                           QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+                       });
+        }
+        QCOMPARE(Access::channel(w), std::int16_t(12)); // taken over for the run all the same
+        h.clock.at(1000, [&] { w.close(); });
+        QCOMPARE(h.runLoop(), 1);
+        QVERIFY(!h.messages().empty()); // it beat
+    }
+    QVERIFY(TempSettings::waitForSaves());
+    const QStringList said = capture.lines();
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(said[0].contains(QStringLiteral("settings cannot be kept")), qPrintable(said[0]));
+    QVERIFY(!QFile::exists(QStringLiteral("/relative")));
+    QVERIFY(!QFile::exists(QStringLiteral("/.config/Pulsewerk/Pulsewerk.conf")));
+    QVERIFY(QDir(m_settings->folder()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
 
 QTEST_MAIN(TestSettings)
