@@ -67,13 +67,15 @@ std::chrono::steady_clock::time_point SaveDeadline()
 
 void SetEndProcess(std::function<void()> replacement) { endProcess() = std::move(replacement); }
 
+void CloseOnSignals() { platform::EndOnSignals(CloseForSignal); }
+
 void Main()
 {
     QApplication::setQuitOnLastWindowClosed(false);
     platform::UseUserSettingsFolder();
     g_frmMain = new frmMain; // lives until the process ends
     g_frmMain->show();       // the first show runs the window's load step
-    platform::EndOnSignals(CloseForSignal);
+    CloseOnSignals();
     RunBeatLoop();
 }
 
