@@ -303,8 +303,6 @@ bool StoreIniValues(const QString &fileName, const QString &section, const IniVa
 
     QByteArray old;
     if (info.exists()) {
-        if (::faccessat(AT_FDCWD, QFile::encodeName(fileName).constData(), W_OK, AT_EACCESS) != 0)
-            return false; // made read-only to keep it as it is
         QFile file(fileName);
         if (!file.open(QIODevice::ReadOnly))
             return false; // its keys would be lost
@@ -315,7 +313,11 @@ bool StoreIniValues(const QString &fileName, const QString &section, const IniVa
     reached(ReplaceStep::Read);
 
     const QByteArray text = IniWithValues(old, section, values);
+    if (info.exists() && text == old)
+        return true; // it holds these values already
     old.clear();
+    if (info.exists() && ::faccessat(AT_FDCWD, QFile::encodeName(fileName).constData(), W_OK, AT_EACCESS) != 0)
+        return false; // made read-only to keep it as it is
     QSaveFile file(fileName);
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))

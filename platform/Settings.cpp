@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -49,7 +50,12 @@ public:
         if (finished.joinable())
             finished.join(); // it has left its loop already
         lock.lock();
-        m_thread = std::thread(&Saver::work, this);
+        try {
+            m_thread = std::thread(&Saver::work, this);
+        } catch (const std::system_error &) {
+            lock.unlock();
+            work(); // no thread to be had: the save runs here, late but whole
+        }
     }
 
     bool wait(std::chrono::steady_clock::time_point deadline)

@@ -437,12 +437,13 @@ void TestSettings::killedAtRandom()
     // Kills spread over a few saves' time, so that every step of one is hit.
     QElapsedTimer timer;
     timer.start();
-    QVERIFY(platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(old)));
+    QVERIFY(platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(first)));
     const qint64 saveNs = std::max<qint64>(timer.nsecsElapsed(), 100000);
+    QVERIFY(platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(old)));
     std::mt19937_64 random(16);
     const QStringList allowed{soundText(old), soundText(first), soundText(second)};
     QSet<QString> seen;
-    for (int kill = 0; kill < 300; ++kill) {
+    for (int kill = 0; kill < 200; ++kill) {
         const auto delayNs = static_cast<long>(random() % static_cast<std::uint64_t>(3 * saveNs));
         const int status = inChild([&] {
             sigevent event{};
