@@ -314,7 +314,7 @@ bool StoreIniValues(const QString &fileName, const QString &section, const IniVa
 
     const QByteArray text = IniWithValues(old, section, values);
     if (info.exists() && text == old)
-        return true; // it holds these values already
+        return guard ? guard([] { return true; }) : true; // it holds these values already
     old.clear();
     if (info.exists() && ::faccessat(AT_FDCWD, QFile::encodeName(fileName).constData(), W_OK, AT_EACCESS) != 0)
         return false; // made read-only to keep it as it is

@@ -74,12 +74,11 @@ public:
     {
         std::unique_lock lock(m_mutex);
         m_givenUpTo = m_lastId;
-        if (m_next) {
-            m_failures.push_back(std::move(m_next->onFailure));
-            m_next.reset();
-        }
-        if (m_current)
-            m_failures.push_back(std::move(m_current->onFailure));
+        // The newest save stands for all: its values are the ones not kept.
+        std::optional<Save> &newest = m_next ? m_next : m_current;
+        if (newest)
+            m_failures.push_back(std::move(newest->onFailure));
+        m_next.reset();
         m_current.reset();
         lock.unlock();
         report();
@@ -109,9 +108,13 @@ private:
             const Save save = *m_current;
             lock.unlock();
             // The rename happens under the mutex, so a save given up never lands later.
+            // Once the file holds the values, there is nothing left to report, given up or not.
             const bool stored = StoreIniValues(save.fileName, save.section, save.values, [&](const auto &replace) {
                 std::lock_guard held(m_mutex);
-                return save.id > m_givenUpTo && replace();
+                if (save.id <= m_givenUpTo || !replace())
+                    return false;
+                m_current.reset();
+                return true;
             });
             lock.lock();
             // A failure counts while no newer save is coming and nobody has reported it.

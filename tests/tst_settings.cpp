@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 
 #include "dialogs/frmOptions.h"
+#include "engine/mdlMain.h"
 #include "platform/IniFile.h"
 #include "platform/Settings.h"
 
@@ -118,6 +119,27 @@ QByteArray fileWithOthers(const Sound &old)
            "\nWeakVel=" + QByteArray::number(old.weakVelocity) + "\n[Other%20Group]\nlist=1, 2, 3\npath=C:\\\\x\n";
 }
 
+// 8 KiB of random bytes, the size of a file that a crash filled with garbage.
+QByteArray randomBytes(std::mt19937 &random)
+{
+    QByteArray bytes(8192, '\0');
+    for (char &b : bytes)
+        b = static_cast<char>(random());
+    return bytes;
+}
+
+// Opens the options from the window, steps the channel up once and clicks OK.
+void okWithChannelUp(frmMain &w)
+{
+    whileModal([&] { QTest::mouseClick(w.imgOptions, Qt::LeftButton); },
+               [&](QDialog &d) {
+                   auto &dialog = static_cast<frmOptions &>(d);
+                   QTest::mouseClick(dialog.txtChannel, Qt::LeftButton);
+                   press(d, Qt::Key_Up);
+                   QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+               });
+}
+
 // Runs `child` in a forked copy of this process; returns how that copy ended (waitpid status).
 int inChild(const std::function<void()> &child)
 {
@@ -181,6 +203,9 @@ private slots:
     void saveOutcome();
     // The beat held up while a large file is saved.
     void beatsOnDuringSave();
+    // An end by signal held up by a save, or a save given up then that lands later or
+    // goes unsaid.
+    void signalDuringSave();
     // A folder taken from a relative XDG_CONFIG_HOME, or from no home at all.
     void settingsFolder_data();
     void settingsFolder();
@@ -190,6 +215,8 @@ private slots:
 private:
     // Writes the settings file as hand-edited text: an [Options] section with `lines`.
     void writeStore(const QByteArray &lines);
+    // Writes the settings file with exactly `text`.
+    void writeFile(const QByteArray &text);
 
     std::unique_ptr<TempSettings> m_settings;
 };
@@ -198,12 +225,14 @@ void TestSettings::init() { m_settings = std::make_unique<TempSettings>(); }
 
 void TestSettings::cleanup() { m_settings.reset(); }
 
-void TestSettings::writeStore(const QByteArray &lines)
+void TestSettings::writeStore(const QByteArray &lines) { writeFile("[Options]\n" + lines); }
+
+void TestSettings::writeFile(const QByteArray &text)
 {
     QVERIFY(QDir().mkpath(m_settings->folder() + QStringLiteral("/Pulsewerk")));
     QFile file(m_settings->fileName());
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[Options]\n" + lines);
+    file.write(text);
 }
 
 void TestSettings::emptyStore()
@@ -359,10 +388,7 @@ void TestSettings::iniText_data()
     QTest::newRow("case of the group") << QByteArray("[options]\nChannel=1\n[OPTIONS]\nchannel=2\n");
     std::mt19937 random(16);
     for (int i = 0; i < 20; ++i) {
-        QByteArray bytes(8192, '\0');
-        for (char &b : bytes)
-            b = static_cast<char>(random());
-        QTest::addRow("random bytes %d", i) << bytes;
+        QTest::addRow("random bytes %d", i) << randomBytes(random);
     }
     // Random text of the pieces the reader's rules turn on.
     const QList<QByteArray> pieces{"[",       "]",        "=", ";",     "\"",      "\\",      "\n",
@@ -398,11 +424,7 @@ void TestSettings::killedAtEachStep()
     const auto steps = {platform::ReplaceStep::Locked, platform::ReplaceStep::Read, platform::ReplaceStep::Written,
                         platform::ReplaceStep::Replaced};
     for (const platform::ReplaceStep step : steps) {
-        writeStore("");
-        QFile file(m_settings->fileName());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(fileWithOthers(old));
-        file.close();
+        writeFile(fileWithOthers(old));
         QVariantMap others = readBack(m_settings->fileName());
         takeSound(others);
         const int status = inChild([&] {
@@ -426,11 +448,7 @@ void TestSettings::killedAtEachStep()
 void TestSettings::killedAtRandom()
 {
     const Sound old{3, 70, 100, 65, 40}, first{16, 127, 0, 0, 127}, second{1, 0, 127, 127, 0};
-    writeStore("");
-    QFile file(m_settings->fileName());
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(fileWithOthers(old));
-    file.close();
+    writeFile(fileWithOthers(old));
     QVariantMap others = readBack(m_settings->fileName());
     takeSound(others);
 
@@ -497,12 +515,8 @@ void TestSettings::saveOutcome()
         lock.write(QByteArray::number(pid) + "\ntst_settings\n" + host + "\n");
     };
     if (store == QLatin1String("random bytes")) {
-        writeStore("");
-        QFile file(fileName);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         std::mt19937 random(8192);
-        for (int i = 0; i < 8192; ++i)
-            file.putChar(static_cast<char>(random()));
+        writeFile(randomBytes(random));
     } else if (store == QLatin1String("dead lock")) {
         const int gone = inChild([] {}); // its pid is free once it has been waited for
         Q_UNUSED(gone);
@@ -563,16 +577,13 @@ void TestSettings::saveOutcome()
 void TestSettings::beatsOnDuringSave()
 {
     // 8 MB of another program's keys around the values (the benchmark takes 50 MB).
-    writeStore("");
     {
-        QFile file(m_settings->fileName());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QByteArray group = "[Other]\n";
+        QByteArray group = "[Other]\n", text;
         for (int i = 0; group.size() < 1 << 20; ++i)
             group += "key" + QByteArray::number(i) + "=" + QByteArray(40, 'v') + '\n';
         for (int i = 0; i < 8; ++i)
-            file.write(group.replace(1, 5, QByteArray::number(10000 + i)));
-        file.write(fileWithOthers({3, 70, 100, 65, 40}));
+            text += group.replace(1, 5, QByteArray::number(10000 + i));
+        writeFile(text + fileWithOthers({3, 70, 100, 65, 40}));
     }
     const qint64 oldSize = QFileInfo(m_settings->fileName()).size();
     Gate gate;
@@ -586,15 +597,7 @@ void TestSettings::beatsOnDuringSave()
     });
     BeatHarness h;
     frmMain &w = h.window();
-    h.clock.at(300, [&] {
-        whileModal([&] { QTest::mouseClick(w.imgOptions, Qt::LeftButton); },
-                   [&](QDialog &d) {
-                       auto &dialog = static_cast<frmOptions &>(d);
-                       QTest::mouseClick(dialog.txtChannel, Qt::LeftButton);
-                       press(d, Qt::Key_Up);
-                       QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
-                   });
-    });
+    h.clock.at(300, [&] { okWithChannelUp(w); });
     bool savedDuringBeats = true;
     h.clock.at(5300, [&] {
         savedDuringBeats = gate.replaced;
@@ -622,6 +625,32 @@ void TestSettings::beatsOnDuringSave()
     QCOMPARE(keys.value(QStringLiteral("Window/title")).toString(), QStringLiteral("a; b, c"));
     QVERIFY(keys.contains(QStringLiteral("10007/key1000")));
     QVERIFY(QFileInfo(m_settings->fileName()).size() - oldSize < 100);
+}
+
+void TestSettings::signalDuringSave()
+{
+    writeFile(fileWithOthers({3, 70, 100, 65, 40}));
+    Gate gate;
+    platform::SetReplaceHook([&gate](platform::ReplaceStep step) {
+        if (step == platform::ReplaceStep::Read)
+            gate.open.tryAcquire(1, 30000);
+    });
+    StderrCapture capture;
+    {
+        BeatHarness h;
+        frmMain &w = h.window();
+        mdlMain::CloseOnSignals();
+        h.clock.at(300, [&] { okWithChannelUp(w); });
+        h.clock.at(400, [] { std::raise(SIGTERM); });
+        QCOMPARE(h.runLoop(), 1); // it gave the save up, or this would wait for the gate
+        gate.open.release();
+    }
+    QVERIFY(TempSettings::waitForSaves());
+    platform::SetReplaceHook({});
+    const QStringList said = capture.lines();
+    QCOMPARE(said, QStringList{"Pulsewerk: the options could not be saved; they hold for this run only."});
+    QVariantMap keys = readBack(m_settings->fileName());
+    QCOMPARE(takeSound(keys), soundText({3, 70, 100, 65, 40}));
 }
 
 void TestSettings::settingsFolder_data()
@@ -667,15 +696,8 @@ void TestSettings::noSettingsFolder()
         BeatHarness h;
         frmMain &w = h.window();
         QCOMPARE(loaded(w), (Sound{10, 61, 80, 60, 50}));
-        for (int i = 0; i < 2; ++i) {
-            whileModal([&] { QTest::mouseClick(w.imgOptions, Qt::LeftButton); },
-                       [&](QDialog &d) {
-                           auto &dialog = static_cast<frmOptions &>(d);
-                           QTest::mouseClick(dialog.txtChannel, Qt::LeftButton);
-                           press(d, Qt::Key_Up);
-                           QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
-                       });
-        }
+        okWithChannelUp(w);
+        okWithChannelUp(w);
         QCOMPARE(Access::channel(w), std::int16_t(12)); // taken over for the run all the same
         h.clock.at(1000, [&] { w.close(); });
         QCOMPARE(h.runLoop(), 1);
