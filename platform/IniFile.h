@@ -1,8 +1,6 @@
-// Settings files in the INI form that QSettings reads: a few values set in place with
-// the rest of the text kept as it is, and the file replaced whole in one atomic step.
+// Settings files in the INI form of QSettings, replaced whole in one atomic step.
 #pragma once
 
-#include <QByteArray>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -11,16 +9,8 @@
 
 namespace platform {
 
-// Keys (letters and digits) with their whole-number values, in the order they are written.
+// Keys (letters and digits) with their whole-number values.
 using IniValues = QList<QPair<QString, int>>;
-
-// `ini` with `values` set in group `section`: every line that QSettings would read as one
-// of these keys goes, and one line per key takes the place of the first such line of the
-// group (or follows the group's first header, or ends the text under a new header).
-// Everything else stays byte for byte, except lines QSettings cannot read: a header
-// without its ']' gets one, and a line that is neither a key, a header nor a comment is
-// left out. The result reads back without error.
-QByteArray IniWithValues(const QByteArray &ini, const QString &section, const IniValues &values);
 
 // The moments of a replacement, in order, for tests that end the process at each.
 enum class ReplaceStep { Locked, Read, Written, Replaced };
@@ -30,12 +20,13 @@ void SetReplaceHook(std::function<void(ReplaceStep)> hook);
 // by returning false without running it.
 using ReplaceGuard = std::function<bool(const std::function<bool()> &replace)>;
 
-// Sets `values` in group `section` of the file `fileName`: holding the file's lock, reads
-// it whole, writes the new text to a temporary file in the same folder in one write,
-// syncs it to the disk and renames it over the old one. Whenever the process dies, the
-// file holds all the old values or all the new ones. Returns true when the file holds
-// the new values. A lock left by a process that is gone is broken; a live one is waited
-// for a little while only.
+// Sets `values` in group `section` of the file `fileName`, keeping its other keys and
+// groups: holding the file's lock, copies it to a temporary file in the same folder,
+// sets the values there through QSettings, reads them back, syncs the copy to the disk
+// and renames it over the old file. Whenever the process dies, the file holds all the
+// old values or all the new ones. Returns true when the file holds the new values; a
+// file that cannot be read, or is read-only, is left as it is. A lock left by a process
+// that is gone is broken; a live one is waited for a little while only.
 bool StoreIniValues(const QString &fileName, const QString &section, const IniValues &values,
                     const ReplaceGuard &guard = {});
 
