@@ -33,12 +33,12 @@ void reached(ReplaceStep step)
 }
 
 // Whether QSettings reads the file without error and finds `values` in group `section`
-// and, when `keys` is given, exactly those keys. Reading every key keeps a large file out
+// and, when `keys` is not negative, that many keys. Reading every key keeps a large file out
 // of the store of files that QSettings keeps after use.
-bool holds(const QString &fileName, const QString &section, const IniValues &values, const QStringList *keys = nullptr)
+bool holds(const QString &fileName, const QString &section, const IniValues &values, qsizetype keys = -1)
 {
     QSettings store(fileName, QSettings::IniFormat);
-    if (keys && store.allKeys() != *keys)
+    if (keys >= 0 && store.allKeys().size() != keys)
         return false;
     store.beginGroup(section);
     for (const auto &[key, value] : values) {
@@ -140,7 +140,7 @@ bool StoreIniValues(const QString &fileName, const QString &section, const IniVa
     if (!copyFile(target, exists, scratch.copy))
         return false;
     reached(ReplaceStep::Read);
-    QStringList keys;
+    qsizetype keys = 0;
     {
         QSettings copy(scratch.copy, QSettings::IniFormat);
         copy.beginGroup(section);
@@ -148,11 +148,11 @@ bool StoreIniValues(const QString &fileName, const QString &section, const IniVa
             copy.setValue(key, value);
         copy.endGroup();
         copy.sync(); // its status may tell of a read error while the write went well: the check tells
-        keys = copy.allKeys();
+        keys = copy.allKeys().size();
     }
     // QSettings keeps what it has read and written by file name: under a new one, the
     // check reads the disk. A file cut off ends early or lacks keys.
-    if (!renameOver(scratch.copy, scratch.check) || !holds(scratch.check, section, values, &keys) ||
+    if (!renameOver(scratch.copy, scratch.check) || !holds(scratch.check, section, values, keys) ||
         !syncWhole(scratch.check))
         return false;
     reached(ReplaceStep::Written);
