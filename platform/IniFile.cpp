@@ -2,6 +2,7 @@
 // is read back and then renamed over the old one.
 #include "platform/IniFile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
@@ -109,14 +110,19 @@ bool StoreIniValues(const QString &fileName, const QString &section, const IniVa
     // The lock QSettings takes too, so an older version writing at the same time waits.
     QLockFile lock(fileName + QStringLiteral(".lock"));
     lock.setStaleLockTime(kStaleLockMs);
+    // QLockFile breaks a stale lock while it holds "<lock>.rmlock" (and breaks that one
+    // under "<lock>.rmlock.rmlock"); one left by a process killed meanwhile it takes for
+    // live for half a minute. A live one is held for a moment only.
+    const auto clearBreakers = [lockInfo = QFileInfo(fileName + QStringLiteral(".lock"))] {
+        for (const QFileInfo &left :
+             lockInfo.dir().entryInfoList({lockInfo.fileName() + QStringLiteral(".rmlock*")}, QDir::Files)) {
+            if (left.lastModified().msecsTo(QDateTime::currentDateTime()) > kStaleLockMs / 2)
+                QFile::remove(left.filePath());
+        }
+    };
+    clearBreakers();
     if (!lock.tryLock(kLockWaitMs / 2)) {
-        // QLockFile breaks a stale lock while it holds "<lock>.rmlock"; one of those left
-        // by a process killed meanwhile it takes for live for half a minute. A live one
-        // is held for a moment only.
-        QLockFile breaking(fileName + QStringLiteral(".lock.rmlock"));
-        breaking.setStaleLockTime(kStaleLockMs / 2);
-        if (breaking.tryLock(0))
-            breaking.unlock();
+        clearBreakers();
         if (!lock.tryLock(kLockWaitMs / 2))
             return false;
     }
