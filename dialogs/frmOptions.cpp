@@ -169,17 +169,18 @@ void frmOptions::cmdOK_Click()
     m_intWeakVel = RoundedValue(txtWeakVelocity);
     m_intStrongVel = RoundedValue(txtStrongVelocity);
 
-    const QString application = QStringLiteral("Pulsewerk");
-    const QString section = QStringLiteral("Options");
-    bool stored = platform::WriteSetting(application, section, QStringLiteral("Channel"), Str(m_intChannel));
-    stored = platform::WriteSetting(application, section, QStringLiteral("StrongNote"), Str(m_intStrong)) && stored;
-    stored = platform::WriteSetting(application, section, QStringLiteral("StrongVel"), Str(m_intStrongVel)) && stored;
-    stored = platform::WriteSetting(application, section, QStringLiteral("WeakNote"), Str(m_intWeak)) && stored;
-    stored = platform::WriteSetting(application, section, QStringLiteral("WeakVel"), Str(m_intWeakVel)) && stored;
-    if (!stored) {
-        std::fprintf(stderr, "Pulsewerk: the options could not be saved; they hold for this run only.\n");
-        std::fflush(stderr);
-    }
+    // One replacement of the file, off this thread; a failure is said when it is known.
+    platform::WriteSettings(
+        QStringLiteral("Pulsewerk"), QStringLiteral("Options"),
+        {{QStringLiteral("Channel"), m_intChannel},
+         {QStringLiteral("StrongNote"), m_intStrong},
+         {QStringLiteral("StrongVel"), m_intStrongVel},
+         {QStringLiteral("WeakNote"), m_intWeak},
+         {QStringLiteral("WeakVel"), m_intWeakVel}},
+        [] {
+            std::fprintf(stderr, "Pulsewerk: the options could not be saved; they hold for this run only.\n");
+            std::fflush(stderr);
+        });
     accept();
 }
 

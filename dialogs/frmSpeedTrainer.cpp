@@ -64,10 +64,12 @@ void frmSpeedTrainer::cmdStart_Click()
     m_intEnd = txtEnd->value();
     m_intStep = txtStep->value();
     m_intBars = txtBars->value();
-    platform::WriteSetting(kApplication, kSection, QStringLiteral("Start"), QString::number(m_intStart));
-    platform::WriteSetting(kApplication, kSection, QStringLiteral("End"), QString::number(m_intEnd));
-    platform::WriteSetting(kApplication, kSection, QStringLiteral("Step"), QString::number(m_intStep));
-    platform::WriteSetting(kApplication, kSection, QStringLiteral("Bars"), QString::number(m_intBars));
+    platform::WriteSettings(kApplication, kSection,
+                            {{QStringLiteral("Start"), m_intStart},
+                             {QStringLiteral("End"), m_intEnd},
+                             {QStringLiteral("Step"), m_intStep},
+                             {QStringLiteral("Bars"), m_intBars}},
+                            {});
     accept();
 }
 

@@ -8,6 +8,8 @@
 #include "mainwindow/frmMain.h"
 #include "platform/Clock.h"
 #include "platform/MidiOut.h"
+#include "platform/Settings.h"
+#include "platform/Signals.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -47,6 +49,28 @@ void EndProcess()
     std::_Exit(0);
 }
 
+// A signal to end does what the window's close does; a modal dialog open at the time is
+// closed first, so that its wait ends and the beat loop sees the quit flag.
+void CloseForSignal()
+{
+    for (QWidget *modal = QApplication::activeModalWidget(); modal; modal = QApplication::activeModalWidget()) {
+        modal->close();
+        if (modal->isVisible())
+            modal->hide();
+    }
+    g_frmMain->close();
+}
+
+// A save under way may finish before the end: after a signal, within the 200 ms the end
+// may take; after a close, within a few seconds.
+std::chrono::steady_clock::time_point SaveDeadline()
+{
+    using namespace std::chrono_literals;
+    if (const auto signalled = platform::EndSignalTime())
+        return *signalled + 150ms;
+    return std::chrono::steady_clock::now() + 5s;
+}
+
 } // namespace
 
 void StartBeatGrid() { g_gridMove = GridMove{true, 0}; }
@@ -55,11 +79,15 @@ void MoveBeatGrid(std::uint32_t origin) { g_gridMove = GridMove{false, origin}; 
 
 void SetEndProcess(std::function<void()> replacement) { endProcess() = std::move(replacement); }
 
+void CloseOnSignals() { platform::EndOnSignals(CloseForSignal); }
+
 void Main(const StartOptions &options)
 {
     QApplication::setQuitOnLastWindowClosed(false);
+    platform::UseUserSettingsFolder();
     g_frmMain = new frmMain; // lives until the process ends
     g_frmMain->show();       // the first show runs the window's load step
+    CloseOnSignals();
     ApplyStartOptions(*g_frmMain, options);
     RunBeatLoop();
 }
@@ -105,6 +133,7 @@ void RunBeatLoop()
 
     mdlMidi::ReleaseSoundingNotes(); // no note left hanging in the synthesizer
     mdlMidi::CloseMidiOut();
+    platform::EndSettingsSaves(SaveDeadline());
     EndProcess();
 }
 

@@ -20,6 +20,10 @@ extern bool g_blnQuit;
 // QApplication.
 void Main(const StartOptions &options = {});
 
+// Makes SIGTERM, SIGINT and SIGHUP end the program as the window's close does (an open
+// dialog is closed first); a second one while it ends ends it at once. Main calls it.
+void CloseOnSignals();
+
 // Opens the MIDI output and beats until g_blnQuit is set; then releases the sounding
 // note, closes the output and ends the process.
 void RunBeatLoop();

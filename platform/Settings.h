@@ -1,8 +1,14 @@
 // The per-user settings store: text values addressed by application, section and key.
-// On Linux: ~/.config/Pulsewerk/<application>.conf, the section as a group.
+// On Linux: $XDG_CONFIG_HOME/Pulsewerk/<application>.conf (~/.config when that is unset),
+// the section as a group, in the INI form QSettings reads.
 #pragma once
 
+#include "platform/IniFile.h"
+
 #include <QString>
+
+#include <chrono>
+#include <functional>
 
 namespace platform {
 
@@ -14,8 +20,33 @@ QString ReadSetting(const QString &application, const QString &section, const QS
 int ReadWholeNumber(const QString &application, const QString &section, const QString &key, int defaultValue, int low,
                     int high);
 
-// Stores `value` under `key`. Returns false when the store cannot be written; the
-// file on disk is then left as it was.
-bool WriteSetting(const QString &application, const QString &section, const QString &key, const QString &value);
+// Stores all `values` under `section` in one atomic replacement of the file, on a thread
+// of its own: the caller goes on at once. When the file on disk does not end up holding
+// them, `onFailure` runs on the calling thread's event loop (or in the wait below).
+// A newer save that comes before an older one has started takes its place. Without a
+// settings folder nothing is stored and nothing is said: that was said at start.
+void WriteSettings(const QString &application, const QString &section, const IniValues &values,
+                   std::function<void()> onFailure);
+
+// Waits until the saves under way are done or `deadline` has come, and runs the
+// failures' calls. Returns true when none is left.
+bool WaitForSettingsSaves(std::chrono::steady_clock::time_point deadline);
+// As the wait above; then the saves still under way are given up: none of them replaces
+// the file after this returns, and each reports its failure.
+void EndSettingsSaves(std::chrono::steady_clock::time_point deadline);
+
+// The folder for the settings by the XDG base directory rules: an absolute
+// XDG_CONFIG_HOME, else .config in an absolute home folder other than the root. Empty
+// when there is neither.
+QString UserSettingsFolder(const QByteArray &xdgConfigHome, const QByteArray &home);
+// Keeps the settings in the folder that the environment gives; without one, says once
+// that settings cannot be kept, and nothing is read or written.
+void UseUserSettingsFolder();
+// Keeps the settings in `folder`; an empty one means nowhere.
+void SetSettingsFolder(const QString &folder);
+// Back to where QSettings puts the files (QSettings::setPath included).
+void ClearSettingsFolder();
+// The settings file of `application`; empty when there is no settings folder.
+QString SettingsFileName(const QString &application);
 
 } // namespace platform

@@ -98,6 +98,7 @@ Outcome runOn(const TempSettings &settings, const QString &button, bool focusOnM
     out.tag = target->Tag();
     for (const auto &m : h.midi.messages)
         out.midi.push_back(m.message);
+    TempSettings::waitForSaves();
     QFile stored(settings.fileName());
     if (stored.open(QIODevice::ReadOnly))
         out.settings = stored.readAll();

@@ -478,6 +478,7 @@ void TestOptions::okStoresTheValues()
     QCOMPARE(dialog.m_intStrongVel, std::int16_t(90));
     QCOMPARE(dialog.m_intWeak, std::int16_t(60));
     QCOMPARE(dialog.m_intWeakVel, std::int16_t(127));
+    QVERIFY(TempSettings::waitForSaves());
     QFile file(m_settings->fileName());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(),
@@ -524,6 +525,7 @@ void TestOptions::keys()
                                  });
     QCOMPARE(open, outcome == QLatin1String("open"));
     QCOMPARE(dialog.m_blnOK, outcome == QLatin1String("OK"));
+    QVERIFY(TempSettings::waitForSaves());
     QCOMPARE(QFile::exists(m_settings->fileName()), outcome == QLatin1String("OK"));
 }
 
@@ -542,6 +544,7 @@ void TestOptions::okThenCancelThroughMainWindow()
     frmOptions *first = frmMainTestAccess::options(w);
     QVERIFY(first);
     QCOMPARE(frmMainTestAccess::weakNote(w), std::int16_t(61));
+    QVERIFY(TempSettings::waitForSaves());
     const QByteArray stored = [&] {
         QFile file(m_settings->fileName());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -606,6 +609,7 @@ void TestOptions::readOnlyStore()
                        press(d, Qt::Key_Up);
                        StderrCapture capture;
                        QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+                       QVERIFY(TempSettings::waitForSaves()); // the failure is said once known
                        errors = capture.finish();
                    });
     }

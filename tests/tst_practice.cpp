@@ -156,6 +156,7 @@ void TestPractice::startStoresCancelDoesNot()
     QVERIFY(dialog.m_blnOK);
     QCOMPARE((QList<int>{dialog.m_intStart, dialog.m_intEnd, dialog.m_intStep, dialog.m_intBars}),
              (QList<int>{96, 119, 7, 4}));
+    QVERIFY(TempSettings::waitForSaves());
     QSettings store(m_settings->fileName(), QSettings::IniFormat);
     QCOMPARE(store.childGroups(), QStringList{"Trainer"}); // the sound settings untouched
     store.beginGroup(QStringLiteral("Trainer"));

@@ -1506,7 +1506,7 @@ private:
             check("OK hands the dialog's values to the window", now.sound == fields, describe(now));
             static const std::array<const char *, 5> keys{"Channel", "StrongNote", "StrongVel", "WeakNote", "WeakVel"};
             QStringList stored;
-            bool same = true;
+            bool same = TempSettings::waitForSaves(); // the save runs off the beat loop's thread
             for (std::size_t i = 0; i < keys.size(); ++i) {
                 const QString value =
                     platform::ReadSetting(QStringLiteral("Pulsewerk"), QStringLiteral("Options"), keys[i], -1);

@@ -1,14 +1,29 @@
 // The five sound settings read when the main window loads: defaults, stored values,
-// stored text that cannot serve, and values written by the options dialog's OK.
+// stored text that cannot serve, and values written by the options dialog's OK: kept
+// whole through a kill at any moment, said truly when they cannot be, never holding
+// up the beat, and kept in the folder the XDG rules give.
 #include "ModalDriver.h"
+#include "StderrCapture.h"
 #include "TestSupport.h"
 
 #include "dialogs/frmOptions.h"
+#include "engine/mdlMain.h"
+#include "platform/Settings.h"
 
 #include <QFile>
+#include <QLockFile>
+#include <QSemaphore>
+#include <QSettings>
+#include <QSysInfo>
 #include <QTest>
 
+#include <csignal>
+#include <ctime>
 #include <memory>
+#include <random>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using Access = frmMainTestAccess;
 
@@ -30,15 +45,112 @@ bool operator==(const Sound &a, const Sound &b)
            a.weakNote == b.weakNote && a.weakVelocity == b.weakVelocity;
 }
 
+const QStringList kKeys{"Channel", "StrongNote", "StrongVel", "WeakNote", "WeakVel"};
+
+platform::IniValues iniValues(const Sound &s)
+{
+    const int values[] = {s.channel, s.strongNote, s.strongVelocity, s.weakNote, s.weakVelocity};
+    platform::IniValues out;
+    for (int i = 0; i < kKeys.size(); ++i)
+        out.append({kKeys[i], values[i]});
+    return out;
+}
+
+// Every key QSettings reads from the file, with its value; `status` gets the reader's verdict.
+QVariantMap readBack(const QString &fileName, QSettings::Status *status = nullptr)
+{
+    // A copy under a name never read before: QSettings keeps what it has read by name.
+    static int copies = 0;
+    const QString copy = QFileInfo(fileName).absolutePath() + QStringLiteral("/check%1.conf").arg(++copies);
+    if (!QFile::copy(fileName, copy))
+        return {{QStringLiteral("(unreadable)"), true}};
+    QVariantMap keys;
+    {
+        QSettings store(copy, QSettings::IniFormat);
+        for (const QString &key : store.allKeys()) {
+            if (!key.isEmpty())
+                keys.insert(key, store.value(key));
+        }
+        if (status)
+            *status = store.status();
+    }
+    QFile::remove(copy);
+    return keys;
+}
+
+// Takes the five values out of `keys`, as text; an empty one for a missing key.
+QString takeSound(QVariantMap &keys)
+{
+    QStringList values;
+    for (const QString &key : kKeys)
+        values << keys.take(QStringLiteral("Options/") + key).toString();
+    return values.join(u' ');
+}
+
+QString soundText(const Sound &s)
+{
+    return QStringLiteral("%1 %2 %3 %4 %5")
+        .arg(s.channel)
+        .arg(s.strongNote)
+        .arg(s.strongVelocity)
+        .arg(s.weakNote)
+        .arg(s.weakVelocity);
+}
+
+// A settings file with the values `old` among keys and groups the program does not know.
+QByteArray fileWithOthers(const Sound &old)
+{
+    return "; kept by hand\nTheme=dark\n[Window]\nsize=@Size(300 200)\ntitle=\"a; b, c\"\n[Options]\nChannel=" +
+           QByteArray::number(old.channel) + "\nExtra=yes\nStrongNote=" + QByteArray::number(old.strongNote) +
+           "\nStrongVel=" + QByteArray::number(old.strongVelocity) + "\nWeakNote=" + QByteArray::number(old.weakNote) +
+           "\nWeakVel=" + QByteArray::number(old.weakVelocity) + "\n[Other%20Group]\nlist=1, 2, 3\npath=C:\\\\x\n";
+}
+
+// 8 KiB of random bytes, the size of a file that a crash filled with garbage.
+QByteArray randomBytes(std::mt19937 &random)
+{
+    QByteArray bytes(8192, '\0');
+    for (char &b : bytes)
+        b = static_cast<char>(random());
+    return bytes;
+}
+
+// Opens the options from the window, steps the channel up once and clicks OK.
+void okWithChannelUp(frmMain &w)
+{
+    whileModal([&] { QTest::mouseClick(w.imgOptions, Qt::LeftButton); },
+               [&](QDialog &d) {
+                   auto &dialog = static_cast<frmOptions &>(d);
+                   QTest::mouseClick(dialog.txtChannel, Qt::LeftButton);
+                   press(d, Qt::Key_Up);
+                   QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+               });
+}
+
+// Runs `child` in a forked copy of this process; returns how that copy ended (waitpid status).
+int inChild(const std::function<void()> &child)
+{
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        child();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+// Frees the save thread once the test lets it go.
+struct Gate {
+    QSemaphore open;
+    QAtomicInt replaced = 0;
+};
+
 } // namespace
 
 namespace QTest {
-template <> char *toString(const Sound &s)
-{
-    return qstrdup(QByteArray::number(s.channel) + ' ' + QByteArray::number(s.strongNote) + ' ' +
-                   QByteArray::number(s.strongVelocity) + ' ' + QByteArray::number(s.weakNote) + ' ' +
-                   QByteArray::number(s.weakVelocity));
-}
+template <> char *toString(const Sound &s) { return qstrdup(qPrintable(soundText(s))); }
 } // namespace QTest
 
 class TestSettings : public QObject {
@@ -58,10 +170,34 @@ private slots:
     void storedText();
     // Values written by the options dialog's OK not read back unchanged by a fresh window.
     void roundTrip();
+    // A kill at any step of the save leaving a mix of old and new values or a broken file.
+    void killedAtEachStep();
+    // The same for kills at random moments, a few hundred of them.
+    void killedAtRandom();
+    // A save that the message calls failed when it did not, or the reverse; a key or
+    // group of a hand-edited or broken file lost, a value not set, a file left that
+    // QSettings reads with an error or rewritten when it held the values already; a stale
+    // lock that holds up OK or keeps the values out.
+    void saveOutcome_data();
+    void saveOutcome();
+    // A save of one group overtaken, and lost, by a later save of another group.
+    void savesOfOtherGroupsKept();
+    // The beat held up while a large file is saved.
+    void beatsOnDuringSave();
+    // An end by signal held up by a save, or a save given up then that lands later or
+    // goes unsaid.
+    void signalDuringSave();
+    // A folder taken from a relative XDG_CONFIG_HOME, or from no home at all.
+    void settingsFolder_data();
+    void settingsFolder();
+    // With nowhere to keep them, settings written at the root, or more than one word said.
+    void noSettingsFolder();
 
 private:
     // Writes the settings file as hand-edited text: an [Options] section with `lines`.
     void writeStore(const QByteArray &lines);
+    // Writes the settings file with exactly `text`.
+    void writeFile(const QByteArray &text);
 
     std::unique_ptr<TempSettings> m_settings;
 };
@@ -70,12 +206,14 @@ void TestSettings::init() { m_settings = std::make_unique<TempSettings>(); }
 
 void TestSettings::cleanup() { m_settings.reset(); }
 
-void TestSettings::writeStore(const QByteArray &lines)
+void TestSettings::writeStore(const QByteArray &lines) { writeFile("[Options]\n" + lines); }
+
+void TestSettings::writeFile(const QByteArray &text)
 {
     QVERIFY(QDir().mkpath(m_settings->folder() + QStringLiteral("/Pulsewerk")));
     QFile file(m_settings->fileName());
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[Options]\n" + lines);
+    file.write(text);
 }
 
 void TestSettings::emptyStore()
@@ -201,8 +339,365 @@ void TestSettings::roundTrip()
         QCOMPARE(loaded(w), (Sound{16, 127, 0, 0, 127})); // taken over for this run
         w.close();
     }
+    QVERIFY(TempSettings::waitForSaves());
     BeatHarness fresh;
     QCOMPARE(loaded(fresh.window()), (Sound{16, 127, 0, 0, 127}));
+}
+
+void TestSettings::killedAtEachStep()
+{
+    const Sound old{3, 70, 100, 65, 40}, wanted{16, 127, 0, 0, 127};
+    const auto steps = {platform::ReplaceStep::Locked, platform::ReplaceStep::Read, platform::ReplaceStep::Written,
+                        platform::ReplaceStep::Replaced};
+    for (const platform::ReplaceStep step : steps) {
+        writeFile(fileWithOthers(old));
+        QVariantMap others = readBack(m_settings->fileName());
+        takeSound(others);
+        const int status = inChild([&] {
+            platform::SetReplaceHook([step](platform::ReplaceStep now) {
+                if (now == step)
+                    std::raise(SIGKILL);
+            });
+            platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(wanted));
+        });
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        QSettings::Status read = QSettings::AccessError;
+        QVariantMap keys = readBack(m_settings->fileName(), &read);
+        QCOMPARE(read, QSettings::NoError);
+        QCOMPARE(takeSound(keys), soundText(step == platform::ReplaceStep::Replaced ? wanted : old));
+        QCOMPARE(keys, others);
+    }
+    // The lock the last one left behind does not stand in the way.
+    QVERIFY(platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(old)));
+}
+
+void TestSettings::killedAtRandom()
+{
+    const Sound old{3, 70, 100, 65, 40}, first{16, 127, 0, 0, 127}, second{1, 0, 127, 127, 0};
+    writeFile(fileWithOthers(old));
+    QVariantMap others = readBack(m_settings->fileName());
+    takeSound(others);
+
+    // Kills spread over a few saves' time, so that every step of one is hit.
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(first)));
+    qint64 rangeNs = 3 * std::max<qint64>(timer.nsecsElapsed(), 100000);
+    QVERIFY(platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(old)));
+    std::mt19937_64 random(16);
+    const QStringList allowed{soundText(old), soundText(first), soundText(second)};
+    QMap<QString, int> seen; // how many kills left each set of values
+    for (int kill = 0; kill < 200; ++kill) {
+        // A copy of this process starts slower than this one saves: until kills land
+        // after whole saves too, the range grows.
+        if (kill % 20 == 19 && seen.size() < 2)
+            rangeNs *= 2;
+        const auto delayNs = static_cast<long>(random() % static_cast<std::uint64_t>(rangeNs));
+        const int status = inChild([&] {
+            sigevent event{};
+            event.sigev_notify = SIGEV_SIGNAL;
+            event.sigev_signo = SIGKILL;
+            timer_t killer{};
+            itimerspec when{};
+            when.it_value.tv_sec = delayNs / 1000000000;
+            when.it_value.tv_nsec = std::max(1L, delayNs % 1000000000);
+            if (timer_create(CLOCK_MONOTONIC, &event, &killer) != 0 || timer_settime(killer, 0, &when, nullptr) != 0)
+                _exit(2);
+            for (int i = 0; i < 1000; ++i)
+                platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"),
+                                         iniValues(i % 2 ? second : first));
+            _exit(3);
+        });
+        QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL, qPrintable(QString::number(status)));
+        QSettings::Status read = QSettings::AccessError;
+        QVariantMap keys = readBack(m_settings->fileName(), &read);
+        QCOMPARE(read, QSettings::NoError);
+        const QString sound = takeSound(keys);
+        QVERIFY2(allowed.contains(sound), qPrintable(sound));
+        QCOMPARE(keys, others);
+        ++seen[sound];
+    }
+    qInfo() << "values after 200 kills:" << seen;
+    QVERIFY2(seen.size() >= 2, "no kill came after a save was done"); // the kills did land in saves
+    // The next save goes through what the kills left, and takes their temporary files away.
+    QVERIFY(platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(first)));
+    QCOMPARE(QDir(m_settings->folder() + QStringLiteral("/Pulsewerk")).entryList({"Pulsewerk.conf.new-*"}),
+             QStringList());
+}
+
+void TestSettings::saveOutcome_data()
+{
+    QTest::addColumn<QString>("store");   // what stands where the settings go
+    QTest::addColumn<QByteArray>("text"); // the file's text
+    QTest::addColumn<bool>("saved");
+    const auto file = [](const char *name, const QByteArray &text) { QTest::newRow(name) << "file" << text << true; };
+    file("empty file", {});
+    file("others around the values", fileWithOthers({3, 70, 100, 65, 40}));
+    file("values in the general group", "Options\\Channel=5\nOptions\\WeakVel=9\n[A]\nb=2\n");
+    file("escaped names, CR line ends", "[Opt%69ons]\r%43hannel=5\r[%55]\rk%U0041=1\r");
+    file("Options twice, comments", "[Options]\nChannel=1 ;c\n[B]\nc=3\n[Options]\nWeakVel=4\n");
+    file("byte order mark, no line end", "\xef\xbb\xbf[A]\nb=1");
+    file("header without ], line without =", "junk\n[Options\nChannel=1\n[B]\nc=2");
+    std::mt19937 random(16);
+    for (const char *name : {"random bytes 1", "random bytes 2", "random bytes 3"})
+        QTest::newRow(name) << "random bytes" << randomBytes(random) << true;
+    QTest::newRow("file that is a link") << "link" << fileWithOthers({3, 70, 100, 65, 40}) << true;
+    QTest::newRow("lock of a process that is gone") << "dead lock" << QByteArray() << true;
+    QTest::newRow("fresh lock of another host") << "foreign lock" << QByteArray() << true;
+    QTest::newRow("settings file is a folder") << "file is a folder" << QByteArray() << false;
+    QTest::newRow("settings folder is a file") << "folder is a file" << QByteArray() << false;
+    QTest::newRow("file size limit (full disk)") << "size limit" << QByteArray() << false;
+}
+
+void TestSettings::saveOutcome()
+{
+    QFETCH(QString, store);
+    QFETCH(QByteArray, text);
+    QFETCH(bool, saved);
+    const QString folder = m_settings->folder() + QStringLiteral("/Pulsewerk");
+    const QString fileName = m_settings->fileName();
+    const auto lockLeftBy = [&](qint64 pid, const QByteArray &host) {
+        writeStore("Channel=5\n");
+        QFile lock(fileName + QStringLiteral(".lock"));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(QByteArray::number(pid) + "\ntst_settings\n" + host + "\n");
+    };
+    if (store == QLatin1String("file") || store == QLatin1String("random bytes")) {
+        writeFile(text);
+    } else if (store == QLatin1String("link")) { // kept with the user's other files
+        const QString target = m_settings->folder() + QStringLiteral("/dotfiles/Pulsewerk.conf");
+        QVERIFY(QDir().mkpath(folder) && QDir().mkpath(QFileInfo(target).path()));
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+        QVERIFY(QFile::link(target, fileName));
+    } else if (store == QLatin1String("dead lock")) {
+        const int gone = inChild([] {}); // its pid is free once it has been waited for
+        Q_UNUSED(gone);
+        lockLeftBy(999999, QSysInfo::machineHostName().toUtf8());
+    } else if (store == QLatin1String("foreign lock")) {
+        lockLeftBy(1, "another-host");
+    } else if (store == QLatin1String("file is a folder")) {
+        QVERIFY(QDir().mkpath(fileName));
+    } else if (store == QLatin1String("folder is a file")) {
+        QFile file(folder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else {
+        writeStore("Channel=5\n[Room]\nfor=" + QByteArray(200, 'x') + '\n'); // room for the message in the limit
+    }
+    const QByteArray before = [&] {
+        QFile file(fileName);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    QVariantMap others = readBack(fileName);
+    takeSound(others);
+
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit small{static_cast<rlim_t>(before.size() + 16), limit.rlim_max};
+    if (store == QLatin1String("size limit")) {
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    const Sound wanted{12, 61, 80, 60, 50}; // each new to every file
+    frmOptions dialog;
+    dialog.m_intChannel = wanted.channel;
+    StderrCapture capture;
+    bool waitedForSave = false;
+    whileModal([&] { dialog.exec(); },
+               [&](QDialog &) {
+                   QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
+                   // OK is back at once, with a held lock too.
+                   if (store == QLatin1String("foreign lock"))
+                       waitedForSave = readBack(fileName).value(QStringLiteral("Options/StrongNote")).isValid();
+               });
+    QVERIFY(TempSettings::waitForSaves());
+    const QStringList said = capture.lines();
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_DFL);
+
+    QVERIFY(dialog.m_blnOK);
+    QVERIFY(!waitedForSave);
+    QCOMPARE(said.size(), saved ? 0 : 1);
+    if (!saved) {
+        QCOMPARE(said[0], QStringLiteral("Pulsewerk: the options could not be saved; they hold for this run only."));
+        QFile file(fileName);
+        QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), before);
+        return;
+    }
+    QSettings::Status status = QSettings::AccessError;
+    QVariantMap keys = readBack(fileName, &status);
+    QCOMPARE(status, QSettings::NoError);
+    QCOMPARE(takeSound(keys), soundText(wanted));
+    QCOMPARE(keys.keys(), others.keys());
+    QCOMPARE(QFileInfo(fileName).isSymLink(), store == QLatin1String("link"));
+    if (store != QLatin1String("random bytes")) // with values that QSettings does not write back as it read them
+        QCOMPARE(keys, others);
+    // A file that holds the values already is left as it is.
+    bool rewritten = false;
+    platform::SetReplaceHook([&](platform::ReplaceStep step) { rewritten |= step == platform::ReplaceStep::Read; });
+    QVERIFY(platform::StoreIniValues(fileName, QStringLiteral("Options"), iniValues(wanted)));
+    platform::SetReplaceHook({});
+    QVERIFY(!rewritten);
+}
+
+void TestSettings::savesOfOtherGroupsKept()
+{
+    Gate gate;
+    platform::SetReplaceHook([&gate](platform::ReplaceStep step) {
+        if (step == platform::ReplaceStep::Read)
+            gate.open.tryAcquire(1, 30000); // the first save waits here while the others queue
+    });
+    const auto save = [](const char *section, const char *key, int value) {
+        platform::WriteSettings(QStringLiteral("Pulsewerk"), QString::fromLatin1(section),
+                                {{QString::fromLatin1(key), value}}, [] { QFAIL("a save failed"); });
+    };
+    save("Options", "Channel", 3);
+    save("Trainer", "Start", 96);
+    save("Options", "Channel", 4); // overtakes the Options save still waiting, not the Trainer one
+    gate.open.release(3);
+    QVERIFY(TempSettings::waitForSaves());
+    platform::SetReplaceHook({});
+    QSettings store(m_settings->fileName(), QSettings::IniFormat);
+    QCOMPARE(store.value(QStringLiteral("Options/Channel")).toString(), QStringLiteral("4"));
+    QCOMPARE(store.value(QStringLiteral("Trainer/Start")).toString(), QStringLiteral("96"));
+}
+
+void TestSettings::beatsOnDuringSave()
+{
+    // 2 MB of another program's keys around the values (the benchmark takes 50 MB; the gate
+    // below, not the size, is what holds the save while the beats are checked).
+    {
+        QByteArray group = "[Other]\n", text;
+        for (int i = 0; group.size() < 1 << 20; ++i)
+            group += "key" + QByteArray::number(i) + "=" + QByteArray(40, 'v') + '\n';
+        for (int i = 0; i < 2; ++i)
+            text += group.replace(1, 5, QByteArray::number(10000 + i));
+        writeFile(text + fileWithOthers({3, 70, 100, 65, 40}));
+    }
+    const qint64 oldSize = QFileInfo(m_settings->fileName()).size();
+    Gate gate;
+    platform::SetReplaceHook([&gate](platform::ReplaceStep step) {
+        if (step == platform::ReplaceStep::Read) {
+            gate.open.tryAcquire(1, 30000); // the save waits here until the beats have been checked
+        } else if (step == platform::ReplaceStep::Replaced) {
+            gate.replaced = 1;
+        }
+    });
+    BeatHarness h;
+    frmMain &w = h.window();
+    h.clock.at(300, [&] { okWithChannelUp(w); });
+    bool savedDuringBeats = true;
+    h.clock.at(5300, [&] {
+        savedDuringBeats = gate.replaced;
+        gate.open.release();
+    });
+    h.clock.at(5400, [&] { w.close(); });
+    StderrCapture capture;
+    QCOMPARE(h.runLoop(), 1); // the end waits for the save
+    platform::SetReplaceHook({});
+    const QStringList said = capture.lines();
+    QVERIFY2(said.isEmpty(), qPrintable(said.join(u'\n')));
+    QVERIFY(!savedDuringBeats);
+    QCOMPARE(int(gate.replaced), 1);
+    std::vector<std::uint32_t> beats;
+    for (const auto &m : h.messages()) {
+        if (m.data2() != 0)
+            beats.push_back(m.timeMs);
+    }
+    std::vector<std::uint32_t> grid;
+    for (std::uint32_t t = 501; t < 5400; t += 500)
+        grid.push_back(t);
+    QCOMPARE(beats, grid);
+    QVariantMap keys = readBack(m_settings->fileName());
+    QCOMPARE(takeSound(keys), soundText({4, 70, 100, 65, 40}));
+    QCOMPARE(keys.value(QStringLiteral("Window/title")).toString(), QStringLiteral("a; b, c"));
+    QVERIFY(keys.contains(QStringLiteral("10001/key1000")));
+    QVERIFY(QFileInfo(m_settings->fileName()).size() - oldSize < 100);
+}
+
+void TestSettings::signalDuringSave()
+{
+    writeFile(fileWithOthers({3, 70, 100, 65, 40}));
+    Gate gate;
+    platform::SetReplaceHook([&gate](platform::ReplaceStep step) {
+        if (step == platform::ReplaceStep::Read)
+            gate.open.tryAcquire(1, 30000);
+    });
+    StderrCapture capture;
+    {
+        BeatHarness h;
+        frmMain &w = h.window();
+        mdlMain::CloseOnSignals();
+        h.clock.at(300, [&] { okWithChannelUp(w); });
+        h.clock.at(400, [] { std::raise(SIGTERM); });
+        QCOMPARE(h.runLoop(), 1); // it gave the save up, or this would wait for the gate
+        gate.open.release();
+    }
+    QVERIFY(TempSettings::waitForSaves());
+    platform::SetReplaceHook({});
+    const QStringList said = capture.lines();
+    QCOMPARE(said, QStringList{"Pulsewerk: the options could not be saved; they hold for this run only."});
+    QVariantMap keys = readBack(m_settings->fileName());
+    QCOMPARE(takeSound(keys), soundText({3, 70, 100, 65, 40}));
+}
+
+void TestSettings::settingsFolder_data()
+{
+    QTest::addColumn<QByteArray>("xdgConfigHome");
+    QTest::addColumn<QByteArray>("home");
+    QTest::addColumn<QString>("expected"); // "HOME" stands for the home folder given
+    const QByteArray home = QFile::encodeName(QDir::tempPath());
+    QTest::newRow("absolute XDG_CONFIG_HOME") << QByteArray("/x/config") << home << "/x/config";
+    QTest::newRow("home only") << QByteArray() << home << "HOME/.config";
+    QTest::newRow("relative XDG_CONFIG_HOME ignored") << QByteArray("rel/config") << home << "HOME/.config";
+    QTest::newRow("relative XDG_CONFIG_HOME, no home") << QByteArray("rel/config") << QByteArray() << "";
+    QTest::newRow("nothing") << QByteArray() << QByteArray() << "";
+    QTest::newRow("home is the root") << QByteArray() << QByteArray("/") << "";
+    QTest::newRow("home is the root, again") << QByteArray() << QByteArray("//.") << "";
+    QTest::newRow("relative home") << QByteArray() << QByteArray("home/me") << "";
+    QTest::newRow("home that does not exist") << QByteArray() << QByteArray("/nonexistent/me") << "";
+}
+
+void TestSettings::settingsFolder()
+{
+    QFETCH(QByteArray, xdgConfigHome);
+    QFETCH(QByteArray, home);
+    QFETCH(QString, expected);
+    expected.replace(QStringLiteral("HOME"), QFile::decodeName(home));
+    QCOMPARE(platform::UserSettingsFolder(xdgConfigHome, home), expected);
+}
+
+void TestSettings::noSettingsFolder()
+{
+    const QByteArray home = qgetenv("HOME"), xdg = qgetenv("XDG_CONFIG_HOME");
+    qunsetenv("HOME");
+    qputenv("XDG_CONFIG_HOME", "relative");
+    StderrCapture capture;
+    platform::UseUserSettingsFolder();
+    qputenv("HOME", home);
+    if (xdg.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", xdg);
+    QVERIFY(platform::SettingsFileName(QStringLiteral("Pulsewerk")).isEmpty());
+    {
+        BeatHarness h;
+        frmMain &w = h.window();
+        QCOMPARE(loaded(w), (Sound{10, 61, 80, 60, 50}));
+        okWithChannelUp(w);
+        okWithChannelUp(w);
+        QCOMPARE(Access::channel(w), std::int16_t(12)); // taken over for the run all the same
+        h.clock.at(1000, [&] { w.close(); });
+        QCOMPARE(h.runLoop(), 1);
+        QVERIFY(!h.messages().empty()); // it beat
+    }
+    QVERIFY(TempSettings::waitForSaves());
+    const QStringList said = capture.lines();
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(said[0].contains(QStringLiteral("settings cannot be kept")), qPrintable(said[0]));
+    QVERIFY(!QFile::exists(QStringLiteral("/relative")));
+    QVERIFY(!QFile::exists(QStringLiteral("/.config/Pulsewerk/Pulsewerk.conf")));
+    QVERIFY(QDir(m_settings->folder()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
 
 QTEST_MAIN(TestSettings)

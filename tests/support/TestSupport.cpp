@@ -3,6 +3,7 @@
 
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
+#include "platform/Settings.h"
 
 #include <QSettings>
 
@@ -10,9 +11,19 @@ TempSettings::TempSettings()
 {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+    platform::SetSettingsFolder(m_dir.path());
 }
 
-TempSettings::~TempSettings() = default;
+TempSettings::~TempSettings()
+{
+    waitForSaves();
+    platform::ClearSettingsFolder();
+}
+
+bool TempSettings::waitForSaves()
+{
+    return platform::WaitForSettingsSaves(std::chrono::steady_clock::now() + std::chrono::seconds(30));
+}
 
 QString TempSettings::fileName() const { return m_dir.path() + QStringLiteral("/Pulsewerk/Pulsewerk.conf"); }
 

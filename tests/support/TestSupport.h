@@ -23,6 +23,8 @@ public:
     QString folder() const { return m_dir.path(); }
     // Writes `value` under section "Options", key `key`, as a hand edit would.
     void store(const QString &key, const QString &value);
+    // Waits for the saves under way and runs their failure reports; false if one is stuck.
+    static bool waitForSaves();
 
 private:
     QTemporaryDir m_dir;

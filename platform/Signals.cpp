@@ -1,0 +1,79 @@
+// Ending on signals through a self-pipe: the handler does nothing but async-signal-safe
+// calls, and a socket notifier on the pipe wakes the event loop (and the beat loop's
+// wait, which is an event loop wait) to do the real work.
+#include "platform/Signals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+int g_pipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_received = 0;
+timespec g_receivedAt{};
+std::function<void()> g_end;
+QSocketNotifier *g_notifier = nullptr; // never destroyed: a signal may come until the process ends
+
+void onSignal(int signal)
+{
+    if (g_received) {
+        // Already ending and asked again: end now, as the signal itself would.
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    const int savedErrno = errno;
+    clock_gettime(CLOCK_MONOTONIC, &g_receivedAt);
+    g_received = signal;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+void EndOnSignals(std::function<void()> end)
+{
+    g_end = std::move(end);
+    if (!g_notifier) {
+        if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return; // the signals keep their default action
+        g_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read);
+        QObject::connect(g_notifier, &QSocketNotifier::activated, g_notifier, [] {
+            char bytes[8];
+            while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
+            }
+            g_notifier->setEnabled(false); // the first signal is the one that counts
+            if (g_end)
+                g_end();
+        });
+    }
+    g_received = 0;
+    g_notifier->setEnabled(true);
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : kSignals)
+        sigaction(signal, &action, nullptr);
+}
+
+std::optional<std::chrono::steady_clock::time_point> EndSignalTime()
+{
+    if (!g_received)
+        return std::nullopt;
+    // steady_clock is CLOCK_MONOTONIC with libstdc++.
+    const auto since = std::chrono::seconds(g_receivedAt.tv_sec) + std::chrono::nanoseconds(g_receivedAt.tv_nsec);
+    return std::chrono::steady_clock::time_point(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(since));
+}
+
+} // namespace platform
