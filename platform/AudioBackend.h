@@ -37,5 +37,8 @@ public:
 
 // The desktop's audio server through PulseAudio's client library (PipeWire included).
 std::unique_ptr<AudioBackend> createPulseAudioBackend();
+// FluidSynth's own PulseAudio driver: no timing reports, no reconnection; the
+// benchmarks' baseline, chosen with PULSEWERK_AUDIO=fluidsynth.
+std::unique_ptr<AudioBackend> createFluidSynthDriverBackend();
 
 } // namespace platform

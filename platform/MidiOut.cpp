@@ -102,7 +102,9 @@ public:
             close();
             return;
         }
-        m_backend = createPulseAudioBackend();
+        m_backend = qEnvironmentVariable("PULSEWERK_AUDIO") == QLatin1String("fluidsynth")
+                        ? createFluidSynthDriverBackend()
+                        : createPulseAudioBackend();
         if (!m_backend->start(*this))
             reportSilence("no audio server answered (is PulseAudio or PipeWire running?)");
     }
