@@ -1,8 +1,10 @@
 // Start-up and the beat loop: the program's entry point and its only source of timing.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
+class BeatTiming;
 class frmMain;
 
 namespace mdlMain {
@@ -19,6 +21,11 @@ void Main();
 // Opens the MIDI output and beats until g_blnQuit is set; then releases the sounding
 // note, closes the output and ends the process.
 void RunBeatLoop();
+
+// One pass of the loop after the window events: reads the clock, releases and sounds
+// the beat as the timing rules say, and returns the clock reading at which the next
+// pass has something to do.
+std::uint32_t BeatLoopPass(BeatTiming &timing);
 
 // Replaces the call that ends the process after the loop (tests keep the process).
 // An empty function restores the default, which exits with status 0 at once.
