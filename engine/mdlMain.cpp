@@ -7,7 +7,6 @@
 #include "engine/mdlMidi.h"
 #include "mainwindow/frmMain.h"
 #include "platform/Clock.h"
-#include "platform/MidiOut.h"
 #include "platform/Settings.h"
 #include "platform/Signals.h"
 
@@ -115,26 +114,31 @@ void RunBeatLoop()
                 timing.MoveGrid(g_gridMove->origin);
             g_gridMove.reset();
         }
-        const std::uint32_t now = clock.timeGetTime();
-        const int bpm = g_frmMain->m_intBpm;
-        const int multiplier = g_frmMain->imgDouble->Tag().toInt();
-        const BeatPass pass = timing.Pass(now, bpm, multiplier);
-        // A beat belongs on its grid point, however late this pass came: the output
-        // is told so, and a scheduling synthesizer sounds the beat there.
-        if (pass.beat)
-            platform::setIntendedTime(timing.LastBeatTime());
-        if (pass.beatOff)
-            g_frmMain->OnBeatOff();
-        if (pass.beat)
-            g_frmMain->OnBeat();
-        platform::setIntendedTime(std::nullopt);
-        clock.waitUntil(timing.NextActionAt(now, bpm, multiplier));
+        clock.waitUntil(BeatLoopPass(timing));
     }
 
     mdlMidi::ReleaseSoundingNotes(); // no note left hanging in the synthesizer
     mdlMidi::CloseMidiOut();
     platform::EndSettingsSaves(SaveDeadline());
     EndProcess();
+}
+
+std::uint32_t BeatLoopPass(BeatTiming &timing)
+{
+    const std::uint32_t now = platform::clock().timeGetTime();
+    const int bpm = g_frmMain->m_intBpm;
+    const int multiplier = g_frmMain->imgDouble->Tag().toInt();
+    const BeatPass pass = timing.Pass(now, bpm, multiplier);
+    // A beat belongs on its grid point, however late this pass came, and so does the
+    // release sent with it: their messages carry that time to the output.
+    std::optional<mdlMidi::SoundingAt> onTheGrid;
+    if (pass.beat)
+        onTheGrid.emplace(timing.LastBeatTime());
+    if (pass.beatOff)
+        g_frmMain->OnBeatOff();
+    if (pass.beat)
+        g_frmMain->OnBeat();
+    return timing.NextActionAt(now, bpm, multiplier);
 }
 
 } // namespace mdlMain

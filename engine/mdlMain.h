@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 
+class BeatTiming;
 class frmMain;
 
 namespace mdlMain {
@@ -34,6 +35,10 @@ void StartBeatGrid();
 // Asks the beat loop to move its grid so that the next beat comes one period after
 // the clock reading `origin`.
 void MoveBeatGrid(std::uint32_t origin);
+// One pass of the loop after the window events: reads the clock, releases and sounds
+// the beat as the timing rules say, and returns the clock reading at which the next
+// pass has something to do.
+std::uint32_t BeatLoopPass(BeatTiming &timing);
 
 // Replaces the call that ends the process after the loop (tests keep the process).
 // An empty function restores the default, which exits with status 0 at once.
