@@ -87,7 +87,7 @@ public:
             m_recording.startMs = ns / 1000000;
     }
 
-    void sendShortMsg(std::uint32_t message) override
+    void sendShortMsg(std::uint32_t message, std::uint32_t /*atMs*/) override
     {
         const std::int64_t us = monotonicUs();
         if (((message >> 16) & 0xFF) != 0)

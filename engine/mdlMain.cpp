@@ -7,13 +7,13 @@
 #include "engine/mdlMidi.h"
 #include "mainwindow/frmMain.h"
 #include "platform/Clock.h"
-#include "platform/MidiOut.h"
 
 #include <QApplication>
 #include <QEventLoop>
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace mdlMain {
 
@@ -67,15 +67,16 @@ void RunBeatLoop()
         const int bpm = g_frmMain->m_intBpm;
         const int multiplier = g_frmMain->imgDouble->Tag().toInt();
         const BeatPass pass = timing.Pass(now, bpm, multiplier);
-        // A beat belongs on its grid point, however late this pass came: the output
-        // is told so, and a scheduling synthesizer sounds the beat there.
+        // A beat belongs on its grid point, however late this pass came, and so does the
+        // release sent with it: their messages carry that time to the output.
+        std::optional<mdlMidi::SoundingAt> onTheGrid;
         if (pass.beat)
-            platform::setIntendedTime(timing.LastBeatTime());
+            onTheGrid.emplace(timing.LastBeatTime());
         if (pass.beatOff)
             g_frmMain->OnBeatOff();
         if (pass.beat)
             g_frmMain->OnBeat();
-        platform::setIntendedTime(std::nullopt);
+        onTheGrid.reset();
         clock.waitUntil(timing.NextActionAt(now, bpm, multiplier));
     }
 

@@ -1,7 +1,10 @@
 // The MIDI output wrapper.
 #include "engine/mdlMidi.h"
 
+#include "platform/Clock.h"
+
 #include <bitset>
+#include <optional>
 
 namespace mdlMidi {
 
@@ -12,6 +15,9 @@ namespace {
 // Notes started and not yet released, by channel and note, so none is left sounding
 // when the output closes.
 std::bitset<16 * 128> g_sounding;
+
+// The clock reading the notes sent now are meant for, while a SoundingAt lives.
+std::optional<std::uint32_t> g_soundingAt;
 
 } // namespace
 
@@ -39,7 +45,8 @@ void PlayNote(const std::int16_t &channel, const std::int16_t &note, const std::
         return;
     if (!g_hMidiOut)
         return;
-    g_hMidiOut->sendShortMsg(PackNoteOn(channel, note, velocity));
+    g_hMidiOut->sendShortMsg(PackNoteOn(channel, note, velocity),
+                             g_soundingAt.value_or(platform::clock().timeGetTime()));
     g_sounding.set(static_cast<std::size_t>(channel * 128 + note), velocity != 0);
 }
 
@@ -52,5 +59,9 @@ void ReleaseSoundingNotes()
         }
     }
 }
+
+SoundingAt::SoundingAt(std::uint32_t clockMs) { g_soundingAt = clockMs; }
+
+SoundingAt::~SoundingAt() { g_soundingAt.reset(); }
 
 } // namespace mdlMidi

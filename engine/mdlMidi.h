@@ -23,6 +23,16 @@ void PlayNote(const std::int16_t &channel, const std::int16_t &note, const std::
 // Releases every note that a PlayNote started and none released yet.
 void ReleaseSoundingNotes();
 
+// While one lives, the notes sent are meant to sound at the clock reading `clockMs`
+// (the grid point of a beat the loop sends a little late); otherwise when sent.
+class SoundingAt {
+public:
+    explicit SoundingAt(std::uint32_t clockMs);
+    ~SoundingAt();
+    SoundingAt(const SoundingAt &) = delete;
+    SoundingAt &operator=(const SoundingAt &) = delete;
+};
+
 // The packed message, least significant byte first: status, note, velocity, 0.
 constexpr std::uint32_t PackNoteOn(std::int16_t channel, std::int16_t note, std::int16_t velocity)
 {

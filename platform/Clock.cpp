@@ -78,6 +78,8 @@ Clock *g_replacement = nullptr;
 
 } // namespace
 
+std::int64_t monotonicUs() { return monotonicNs() / 1000; }
+
 Clock &clock()
 {
     if (g_replacement)

@@ -16,8 +16,9 @@ public:
     virtual void waitUntil(std::uint32_t reading) = 0;
 };
 
-// Elapsed milliseconds from `since` to `now`, right across the wrap of the count.
-inline std::uint32_t elapsedMs(std::uint32_t now, std::uint32_t since) { return now - since; }
+// The system's monotonic clock (CLOCK_MONOTONIC) in microseconds: the time line of the
+// system clock's readings, on which the sound is placed.
+std::int64_t monotonicUs();
 
 // The clock in use: the system's monotonic clock unless a test installed another.
 Clock &clock();

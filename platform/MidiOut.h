@@ -1,12 +1,12 @@
 // The MIDI output device: open, send one packed short message, close.
 #pragma once
 
+#include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 
 namespace platform {
 
@@ -15,8 +15,10 @@ public:
     virtual ~MidiOutDevice() = default;
     // Opens the device. Failure is silent to the caller; the device then drops every message.
     virtual void open() = 0;
-    // One short message, least significant byte first: status, data 1, data 2, 0.
-    virtual void sendShortMsg(std::uint32_t message) = 0;
+    // One short message, least significant byte first: status, data 1, data 2, 0, meant
+    // to sound at the clock reading `atMs` (platform::clock()): now, or the grid point of
+    // a beat sent a little late. A device that schedules its output places it there.
+    virtual void sendShortMsg(std::uint32_t message, std::uint32_t atMs) = 0;
     virtual void close() = 0;
 };
 
@@ -27,12 +29,13 @@ using MidiOutFactory = std::function<std::unique_ptr<MidiOutDevice>()>;
 std::unique_ptr<MidiOutDevice> createDefaultMidiOut();
 // Installs the factory used by createDefaultMidiOut; an empty one restores the synthesizer.
 void setMidiOutFactory(MidiOutFactory factory);
-// The clock reading (platform::clock()) at which the messages sent from now on are
-// meant to sound, for instance the grid point of a beat sent a little late; a device
-// that schedules its output places them there. No value: they sound when sent.
-void setIntendedTime(std::optional<std::uint32_t> clockMs);
 
-// The SoundFonts the synthesizer tries, in order; empty restores the system's own list.
+// The SoundFont the synthesizer loads: PULSEWERK_SOUNDFONT when set, else the first
+// General MIDI SoundFont found in the data folders (XDG_DATA_HOME, then each of
+// XDG_DATA_DIRS: sounds/sf2/ and soundfonts/), else FluidSynth's own default.
+// Empty when there is none.
+QString chooseSoundFont();
+// The SoundFonts the synthesizer tries, in order; empty restores the search above.
 void setSoundFontPaths(const QStringList &paths);
 
 } // namespace platform

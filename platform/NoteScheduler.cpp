@@ -1,4 +1,4 @@
-// The note scheduler.
+// The note scheduler and the stream clock it places notes by.
 #include "platform/NoteScheduler.h"
 
 #include <algorithm>
@@ -6,67 +6,133 @@
 
 namespace {
 
-// How long an estimate of the stream's origin is kept: long enough to include an
-// on-time callback, short enough to follow drift between the audio and system clocks.
-constexpr std::int64_t kOriginWindowUs = 1000000;
-// The start of the stream, when the audio server takes buffers as fast as they come.
-constexpr std::int64_t kSettleUs = 300000;
-// A rise of the origin that every callback of this long shows is a restart, not jitter.
-constexpr std::int64_t kRecentUs = 150000;
-constexpr std::int64_t kJumpUs = 2000;
+// The reports the line is fitted to: long enough to average out their jitter, short
+// enough to follow a change of the audio clock's rate within seconds.
+constexpr std::int64_t kFitWindowUs = 10000000;
+// Below this span of reports the rate is taken as nominal and only the offset fitted:
+// a rate fitted to a second or two of reports is further off than a sound card's clock.
+constexpr std::int64_t kRateSpanUs = 3000000;
+// A sound card's clock is within a few hundred ppm of the system's; a fitted rate
+// further off than this comes from bad reports.
+constexpr double kMaxRateError = 2e-3;
+// A report this far from the line is off it; off it for this long, the stream jumped.
+constexpr double kOffLineUs = 3000;
+constexpr std::int64_t kJumpConfirmUs = 150000;
+// A note-on whose frame was written this long ago is dropped rather than sounded late.
+constexpr std::int64_t kStaleUs = 250000;
+// Messages kept while no stream takes them (the audio server is away).
+constexpr std::size_t kMaxPending = 1024;
+
+bool isNoteOn(std::uint32_t message) { return (message & 0xF0) == 0x90 && ((message >> 16) & 0xFF) != 0; }
 
 } // namespace
 
-void NoteScheduler::push(std::int64_t sentUs, std::uint32_t message)
+StreamClock::StreamClock(double sampleRate) : m_nominalUsPerFrame(1e6 / sampleRate), m_usPerFrame(1e6 / sampleRate) {}
+
+void StreamClock::observe(std::int64_t nowUs, double frame)
+{
+    if (m_known && std::abs(static_cast<double>(nowUs) - timeOf(frame)) > kOffLineUs) {
+        m_suspect.push_back({nowUs, frame});
+        if (m_suspect.back().us - m_suspect.front().us < kJumpConfirmUs)
+            return;
+        m_reports.swap(m_suspect); // they agree for long enough: the stream moved
+    } else {
+        m_reports.push_back({nowUs, frame});
+    }
+    m_suspect.clear();
+    while (m_reports.back().us - m_reports.front().us > kFitWindowUs)
+        m_reports.pop_front();
+    fit();
+    m_known = true;
+}
+
+// Least squares, relative to the newest report so that the sums stay small.
+void StreamClock::fit()
+{
+    const Report &last = m_reports.back();
+    const auto n = static_cast<double>(m_reports.size());
+    double sx = 0, sy = 0;
+    for (const Report &r : m_reports) {
+        sx += r.frame - last.frame;
+        sy += static_cast<double>(r.us - last.us);
+    }
+    const double mx = sx / n, my = sy / n;
+    double slope = m_nominalUsPerFrame;
+    if (last.us - m_reports.front().us >= kRateSpanUs) {
+        double sxx = 0, sxy = 0;
+        for (const Report &r : m_reports) {
+            const double x = r.frame - last.frame - mx;
+            sxx += x * x;
+            sxy += x * (static_cast<double>(r.us - last.us) - my);
+        }
+        if (sxx > 0)
+            slope = std::clamp(sxy / sxx, m_nominalUsPerFrame * (1 - kMaxRateError),
+                               m_nominalUsPerFrame * (1 + kMaxRateError));
+    }
+    m_usPerFrame = slope;
+    m_originFrame = last.frame;
+    m_originUs = static_cast<double>(last.us) + my - slope * mx;
+}
+
+double StreamClock::frameAt(std::int64_t us) const
+{
+    return m_originFrame + (static_cast<double>(us) - m_originUs) / m_usPerFrame;
+}
+
+double StreamClock::timeOf(double frame) const { return m_originUs + (frame - m_originFrame) * m_usPerFrame; }
+
+NoteScheduler::NoteScheduler(double sampleRate, std::int64_t delayUs) : m_delayUs(delayUs), m_clock(sampleRate) {}
+
+void NoteScheduler::push(std::int64_t intendedUs, std::uint32_t message)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_pending.push_back({sentUs, message});
+    const auto after = std::upper_bound(m_pending.begin(), m_pending.end(), intendedUs,
+                                        [](std::int64_t us, const Pending &p) { return us < p.intendedUs; });
+    m_pending.insert(after, {intendedUs, message});
+    if (m_pending.size() > kMaxPending)
+        m_pending.pop_front();
+}
+
+void NoteScheduler::restart(double sampleRate, std::int64_t delayUs)
+{
+    m_delayUs = delayUs;
+    m_clock = StreamClock(sampleRate);
+    m_frames = 0;
+    m_firstFillUs = -1;
 }
 
 void NoteScheduler::fill(std::int64_t nowUs, int frames, const std::function<void(int, int)> &render,
                          const std::function<void(std::uint32_t)> &apply)
 {
-    // Where frame 0 of the stream lies on the monotonic clock: the earliest recent
-    // estimate, callback time minus stream position, is the least delayed one. The
-    // first callbacks fill the audio server's buffer faster than it plays and say
-    // nothing of the pace; after an under-run the stream restarts later, which shows
-    // as every recent estimate lying above the old minimum, and the old ones go.
-    const auto origin = nowUs - static_cast<std::int64_t>(std::llround(static_cast<double>(m_frames) * 1e6 / m_rate));
-    if (m_firstCallbackUs < 0)
-        m_firstCallbackUs = nowUs;
-    if (nowUs - m_firstCallbackUs >= kSettleUs || m_origins.empty()) {
-        while (!m_origins.empty() && m_origins.front().first < nowUs - kOriginWindowUs)
-            m_origins.pop_front();
-        while (!m_origins.empty() && m_origins.back().second >= origin)
-            m_origins.pop_back();
-        m_origins.emplace_back(nowUs, origin);
-        // The entries are rising in origin: the first of the recent ones is their minimum.
-        const auto recent = std::find_if(m_origins.begin(), m_origins.end(),
-                                         [nowUs](const auto &entry) { return entry.first >= nowUs - kRecentUs; });
-        if (recent != m_origins.begin() && nowUs - m_firstCallbackUs >= kSettleUs + kRecentUs &&
-            recent->second - m_origins.front().second > kJumpUs)
-            m_origins.erase(m_origins.begin(), recent);
-    }
-    const std::int64_t streamOrigin = m_origins.front().second;
+    if (m_firstFillUs < 0)
+        m_firstFillUs = nowUs;
+    // Until the server has said when a frame plays, the first one written is taken as
+    // heard at once; its first report puts the line where it belongs.
+    const double usPerFrame = 1e6 / m_clock.rate();
+    const auto frameOf = [this, usPerFrame](std::int64_t us) {
+        return m_clock.known() ? m_clock.frameAt(us) : static_cast<double>(us - m_firstFillUs) / usPerFrame;
+    };
+    const auto staleFrames = static_cast<std::int64_t>(static_cast<double>(kStaleUs) / usPerFrame);
+    const std::int64_t end = m_frames + frames;
 
     int position = 0;
     for (;;) {
         std::uint32_t message = 0;
-        double dueFrame = 0;
+        std::int64_t due = 0;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_pending.empty())
                 break;
             const Pending &next = m_pending.front();
-            dueFrame = static_cast<double>(next.sentUs + m_delayUs - streamOrigin) * m_rate / 1e6 -
-                       static_cast<double>(m_frames);
-            if (dueFrame >= frames)
+            due = std::llround(frameOf(next.intendedUs + m_delayUs));
+            if (due >= end)
                 break; // a later buffer's
             message = next.message;
             m_pending.pop_front();
         }
-        // A message already due (a late callback) goes at the start of what is left.
-        const int at = std::clamp(static_cast<int>(std::floor(dueFrame)), position, frames);
+        if (due < m_frames - staleFrames && isNoteOn(message))
+            continue;
+        const auto at = static_cast<int>(std::clamp<std::int64_t>(due - m_frames, position, frames));
         if (at > position) {
             render(position, at);
             position = at;
@@ -75,5 +141,5 @@ void NoteScheduler::fill(std::int64_t nowUs, int frames, const std::function<voi
     }
     if (position < frames)
         render(position, frames);
-    m_frames += frames;
+    m_frames = end;
 }

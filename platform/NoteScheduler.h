@@ -1,5 +1,5 @@
-// Places MIDI messages in an audio stream at the time they were sent plus a fixed
-// delay, so that the length of the audio buffers adds no jitter to the beat.
+// Places MIDI messages on the exact frame of an audio stream at which their intended
+// time is heard, from the audio server's own account of when each frame plays.
 // No Qt and no FluidSynth here: the audio callback calls it, and tests step it.
 #pragma once
 
@@ -7,36 +7,79 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <utility>
+
+// When each frame of a stream is heard: a straight line through the audio server's
+// reports (frame f heard at monotonic time t), fitted over the last few seconds, so
+// that it follows the audio clock's rate (no drift) without taking on the reports'
+// jitter. A report far off the line is a late or disturbed one, unless the reports
+// after it agree with it for a while: then the stream has jumped (an under-run) and
+// the line starts again from them.
+class StreamClock {
+public:
+    explicit StreamClock(double sampleRate);
+
+    // The server's report: frame `frame` of the stream is heard at monotonic time `nowUs`.
+    void observe(std::int64_t nowUs, double frame);
+    bool known() const { return m_known; }
+    // The frame heard at monotonic time `us`, and the monotonic time at which `frame` is heard.
+    double frameAt(std::int64_t us) const;
+    double timeOf(double frame) const;
+    // Frames per second of the monotonic clock, as fitted.
+    double rate() const { return 1e6 / m_usPerFrame; }
+
+private:
+    struct Report {
+        std::int64_t us;
+        double frame;
+    };
+    void fit();
+
+    double m_nominalUsPerFrame;
+    bool m_known = false;
+    // The line: frame f is heard at m_originUs + (f - m_originFrame) * m_usPerFrame.
+    double m_originFrame = 0;
+    double m_originUs = 0;
+    double m_usPerFrame;
+    std::deque<Report> m_reports; // on the line, oldest first
+    std::deque<Report> m_suspect; // off the line, since the last report on it
+};
 
 class NoteScheduler {
 public:
-    // `delayUs` must cover one audio buffer and the lateness of its callback.
-    NoteScheduler(double sampleRate, std::int64_t delayUs) : m_rate(sampleRate), m_delayUs(delayUs) {}
+    // `delayUs`: how long after its intended time a message is heard. It must cover the
+    // stream's latency (from writing a frame to hearing it) and the lateness of a sender.
+    NoteScheduler(double sampleRate, std::int64_t delayUs);
 
-    // Any thread: `message` was sent at `sentUs` on the monotonic microsecond clock.
-    void push(std::int64_t sentUs, std::uint32_t message);
+    // Any thread: `message` is meant to sound at `intendedUs` on the monotonic clock.
+    void push(std::int64_t intendedUs, std::uint32_t message);
 
-    // The audio thread, once per buffer of `frames` frames, at monotonic time `nowUs`:
+    // The audio thread. A new stream at `sampleRate`, with messages heard `delayUs`
+    // after their intended time: frame 0 is the next one filled.
+    void restart(double sampleRate, std::int64_t delayUs);
+    // The audio thread: the server's report that frame `frame` is heard at `nowUs`.
+    void observe(std::int64_t nowUs, double frame) { m_clock.observe(nowUs, frame); }
+    // The audio thread, once per buffer of `frames` frames at monotonic time `nowUs`:
     // calls render(from, to) for the runs of frames between messages and apply(message)
-    // for each message due in this buffer, in stream order.
+    // on the exact frame of each message due in this buffer, in order. A message whose
+    // frame has already been written goes at the start of the buffer; a note-on that
+    // late by more than a moment (the stream was away) is dropped.
     void fill(std::int64_t nowUs, int frames, const std::function<void(int from, int to)> &render,
               const std::function<void(std::uint32_t message)> &apply);
 
+    const StreamClock &clock() const { return m_clock; }
+    // Frames filled since the stream started.
+    std::int64_t position() const { return m_frames; }
+
 private:
     struct Pending {
-        std::int64_t sentUs;
+        std::int64_t intendedUs;
         std::uint32_t message;
     };
 
-    double m_rate;
     std::int64_t m_delayUs;
-    std::mutex m_mutex; // guards m_pending only
-    std::deque<Pending> m_pending;
-    // Audio thread only: frames rendered so far, and the recent estimates of when frame 0
-    // was due (callback time minus the stream position), of which the earliest is the
-    // least disturbed by a late callback.
-    std::int64_t m_frames = 0;
-    std::int64_t m_firstCallbackUs = -1;
-    std::deque<std::pair<std::int64_t, std::int64_t>> m_origins; // (callback time, origin), origins rising
+    std::mutex m_mutex;              // guards m_pending only
+    std::deque<Pending> m_pending;   // in order of intended time, then of sending
+    StreamClock m_clock;             // audio thread only
+    std::int64_t m_frames = 0;       // audio thread only
+    std::int64_t m_firstFillUs = -1; // audio thread only
 };

@@ -4,7 +4,7 @@
 
 #include "engine/mdlMidi.h"
 #include "platform/MidiOut.h"
-#include "platform/RecordingMidiOut.h"
+#include "RecordingMidiOut.h"
 
 #include <QTest>
 

@@ -58,8 +58,10 @@ void BeatHarness::openOutput() { mdlMidi::OpenMidiOut(); }
 std::vector<platform::RecordedMessage> BeatHarness::messages() const
 {
     std::vector<platform::RecordedMessage> relative = midi.messages;
-    for (auto &each : relative)
+    for (auto &each : relative) {
         each.timeMs -= m_start;
+        each.atMs -= m_start;
+    }
     return relative;
 }
 

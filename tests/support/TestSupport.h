@@ -4,8 +4,8 @@
 #pragma once
 
 #include "FakeClock.h"
+#include "RecordingMidiOut.h"
 #include "mainwindow/frmMain.h"
-#include "platform/RecordingMidiOut.h"
 
 #include <QString>
 #include <QTemporaryDir>

@@ -11,6 +11,7 @@ namespace platform {
 struct RecordedMessage {
     std::uint32_t timeMs; // platform::clock() reading when sent
     std::uint32_t message;
+    std::uint32_t atMs; // the clock reading it was meant to sound at
 
     std::uint8_t status() const { return message & 0xFF; }
     std::uint8_t data1() const { return (message >> 8) & 0xFF; }
@@ -35,7 +36,7 @@ public:
         ++m_log.opens;
         m_open = true;
     }
-    void sendShortMsg(std::uint32_t message) override;
+    void sendShortMsg(std::uint32_t message, std::uint32_t atMs) override;
     void close() override
     {
         ++m_log.closes;

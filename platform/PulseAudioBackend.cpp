@@ -1,0 +1,340 @@
+// The PulseAudio back end (PipeWire's PulseAudio service included): a playback stream
+// of the program's own on a threaded main loop, at the server's own sample rate, with
+// the server's timing reports passed on; it reconnects by itself when the server returns.
+#include "platform/AudioBackend.h"
+#include "platform/Clock.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <numeric>
+#include <vector>
+
+namespace platform {
+namespace {
+
+// The stream's whole latency, buffer and server together: long enough for a busy
+// machine, short enough that the click follows its lamp closely.
+constexpr pa_usec_t kLatencyUs = 60000;
+// The server asks for frames when this much of the buffer is free: fewer, larger
+// writes cost less than many small ones.
+constexpr pa_usec_t kRequestUs = 20000;
+// How often the server is asked when it plays which frame. Its library can interpolate
+// between reports, but its estimate saws by milliseconds; the scheduler fits its own
+// line through the raw reports instead.
+constexpr std::int64_t kTimingEveryUs = 100000;
+// A report that took longer than this on its way says too vaguely when it was made.
+constexpr pa_usec_t kVagueReportUs = 1000;
+// Between attempts to reach a server that is away.
+constexpr pa_usec_t kRetryUs = 400000;
+// How long opening waits for the first answer.
+constexpr pa_usec_t kAnswerUs = 3000000;
+// Frames rendered in one go; a larger request is rendered in pieces.
+constexpr int kChunkFrames = 4096;
+
+void say(const char *line)
+{
+    std::fprintf(stderr, "Pulsewerk: %s\n", line);
+    std::fflush(stderr);
+}
+
+class PulseAudioBackend final : public AudioBackend {
+public:
+    ~PulseAudioBackend() override { stop(); }
+
+    bool start(FrameSource &source) override
+    {
+        m_source = &source;
+        m_loop = pa_threaded_mainloop_new();
+        if (!m_loop)
+            return false;
+        m_left.resize(kChunkFrames);
+        m_right.resize(kChunkFrames);
+        pa_threaded_mainloop_lock(m_loop);
+        bool started = pa_threaded_mainloop_start(m_loop) == 0;
+        if (started) {
+            m_waiting = true;
+            m_deadline = after(kAnswerUs, [](PulseAudioBackend *self) { self->answered(); });
+            connect();
+            while (m_waiting)
+                pa_threaded_mainloop_wait(m_loop);
+            started = m_playing;
+            if (!started)
+                m_silent = true; // the caller says so; the back end keeps trying
+        }
+        pa_threaded_mainloop_unlock(m_loop);
+        return started;
+    }
+
+    void stop() override
+    {
+        if (!m_loop)
+            return;
+        pa_threaded_mainloop_lock(m_loop);
+        m_stopping = true;
+        freeTimer(m_retry);
+        freeTimer(m_deadline);
+        disconnect();
+        pa_threaded_mainloop_unlock(m_loop);
+        pa_threaded_mainloop_stop(m_loop);
+        pa_threaded_mainloop_free(m_loop);
+        m_loop = nullptr;
+    }
+
+private:
+    using Action = void (*)(PulseAudioBackend *);
+    struct Timer {
+        PulseAudioBackend *self;
+        Action action;
+    };
+
+    pa_mainloop_api *api() { return pa_threaded_mainloop_get_api(m_loop); }
+
+    // Runs `action` on the loop's thread `us` from now.
+    pa_time_event *after(pa_usec_t us, Action action)
+    {
+        timeval when{};
+        pa_gettimeofday(&when);
+        pa_timeval_add(&when, us);
+        auto *timer = new Timer{this, action};
+        return api()->time_new(
+            api(), &when,
+            [](pa_mainloop_api *, pa_time_event *, const timeval *, void *data) {
+                auto *t = static_cast<Timer *>(data);
+                t->action(t->self);
+            },
+            timer);
+    }
+
+    void freeTimer(pa_time_event *&event)
+    {
+        if (!event)
+            return;
+        api()->time_set_destroy(
+            event, [](pa_mainloop_api *, pa_time_event *, void *data) { delete static_cast<Timer *>(data); });
+        api()->time_free(event);
+        event = nullptr;
+    }
+
+    // The first answer, or none in time: opening goes on.
+    void answered()
+    {
+        if (!m_waiting)
+            return;
+        m_waiting = false;
+        pa_threaded_mainloop_signal(m_loop, 0);
+    }
+
+    void connect()
+    {
+        pa_proplist *props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Pulsewerk");
+        pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "pulsewerk");
+        m_context = pa_context_new_with_proplist(api(), "Pulsewerk", props);
+        pa_proplist_free(props);
+        if (!m_context) {
+            lost();
+            return;
+        }
+        pa_context_set_state_callback(
+            m_context, [](pa_context *c, void *data) { static_cast<PulseAudioBackend *>(data)->contextState(c); },
+            this);
+        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            lost();
+    }
+
+    void contextState(pa_context *context)
+    {
+        switch (pa_context_get_state(context)) {
+        case PA_CONTEXT_READY:
+            pa_operation_unref(pa_context_get_server_info(
+                context,
+                [](pa_context *, const pa_server_info *info, void *data) {
+                    static_cast<PulseAudioBackend *>(data)->openStream(info ? info->sample_spec.rate : 0);
+                },
+                this));
+            break;
+        case PA_CONTEXT_FAILED:
+        case PA_CONTEXT_TERMINATED:
+            lost();
+            break;
+        default:
+            break;
+        }
+    }
+
+    // The stream at the server's own rate, so that no resampler stands between the
+    // frames and the ear.
+    void openStream(std::uint32_t serverRate)
+    {
+        if (!m_context || m_stream)
+            return;
+        m_rate = serverRate >= 8000 && serverRate <= 192000 ? serverRate : 48000;
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, m_rate, 2};
+        pa_channel_map map;
+        pa_channel_map_init_stereo(&map);
+        pa_proplist *props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
+        m_stream = pa_stream_new_with_proplist(m_context, "Pulsewerk", &spec, &map, props);
+        pa_proplist_free(props);
+        if (!m_stream) {
+            lost();
+            return;
+        }
+        pa_stream_set_state_callback(
+            m_stream, [](pa_stream *s, void *data) { static_cast<PulseAudioBackend *>(data)->streamState(s); }, this);
+        pa_stream_set_latency_update_callback(
+            m_stream, [](pa_stream *s, void *data) { static_cast<PulseAudioBackend *>(data)->timingReport(s); }, this);
+        pa_stream_set_write_callback(
+            m_stream,
+            [](pa_stream *s, size_t bytes, void *data) { static_cast<PulseAudioBackend *>(data)->write(s, bytes); },
+            this);
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kLatencyUs, &spec));
+        attr.prebuf = static_cast<std::uint32_t>(-1); // the whole buffer, before it plays
+        attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestUs, &spec));
+        attr.fragsize = static_cast<std::uint32_t>(-1);
+        m_timingAsked = false;
+        m_wholeUsFrames = m_rate / std::gcd(m_rate, 1000000u);
+        m_chunkFrames = kChunkFrames - kChunkFrames % m_wholeUsFrames;
+        m_source->streamStarted(m_rate, static_cast<std::int64_t>(kLatencyUs));
+        if (pa_stream_connect_playback(m_stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0)
+            lost();
+    }
+
+    void streamState(pa_stream *stream)
+    {
+        switch (pa_stream_get_state(stream)) {
+        case PA_STREAM_READY:
+            m_playing = true;
+            if (m_silent)
+                say(m_everPlayed ? "the audio server is back, and so is the sound."
+                                 : "an audio server answered; the sound is on.");
+            m_silent = false;
+            m_everPlayed = true;
+            answered();
+            break;
+        case PA_STREAM_FAILED:
+        case PA_STREAM_TERMINATED:
+            lost();
+            break;
+        default:
+            break;
+        }
+    }
+
+    // The server's timing report: its read index less what the sink still holds is the
+    // frame heard when the report was made, half its round trip ago.
+    void timingReport(pa_stream *stream)
+    {
+        m_timingAsked = false;
+        const pa_timing_info *timing = pa_stream_get_timing_info(stream);
+        if (!timing || !timing->playing || timing->read_index_corrupt || timing->read_index < 0 ||
+            timing->transport_usec > kVagueReportUs)
+            return;
+        const double frame = static_cast<double>(timing->read_index) / (2 * sizeof(float)) -
+                             static_cast<double>(timing->sink_usec) * m_rate / 1e6;
+        m_source->heard(monotonicUs() - static_cast<std::int64_t>(timing->transport_usec), frame);
+    }
+
+    // The server wants `bytes` more: the frames it will play next, rendered now.
+    void write(pa_stream *stream, size_t bytes)
+    {
+        const std::int64_t nowUs = monotonicUs();
+        if (!m_timingAsked && nowUs - m_timingAskedUs >= kTimingEveryUs) {
+            if (pa_operation *asked = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
+                pa_operation_unref(asked);
+                m_timingAsked = true;
+                m_timingAskedUs = nowUs;
+            }
+        }
+        // Whole runs of frames lasting whole microseconds only: a server that keeps its
+        // time in microseconds (PulseAudio's null sink does) would otherwise drop the
+        // fraction of every run and play the stream fast.
+        const size_t frameBytes = 2 * sizeof(float);
+        size_t frames = bytes / frameBytes;
+        frames -= frames % m_wholeUsFrames;
+        while (frames > 0) {
+            void *data = nullptr;
+            size_t chunk = std::min(frames, m_chunkFrames) * frameBytes;
+            if (pa_stream_begin_write(stream, &data, &chunk) < 0 || !data)
+                return;
+            const size_t count = std::min(std::min(chunk / frameBytes, m_chunkFrames), frames);
+            const int n = static_cast<int>(count);
+            m_source->render(nowUs, n, m_left.data(), m_right.data());
+            auto *out = static_cast<float *>(data);
+            for (size_t i = 0; i < count; ++i) {
+                out[2 * i] = m_left[i];
+                out[2 * i + 1] = m_right[i];
+            }
+            pa_stream_write(stream, data, count * frameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+            frames -= count;
+        }
+    }
+
+    // The server is gone or never answered: silence, one line, and another try soon.
+    void lost()
+    {
+        if (m_stopping)
+            return;
+        if (m_playing) {
+            m_source->streamLost();
+            say("the audio server went away; the sound is lost until it returns.");
+            m_silent = true;
+        }
+        m_playing = false;
+        answered();
+        if (!m_retry) {
+            m_retry = after(kRetryUs, [](PulseAudioBackend *self) {
+                self->freeTimer(self->m_retry);
+                self->disconnect();
+                self->connect();
+            });
+        }
+    }
+
+    void disconnect()
+    {
+        if (m_stream) {
+            pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+            pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+            pa_stream_set_latency_update_callback(m_stream, nullptr, nullptr);
+            pa_stream_disconnect(m_stream);
+            pa_stream_unref(m_stream);
+            m_stream = nullptr;
+        }
+        if (m_context) {
+            pa_context_set_state_callback(m_context, nullptr, nullptr);
+            pa_context_disconnect(m_context);
+            pa_context_unref(m_context);
+            m_context = nullptr;
+        }
+        m_playing = false;
+    }
+
+    FrameSource *m_source = nullptr;
+    pa_threaded_mainloop *m_loop = nullptr;
+    pa_context *m_context = nullptr;
+    pa_stream *m_stream = nullptr;
+    pa_time_event *m_retry = nullptr;
+    pa_time_event *m_deadline = nullptr;
+    std::uint32_t m_rate = 48000;
+    std::uint32_t m_wholeUsFrames = 1;   // frames lasting a whole number of microseconds
+    size_t m_chunkFrames = kChunkFrames; // rendered in one go, a multiple of the above
+    std::vector<float> m_left, m_right;
+    bool m_timingAsked = false; // a timing report is on its way
+    std::int64_t m_timingAskedUs = 0;
+    bool m_waiting = false;    // opening waits for the first answer
+    bool m_playing = false;    // a stream is up
+    bool m_silent = false;     // the sound is away, and that has been said
+    bool m_everPlayed = false; // the sound has been on since opening
+    bool m_stopping = false;
+};
+
+} // namespace
+
+std::unique_ptr<AudioBackend> createPulseAudioBackend() { return std::make_unique<PulseAudioBackend>(); }
+
+} // namespace platform

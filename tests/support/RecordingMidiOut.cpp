@@ -1,0 +1,15 @@
+// The recording MIDI output.
+#include "RecordingMidiOut.h"
+
+#include "platform/Clock.h"
+
+namespace platform {
+
+void RecordingMidiOut::sendShortMsg(std::uint32_t message, std::uint32_t atMs)
+{
+    if (!m_open)
+        ++m_log.sentWhileClosed;
+    m_log.messages.push_back({clock().timeGetTime(), message, atMs});
+}
+
+} // namespace platform
