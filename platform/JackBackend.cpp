@@ -1,0 +1,333 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The JACK back end: a client named Pulsewerk with two audio out ports and a MIDI out
+// port carrying every message on its frame, timed by JACK's own clock; it comes back by
+// itself when the JACK server returns.
+#include "platform/AudioBackend.h"
+#include "platform/Clock.h"
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace platform {
+namespace {
+
+constexpr char kClientName[] = "Pulsewerk";
+// Between attempts to reach a JACK server that went away.
+constexpr auto kRetry = std::chrono::milliseconds(400);
+// How often the source hears where the frames are.
+constexpr std::int64_t kReportEveryUs = 100000;
+// The stream's frames are placed on a line of exactly the nominal sample rate, so that
+// notes a whole number of frames apart on JACK's frame clock stay so, as a recording
+// or a drum machine counts them. The line moves only when JACK's clock, averaged over
+// about kAverageUs, is further than kStepUs from it (a sound card whose clock runs apart
+// from the system's: the sound keeps up with the lamps), or at once when cycles are
+// kJumpUs off for kJumpCycles in a row (the server stalled or skipped cycles).
+constexpr double kAverageUs = 2000000;
+constexpr double kStepUs = 2000;
+constexpr double kJumpUs = 10000;
+constexpr int kJumpCycles = 4;
+// Cycles whose times place the line at first.
+constexpr int kSettleCycles = 32;
+
+// The JACK library writes its own complaints (no server, for one): the back end says
+// what matters in one line instead.
+void quiet(const char * /*message*/) {}
+
+// The bytes of a packed short message: the status byte says how many there are.
+int messageSize(std::uint32_t message)
+{
+    switch (message & 0xF0) {
+    case 0x80:
+    case 0x90:
+    case 0xA0:
+    case 0xB0:
+    case 0xE0:
+        return 3;
+    case 0xC0:
+    case 0xD0:
+        return 2;
+    default:
+        return 0; // not a channel message: never sent
+    }
+}
+
+class JackBackend final : public AudioBackend, private MessageSink {
+public:
+    explicit JackBackend(const JackOptions &options) : m_options(options) {}
+    ~JackBackend() override { stop(); }
+
+    bool start(FrameSource &source) override
+    {
+        m_source = &source;
+        jack_set_error_function(quiet);
+        jack_set_info_function(quiet);
+        m_source->sendMessagesTo(this);
+        if (!open()) {
+            m_source->sendMessagesTo(nullptr);
+            return false;
+        }
+        m_watcher = std::thread([this] { watch(); });
+        return true;
+    }
+
+    void stop() override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_all();
+        if (m_watcher.joinable())
+            m_watcher.join();
+        close();
+        if (m_source)
+            m_source->sendMessagesTo(nullptr);
+        m_source = nullptr;
+    }
+
+private:
+    bool open()
+    {
+        jack_status_t status{};
+        m_client = jack_client_open(kClientName, JackNoStartServer, &status);
+        if (!m_client)
+            return false;
+        if (m_options.audioPorts) {
+            m_left = jack_port_register(m_client, "out_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+            m_right = jack_port_register(m_client, "out_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        }
+        m_beat = jack_port_register(m_client, "beat", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        m_started = false;
+        jack_set_process_callback(
+            m_client,
+            [](jack_nframes_t frames, void *self) { return static_cast<JackBackend *>(self)->process(frames); }, this);
+        jack_set_sample_rate_callback(
+            m_client,
+            [](jack_nframes_t, void *self) {
+                static_cast<JackBackend *>(self)->m_started = false; // a new stream at the new rate
+                return 0;
+            },
+            this);
+        jack_on_info_shutdown(
+            m_client, [](jack_status_t, const char *, void *self) { static_cast<JackBackend *>(self)->shutDown(); },
+            this);
+        if (!m_beat || (m_options.audioPorts && (!m_left || !m_right)) || jack_activate(m_client) != 0) {
+            close();
+            return false;
+        }
+        if (m_options.connect && m_options.audioPorts)
+            connectPlayback();
+        return true;
+    }
+
+    // The audio ports go to the first physical playback ports (one port takes both).
+    void connectPlayback()
+    {
+        const char **playback =
+            jack_get_ports(m_client, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
+        if (!playback)
+            return;
+        if (playback[0]) {
+            jack_connect(m_client, jack_port_name(m_left), playback[0]);
+            jack_connect(m_client, jack_port_name(m_right), playback[playback[1] ? 1 : 0]);
+        }
+        jack_free(playback);
+    }
+
+    void close()
+    {
+        if (m_client)
+            jack_client_close(m_client);
+        m_client = nullptr;
+        m_left = m_right = m_beat = nullptr;
+    }
+
+    // JACK's own thread: the server is gone, and no process call comes any more.
+    void shutDown()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_lost = true;
+        }
+        m_wake.notify_all();
+    }
+
+    // The back end's own thread: after a loss, says so, lets go of the dead client and
+    // tries again until a server answers.
+    void watch()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stopping || m_lost; });
+            if (m_stopping)
+                return;
+            m_lost = false;
+            lock.unlock();
+            m_source->streamLost();
+            say("the JACK server went away; the sound is lost until it returns.");
+            close();
+            lock.lock();
+            while (!m_stopping) {
+                lock.unlock();
+                const bool back = open();
+                lock.lock();
+                if (back) {
+                    say("the JACK server is back, and so is the sound.");
+                    break;
+                }
+                m_wake.wait_for(lock, kRetry, [this] { return m_stopping; });
+            }
+        }
+    }
+
+    // The process thread, once per cycle.
+    int process(jack_nframes_t frames)
+    {
+        const auto n = static_cast<int>(frames);
+        m_midi = jack_port_get_buffer(m_beat, frames);
+        jack_midi_clear_buffer(m_midi);
+        float *left = m_left ? static_cast<float *>(jack_port_get_buffer(m_left, frames)) : nullptr;
+        float *right = m_right ? static_cast<float *>(jack_port_get_buffer(m_right, frames)) : nullptr;
+        if (!m_started) {
+            m_rate = jack_get_sample_rate(m_client);
+            m_usPerFrame = 1e6 / m_rate;
+            // What a cycle's output waits for: the next cycle, when the server plays it.
+            m_latencyUs = std::llround(jack_get_buffer_size(m_client) * m_usPerFrame);
+            m_source->streamStarted(m_rate, m_latencyUs);
+            m_frames = 0;
+            m_anchored = false;
+            m_settled = 0;
+            m_started = true;
+        }
+        followServerClock();
+        m_source->render(monotonicUs(), n, left, right);
+        m_midi = nullptr;
+        m_frames += n;
+        return 0;
+    }
+
+    // When this cycle's first frame is heard, on JACK's clock (smoothed by its own
+    // delay-locked loop) carried over to the monotonic clock, then one period on; the
+    // source hears it from the nominal-rate line described at kStepUs.
+    void followServerClock()
+    {
+        jack_nframes_t cycleFrame = 0;
+        jack_time_t cycleUs = 0, nextUs = 0;
+        float periodUs = 0;
+        if (jack_get_cycle_times(m_client, &cycleFrame, &cycleUs, &nextUs, &periodUs) != 0)
+            return;
+        const auto offsetUs = monotonicUs() - static_cast<std::int64_t>(jack_get_time());
+        const double heardUs = static_cast<double>(static_cast<std::int64_t>(cycleUs) + offsetUs + m_latencyUs);
+        const double errorUs = m_anchored ? heardUs - lineUs(m_frames) : 0;
+        if (!m_anchored) {
+            settle(heardUs);
+            if (!m_anchored)
+                return;
+        } else if (std::abs(errorUs) > kJumpUs) {
+            // One late cycle's time says little; several in a row, that the stream jumped.
+            if (++m_offCycles >= kJumpCycles)
+                m_anchored = false;
+            return;
+        } else {
+            m_offCycles = 0;
+            m_errorUs += (errorUs - m_errorUs) * std::min(1.0, periodUs / kAverageUs);
+            if (std::abs(m_errorUs) > kStepUs)
+                anchor(lineUs(m_frames) + m_errorUs, m_frames);
+        }
+        const std::int64_t nowUs = monotonicUs();
+        if (nowUs - m_reportedUs >= kReportEveryUs || m_reportedUs < 0) {
+            // A whole microsecond on the line, and its frame exactly.
+            const auto us = std::llround(lineUs(m_frames));
+            m_source->heard(us,
+                            static_cast<double>(m_anchorFrame) + (static_cast<double>(us) - m_anchorUs) / m_usPerFrame);
+            m_reportedUs = nowUs;
+        }
+    }
+
+    double lineUs(std::int64_t frame) const
+    {
+        return m_anchorUs + static_cast<double>(frame - m_anchorFrame) * m_usPerFrame;
+    }
+
+    // The line starts where the first cycles put frame 0, by their median: the first
+    // cycle after activation, for one, often runs late.
+    void settle(double heardUs)
+    {
+        m_settling[m_settled++] = heardUs - static_cast<double>(m_frames) * m_usPerFrame;
+        if (m_settled < kSettleCycles)
+            return;
+        const auto middle = m_settling.begin() + kSettleCycles / 2;
+        std::nth_element(m_settling.begin(), middle, m_settling.end());
+        anchor(*middle, 0);
+    }
+
+    void anchor(double us, std::int64_t frame)
+    {
+        m_anchorUs = us;
+        m_anchorFrame = frame;
+        m_errorUs = 0;
+        m_offCycles = 0;
+        m_settled = 0;
+        m_anchored = true;
+        m_reportedUs = -1; // the source hears of the move at once
+    }
+
+    // The source, during render(): a message on frame `frame` of this cycle.
+    void message(int frame, std::uint32_t message) override
+    {
+        const int size = messageSize(message);
+        if (!m_midi || size == 0)
+            return;
+        const jack_midi_data_t bytes[3] = {static_cast<jack_midi_data_t>(message & 0xFF),
+                                           static_cast<jack_midi_data_t>((message >> 8) & 0x7F),
+                                           static_cast<jack_midi_data_t>((message >> 16) & 0x7F)};
+        jack_midi_event_write(m_midi, static_cast<jack_nframes_t>(frame), bytes, static_cast<size_t>(size));
+    }
+
+    JackOptions m_options;
+    FrameSource *m_source = nullptr;
+    jack_client_t *m_client = nullptr;
+    jack_port_t *m_left = nullptr;
+    jack_port_t *m_right = nullptr;
+    jack_port_t *m_beat = nullptr;
+
+    std::mutex m_mutex; // guards the flags below, for the watcher
+    std::condition_variable m_wake;
+    bool m_stopping = false;
+    bool m_lost = false;
+    std::thread m_watcher;
+
+    // The process thread only.
+    std::atomic<bool> m_started{false};
+    void *m_midi = nullptr; // the MIDI port's buffer during render()
+    double m_rate = 48000;
+    double m_usPerFrame = 1e6 / 48000;
+    std::int64_t m_latencyUs = 0;
+    std::int64_t m_frames = 0; // frames rendered since the stream started
+    bool m_anchored = false;
+    double m_anchorUs = 0;
+    std::int64_t m_anchorFrame = 0;
+    double m_errorUs = 0; // JACK's clock less the line, averaged
+    int m_offCycles = 0;  // cycles in a row kJumpUs off the line
+    std::array<double, kSettleCycles> m_settling{};
+    int m_settled = 0;
+    std::int64_t m_reportedUs = -1;
+};
+
+} // namespace
+
+std::unique_ptr<AudioBackend> createJackBackend(const JackOptions &options)
+{
+    return std::make_unique<JackBackend>(options);
+}
+
+} // namespace platform

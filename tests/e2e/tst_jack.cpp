@@ -1,0 +1,332 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The real program as a JACK client of a private dummy server, read by a JACK client
+// of the test's own: the beat port's messages with their frames, and the clicks on
+// the audio ports.
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+constexpr int kRate = 48000;
+constexpr std::int64_t kBeatFrames = kRate / 2; // 120 bpm
+// The stored sound settings, none of them the defaults: channel 10, a high and a low
+// wood block.
+constexpr int kStatus = 0x99;
+constexpr int kStrongNote = 76, kStrongVelocity = 100, kWeakNote = 77, kWeakVelocity = 45;
+// A click on the audio ports starts within this many frames of its note-on: the
+// synthesizer's attack.
+constexpr std::int64_t kAttackFrames = 96;
+// Audio louder than this after kQuietFrames of less is a click's start.
+constexpr float kOnsetLevel = 0.01f;
+constexpr std::int64_t kQuietFrames = kRate / 20;
+
+struct Event {
+    std::int64_t frame; // on the server's frame clock
+    std::uint8_t status, data1, data2;
+};
+
+// The test's JACK client: a MIDI in port and an audio in port, recording what arrives.
+class Reader {
+public:
+    // Connects to the server JACK_DEFAULT_SERVER names; false when none answers.
+    bool open()
+    {
+        m_client = jack_client_open("pulsewerk-test-reader", JackNoStartServer, nullptr);
+        if (!m_client)
+            return false;
+        m_midi = jack_port_register(m_client, "beat", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        m_audio = jack_port_register(m_client, "left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(
+            m_client, [](jack_nframes_t frames, void *self) { return static_cast<Reader *>(self)->process(frames); },
+            this);
+        return m_midi && m_audio && jack_activate(m_client) == 0;
+    }
+    ~Reader() { close(); }
+    void close()
+    {
+        if (m_client)
+            jack_client_close(m_client);
+        m_client = nullptr;
+    }
+
+    bool hasPort(const char *name) const { return m_client && jack_port_by_name(m_client, name); }
+    bool connected(const char *from, const char *to) const
+    {
+        jack_port_t *port = m_client ? jack_port_by_name(m_client, from) : nullptr;
+        return port && jack_port_connected_to(port, to);
+    }
+    bool connect(const char *from, jack_port_t *to) const
+    {
+        const int result = jack_connect(m_client, from, jack_port_name(to));
+        return result == 0 || result == EEXIST;
+    }
+    bool connectProgram()
+    {
+        return connect("Pulsewerk:beat", m_midi) &&
+               (!hasPort("Pulsewerk:out_left") || connect("Pulsewerk:out_left", m_audio));
+    }
+
+    std::vector<Event> events() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+    std::vector<std::int64_t> onsets() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_onsets;
+    }
+    int noteOns() const
+    {
+        int n = 0;
+        for (const Event &e : events())
+            n += (e.status & 0xF0) == 0x90 && e.data2 > 0;
+        return n;
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.clear();
+        m_onsets.clear();
+    }
+
+private:
+    int process(jack_nframes_t frames)
+    {
+        const auto start = static_cast<std::int64_t>(jack_last_frame_time(m_client));
+        void *midi = jack_port_get_buffer(m_midi, frames);
+        const auto *audio = static_cast<const float *>(jack_port_get_buffer(m_audio, frames));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const std::uint32_t count = jack_midi_get_event_count(midi);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, midi, i) != 0)
+                continue;
+            Event e{start + event.time, event.size > 0 ? event.buffer[0] : std::uint8_t(0),
+                    event.size > 1 ? event.buffer[1] : std::uint8_t(0xFF),
+                    event.size > 2 ? event.buffer[2] : std::uint8_t(0xFF)};
+            if (event.size != 3)
+                e.status = 0; // a malformed message: never sent by the program
+            m_events.push_back(e);
+        }
+        for (jack_nframes_t i = 0; i < frames; ++i) {
+            if (std::fabs(audio[i]) < kOnsetLevel) {
+                ++m_quiet;
+                continue;
+            }
+            if (m_quiet >= kQuietFrames)
+                m_onsets.push_back(start + i);
+            m_quiet = 0;
+        }
+        return 0;
+    }
+
+    jack_client_t *m_client = nullptr;
+    jack_port_t *m_midi = nullptr;
+    jack_port_t *m_audio = nullptr;
+    mutable std::mutex m_mutex;
+    std::vector<Event> m_events;
+    std::vector<std::int64_t> m_onsets;
+    std::int64_t m_quiet = 0;
+};
+
+} // namespace
+
+class TestJack : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    // Every note-on of 120 bpm in 4/4 is 24000 frames after the one before, the stored
+    // strong and weak notes with their velocities, each released before the next, and
+    // each sounds on the audio ports within the synthesizer's attack of its frame.
+    void beatIsFrameExact();
+    // The server goes away and comes back: the program says so, beats on, and its
+    // client returns with the beat frame-exact again.
+    void serverReturns();
+
+private:
+    bool startServer();
+    void stopServer();
+    // Waits for the program's client and connects the reader to it.
+    void readProgram();
+    // Checks the beat recorded since the last clear(): at least `bars` bars of 4/4.
+    void checkBeat(int bars, bool audio);
+
+    QTemporaryDir m_home;
+    QByteArray m_serverName;
+    QProcess m_server;
+    QProcess m_program;
+    QByteArray m_programErr;
+    Reader m_reader;
+};
+
+bool TestJack::startServer()
+{
+    // The server's log, kept for a failure's reading.
+    m_server.setProcessChannelMode(QProcess::MergedChannels);
+    m_server.setStandardOutputFile(m_home.filePath(QStringLiteral("jackd.log")), QIODevice::Append);
+    m_server.start(QStringLiteral("jackd"), {"-d", "dummy", "-r", QString::number(kRate), "-p", "256"});
+    if (!m_server.waitForStarted(10000))
+        return false;
+    // The server answers once a client can open.
+    bool opened = false;
+    for (int i = 0; i < 200 && !opened && m_server.state() == QProcess::Running; ++i) {
+        opened = m_reader.open();
+        if (!opened)
+            QTest::qWait(50);
+    }
+    return opened;
+}
+
+void TestJack::stopServer()
+{
+    m_reader.close();
+    m_server.terminate();
+    m_server.waitForFinished(10000);
+}
+
+void TestJack::initTestCase()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("jackd")).isEmpty())
+        QFAIL("jackd is missing (scripts/deps installs jackd2)");
+    jack_set_error_function([](const char *) {}); // the library's complaints while the server starts
+    m_serverName = "pulsewerk-test-" + QByteArray::number(QCoreApplication::applicationPid());
+    qputenv("JACK_DEFAULT_SERVER", m_serverName);
+    qputenv("JACK_NO_AUDIO_RESERVATION", "1");
+    QVERIFY(startServer());
+
+    QVERIFY(QDir().mkpath(m_home.filePath(QStringLiteral("config/Pulsewerk"))));
+    QFile store(m_home.filePath(QStringLiteral("config/Pulsewerk/Pulsewerk.conf")));
+    QVERIFY(store.open(QIODevice::WriteOnly));
+    store.write(QStringLiteral("[Options]\nChannel=10\nStrongNote=%1\nStrongVel=%2\nWeakNote=%3\nWeakVel=%4\n")
+                    .arg(kStrongNote)
+                    .arg(kStrongVelocity)
+                    .arg(kWeakNote)
+                    .arg(kWeakVelocity)
+                    .toUtf8());
+    store.close();
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path());
+    env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent/pulse/native"));
+    m_program.setProcessEnvironment(env);
+    m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {"--jack", "--tempo", "120", "--meter", "4/4"});
+    QVERIFY(m_program.waitForStarted(30000));
+    connect(&m_program, &QProcess::readyReadStandardError, this,
+            [this] { m_programErr += m_program.readAllStandardError(); });
+}
+
+void TestJack::cleanupTestCase()
+{
+    m_program.kill();
+    m_program.waitForFinished(10000);
+    stopServer();
+}
+
+void TestJack::readProgram()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(m_reader.hasPort("Pulsewerk:beat"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_reader.connectProgram(), 5000);
+    m_reader.clear();
+}
+
+void TestJack::checkBeat(int bars, bool audio)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 4 * bars + 4, 60000);
+    const std::vector<Event> events = m_reader.events();
+    std::vector<Event> ons;
+    for (const Event &e : events) {
+        QVERIFY2(e.status == kStatus && e.data1 < 128 && e.data2 < 128, "only note messages on channel 10");
+        if (e.data2 > 0)
+            ons.push_back(e);
+    }
+    // The first strong note starts the bar (the beats before it may be cut by the connection).
+    std::size_t first = 0;
+    while (first < ons.size() && ons[first].data1 != kStrongNote)
+        ++first;
+    QVERIFY2(first < 4, "a strong note within the first bar");
+    QStringList intervals;
+    for (std::size_t i = first + 1; i < ons.size(); ++i)
+        intervals << QString::number(ons[i].frame - ons[i - 1].frame);
+    qInfo("note-on intervals in frames: %s", qPrintable(intervals.join(u' ')));
+    for (std::size_t i = first; i < ons.size(); ++i) {
+        const bool strong = (i - first) % 4 == 0;
+        QCOMPARE(int(ons[i].data1), strong ? kStrongNote : kWeakNote);
+        QCOMPARE(int(ons[i].data2), strong ? kStrongVelocity : kWeakVelocity);
+        if (i > first)
+            QCOMPARE(ons[i].frame - ons[i - 1].frame, kBeatFrames);
+    }
+    // Every note-on is released before the next one sounds.
+    for (std::size_t i = first; i + 1 < ons.size(); ++i) {
+        const bool released = std::any_of(events.begin(), events.end(), [&](const Event &e) {
+            return e.data2 == 0 && e.data1 == ons[i].data1 && e.frame > ons[i].frame && e.frame <= ons[i + 1].frame;
+        });
+        QVERIFY2(released, qPrintable(QStringLiteral("note-on %1 is released").arg(i)));
+    }
+    if (!audio)
+        return;
+    // Each note-on sounds on the audio port within the attack of its frame, and nothing else does.
+    const std::vector<std::int64_t> onsets = m_reader.onsets();
+    QStringList delays;
+    for (std::size_t i = first; i < ons.size(); ++i) {
+        const auto heard = std::find_if(onsets.begin(), onsets.end(),
+                                        [&](std::int64_t at) { return at >= ons[i].frame - kAttackFrames; });
+        delays << (heard == onsets.end() ? QStringLiteral("-") : QString::number(*heard - ons[i].frame));
+    }
+    qInfo("clicks after their note-ons, in frames: %s", qPrintable(delays.join(u' ')));
+    for (std::size_t i = first; i + 1 < ons.size(); ++i) {
+        const auto heard = std::find_if(onsets.begin(), onsets.end(),
+                                        [&](std::int64_t at) { return at >= ons[i].frame - kAttackFrames; });
+        QVERIFY2(heard != onsets.end(), qPrintable(QStringLiteral("note-on %1 sounds").arg(i)));
+        QVERIFY2(
+            *heard >= ons[i].frame && *heard - ons[i].frame <= kAttackFrames,
+            qPrintable(QStringLiteral("note-on %1 at frame %2 sounds at %3").arg(i).arg(ons[i].frame).arg(*heard)));
+    }
+}
+
+void TestJack::beatIsFrameExact()
+{
+    readProgram();
+    if (QTest::currentTestFailed())
+        return;
+    // The audio ports go to the first two playback ports by themselves.
+    QVERIFY(m_reader.connected("Pulsewerk:out_left", "system:playback_1"));
+    QVERIFY(m_reader.connected("Pulsewerk:out_right", "system:playback_2"));
+    checkBeat(4, true);
+    QVERIFY2(!m_programErr.contains("JACK"), m_programErr.constData()); // nothing to say
+}
+
+void TestJack::serverReturns()
+{
+    stopServer();
+    QTRY_VERIFY_WITH_TIMEOUT(m_programErr.contains("the JACK server went away"), 10000);
+    QCOMPARE(m_program.state(), QProcess::Running);
+    QVERIFY(startServer());
+    QTRY_VERIFY_WITH_TIMEOUT(m_programErr.contains("the JACK server is back"), 10000);
+    readProgram();
+    if (QTest::currentTestFailed())
+        return;
+    checkBeat(2, true);
+    QVERIFY2(m_programErr.count('\n') == 2, m_programErr.constData()); // one line each
+}
+
+QTEST_MAIN(TestJack)
+#include "tst_jack.moc"
