@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <numeric>
+#include <pthread.h>
+#include <sched.h>
 #include <vector>
 
 namespace platform {
@@ -30,6 +32,8 @@ constexpr pa_usec_t kVagueReportUs = 1000;
 constexpr pa_usec_t kRetryUs = 400000;
 // How long opening waits for the first answer.
 constexpr pa_usec_t kAnswerUs = 3000000;
+// The audio thread's real-time priority, where it may have one: low, below the servers'.
+constexpr int kAudioPriority = 5;
 // Frames rendered in one go; a larger request is rendered in pieces.
 constexpr int kChunkFrames = 4096;
 
@@ -236,6 +240,14 @@ private:
     // The server wants `bytes` more: the frames it will play next, rendered now.
     void write(pa_stream *stream, size_t bytes)
     {
+        if (!m_scheduled) {
+            // Ahead of the desktop's other work where the system allows it (a real-time
+            // limit or root); otherwise the thread keeps its ordinary priority.
+            sched_param param{};
+            param.sched_priority = kAudioPriority;
+            pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+            m_scheduled = true;
+        }
         const std::int64_t nowUs = monotonicUs();
         if (!m_timingAsked && nowUs - m_timingAskedUs >= kTimingEveryUs) {
             if (pa_operation *asked = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
@@ -318,6 +330,7 @@ private:
     std::uint32_t m_wholeUsFrames = 1;   // frames lasting a whole number of microseconds
     size_t m_chunkFrames = kChunkFrames; // rendered in one go, a multiple of the above
     std::vector<float> m_left, m_right;
+    bool m_scheduled = false;   // the audio thread's priority was asked for
     bool m_timingAsked = false; // a timing report is on its way
     std::int64_t m_timingAskedUs = 0;
     bool m_waiting = false;    // opening waits for the first answer

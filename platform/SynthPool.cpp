@@ -18,10 +18,12 @@ constexpr int kSynths = 16;
 constexpr double kSynthGain = 1.2;
 // Voices one note may start (layers, stereo samples).
 constexpr int kPolyphony = 16;
+// Frames one synthesizer renders in one go.
+constexpr int kScratchFrames = 1024;
 
 } // namespace
 
-SynthPool::SynthPool() = default;
+SynthPool::SynthPool() : m_scratchLeft(kScratchFrames), m_scratchRight(kScratchFrames) {}
 
 SynthPool::~SynthPool()
 {
@@ -122,20 +124,30 @@ void SynthPool::noteOff(int channel, int key)
     }
 }
 
+// Each synthesizer writes into scratch buffers that are then added: FluidSynth's mixing
+// call keeps its blocks otherwise than its writing call, and the note alignment above
+// counts on the writing call's.
 void SynthPool::render(int frames, float *left, float *right)
 {
-    if (frames <= 0)
-        return;
-    for (Voice &voice : m_voices) {
-        if (!voice.active)
-            continue;
-        float *out[2] = {left, right};
-        fluid_synth_process(voice.synth, frames, 0, nullptr, 2, out);
-        voice.phase = (voice.phase + frames) % kBlock;
-        if (fluid_synth_get_active_voice_count(voice.synth) == 0) {
-            voice.active = false;
-            voice.key = -1;
+    while (frames > 0) {
+        const int n = std::min(frames, kScratchFrames);
+        for (Voice &voice : m_voices) {
+            if (!voice.active)
+                continue;
+            fluid_synth_write_float(voice.synth, n, m_scratchLeft.data(), 0, 1, m_scratchRight.data(), 0, 1);
+            for (int i = 0; i < n; ++i) {
+                left[i] += m_scratchLeft[static_cast<std::size_t>(i)];
+                right[i] += m_scratchRight[static_cast<std::size_t>(i)];
+            }
+            voice.phase = (voice.phase + n) % kBlock;
+            if (fluid_synth_get_active_voice_count(voice.synth) == 0) {
+                voice.active = false;
+                voice.key = -1;
+            }
         }
+        frames -= n;
+        left += n;
+        right += n;
     }
 }
 

@@ -53,6 +53,7 @@ private:
     _fluid_sfont_t *m_sfont = nullptr;
     double m_rate = 0;
     std::vector<Voice> m_voices;
+    std::vector<float> m_scratchLeft, m_scratchRight;
     std::uint64_t m_started = 0;
 };
 

@@ -2,10 +2,13 @@
 // messages, the release of sounding notes, and silence when no output is present.
 #include "TestSupport.h"
 
+#include "RecordingMidiOut.h"
+#include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
 #include "platform/MidiOut.h"
-#include "RecordingMidiOut.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 
 using platform::RecordingMidiOut;
@@ -28,6 +31,13 @@ private slots:
     void releaseSoundingNotes();
     // No output device at all: every call returns normally.
     void noDeviceIsSilent();
+    // A beat the loop sends late, and the release sent with it, carry the beat's grid
+    // point to the device; every other message carries its sending time.
+    void intendedTimeRidesWithTheMessage();
+    // The SoundFont: the one chosen by PULSEWERK_SOUNDFONT, else the first General MIDI
+    // SoundFont in the user's, then the system's data folders.
+    void soundFontSearchOrder_data();
+    void soundFontSearchOrder();
 
 private:
     RecordingMidiOut::Log m_log;
@@ -147,5 +157,73 @@ void TestMidi::noDeviceIsSilent()
     QVERIFY(!mdlMidi::g_hMidiOut);
 }
 
-QTEST_GUILESS_MAIN(TestMidi)
+void TestMidi::intendedTimeRidesWithTheMessage()
+{
+    mdlMidi::CloseMidiOut();
+    BeatHarness h;
+    h.clock.at(600, [&h] { h.clock.advance(1734); }); // the loop held up, as by a dialog
+    h.clock.at(2700, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> sentAndMeant;
+    for (const auto &m : h.messages())
+        sentAndMeant.emplace_back(m.timeMs, m.atMs);
+    // The start's release; the release and beat of grid point 500; the loop held from 600
+    // to 2334, then the late beat of grid point 2000 with the release sent before it, and
+    // its own release at once (its sounding time is over); the beat of 2500 with its
+    // release before it; the exit's release.
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected{{201, 201},   {501, 500},   {501, 500},
+                                                                        {2334, 2000}, {2334, 2000}, {2334, 2334},
+                                                                        {2501, 2500}, {2501, 2500}, {2700, 2700}};
+    QCOMPARE(sentAndMeant, expected);
+}
+
+void TestMidi::soundFontSearchOrder_data()
+{
+    QTest::addColumn<QStringList>("present"); // files under the temporary folder
+    QTest::addColumn<QString>("chosenVariable");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("the variable wins") << QStringList{"home/sounds/sf2/default-GM.sf2", "mine.sf2"} << "mine.sf2"
+                                       << "mine.sf2";
+    QTest::newRow("the user's data first")
+        << QStringList{"home/soundfonts/TimGM6mb.sf2", "a/sounds/sf2/default-GM.sf2"} << ""
+        << "home/soundfonts/TimGM6mb.sf2";
+    QTest::newRow("data folders in order")
+        << QStringList{"b/sounds/sf2/default-GM.sf2", "a/soundfonts/default.sf2"} << ""
+        << "a/soundfonts/default.sf2";
+    QTest::newRow("sounds/sf2 before soundfonts")
+        << QStringList{"a/soundfonts/default-GM.sf2", "a/sounds/sf2/TimGM6mb.sf2"} << ""
+        << "a/sounds/sf2/TimGM6mb.sf2";
+    QTest::newRow("the General MIDI set before a small one")
+        << QStringList{"b/sounds/sf2/TimGM6mb.sf2", "b/sounds/sf2/default-GM.sf2"} << ""
+        << "b/sounds/sf2/default-GM.sf2";
+    QTest::newRow("a missing choice finds none") << QStringList{"a/sounds/sf2/default-GM.sf2"} << "gone.sf2"
+                                                 << "";
+}
+
+void TestMidi::soundFontSearchOrder()
+{
+    QFETCH(QStringList, present);
+    QFETCH(QString, chosenVariable);
+    QFETCH(QString, expected);
+    QTemporaryDir root;
+    for (const QString &path : present) {
+        QDir(root.path()).mkpath(QFileInfo(path).path());
+        QFile file(root.filePath(path));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const QByteArray saved[] = {qgetenv("PULSEWERK_SOUNDFONT"), qgetenv("XDG_DATA_HOME"), qgetenv("XDG_DATA_DIRS")};
+    if (chosenVariable.isEmpty())
+        qunsetenv("PULSEWERK_SOUNDFONT");
+    else
+        qputenv("PULSEWERK_SOUNDFONT", root.filePath(chosenVariable).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", root.filePath("home").toLocal8Bit());
+    qputenv("XDG_DATA_DIRS", (root.filePath("a") + ':' + root.filePath("b")).toLocal8Bit());
+    const QString chosen = platform::chooseSoundFont();
+    qputenv("PULSEWERK_SOUNDFONT", saved[0]);
+    qputenv("XDG_DATA_HOME", saved[1]);
+    qputenv("XDG_DATA_DIRS", saved[2]);
+    QCOMPARE(chosen, expected.isEmpty() ? QString() : root.filePath(expected));
+}
+
+QTEST_MAIN(TestMidi)
 #include "tst_midi.moc"

@@ -1,47 +1,79 @@
-// Placing notes in the audio stream by their send time: the audio buffers' length
-// and their callbacks' lateness must not move a note.
+// Placing notes in the audio stream: each on the frame at which its intended time is
+// heard, by the server's reports of when frames play, whatever the callbacks' timing.
 #include "platform/NoteScheduler.h"
 
 #include <QTest>
 
+#include <cmath>
 #include <vector>
 
 namespace {
 
-constexpr double kRate = 48000.0; // 48 frames a millisecond keep the arithmetic exact
-constexpr int kFrames = 960;      // 20 ms buffers
-constexpr std::int64_t kDelayUs = 26000;
+constexpr double kRate = 48000.0;
+constexpr int kFrames = 960;               // 20 ms buffers
+constexpr std::int64_t kDelayUs = 60000;   // intended time to heard
+constexpr std::int64_t kLatencyUs = 40000; // a buffer is asked for this long before it plays
+constexpr std::int64_t kBeatUs = 500000;
 
 struct Placed {
     std::int64_t frame; // in the whole stream
     std::uint32_t message;
 };
 
-// Runs the scheduler's callbacks at the given times, collecting where each message lands.
-class Stream {
+// A made-up audio server: frame f of the stream is heard at originUs + f * usPerFrame
+// (its clock may run off the system's), each buffer is asked for kLatencyUs before it
+// plays, and every callback comes with a report of the frame heard at that moment.
+class Server {
 public:
+    explicit Server(double ppm = 0) : usPerFrame(1e6 / kRate * (1 + ppm * 1e-6)) {}
+
     NoteScheduler scheduler{kRate, kDelayUs};
+    double usPerFrame;
+    double originUs = 1'000'000;
     std::vector<Placed> placed;
 
-    void callback(std::int64_t nowUs)
+    double frameAt(double us) const { return (us - originUs) / usPerFrame; }
+    std::int64_t nextCallbackUs() const
     {
+        return static_cast<std::int64_t>(originUs + static_cast<double>(m_written) * usPerFrame) - kLatencyUs;
+    }
+    // One buffer, `lateUs` after it was asked for, with a report `offUs` off the truth.
+    void callback(std::int64_t lateUs = 0, double offUs = 0)
+    {
+        const std::int64_t now = nextCallbackUs() + lateUs;
+        if (frameAt(static_cast<double>(now)) >= 0)
+            scheduler.observe(now, frameAt(static_cast<double>(now) - offUs));
+        int rendered = 0;
         scheduler.fill(
-            nowUs, kFrames, [this](int from, int to) { m_rendered += to - from; },
-            [this](std::uint32_t message) {
-                placed.push_back({m_start + m_rendered, message});
+            now, kFrames, [&rendered](int from, int to) { rendered += to - from; },
+            [this, &rendered](std::uint32_t message) {
+                placed.push_back({m_written + rendered, message});
             });
-        QCOMPARE(m_rendered, kFrames);
-        m_start += kFrames;
-        m_rendered = 0;
+        QCOMPARE(rendered, kFrames);
+        m_written += kFrames;
+    }
+    // Callbacks until the stream has been asked for everything heard before `us`.
+    void runUntil(std::int64_t us)
+    {
+        while (nextCallbackUs() < us)
+            callback();
+    }
+    // A new stream (the server came back): it plays from `us` + the latency on.
+    void restart(std::int64_t us)
+    {
+        scheduler.restart(kRate, kDelayUs);
+        m_written = 0;
+        originUs = static_cast<double>(us + kLatencyUs);
+    }
+    // The frame a message meant for `intendedUs` belongs on.
+    std::int64_t idealFrame(std::int64_t intendedUs) const
+    {
+        return std::llround(frameAt(static_cast<double>(intendedUs + kDelayUs)));
     }
 
 private:
-    std::int64_t m_start = 0;
-    int m_rendered = 0;
+    std::int64_t m_written = 0;
 };
-
-// The stream position of monotonic time `us` when the stream started at `originUs`.
-std::int64_t frameAt(std::int64_t us, std::int64_t originUs) { return (us - originUs) * 48 / 1000; }
 
 } // namespace
 
@@ -49,102 +81,116 @@ class TestNoteScheduler : public QObject {
     Q_OBJECT
 
 private slots:
-    // On-time callbacks: a note sounds exactly its delay after it was sent.
-    void placesNotesByTheirSendTime();
-    // A late callback must not make the notes of its buffer late.
-    void lateCallbackDoesNotMoveNotes();
-    // The fast callbacks that fill the server's buffer at start say nothing of the pace.
-    void startUpFillIsIgnored();
-    // After an under-run the stream plays later; the placement follows within a moment.
-    void followsARestartedStream();
-    // Messages keep their order, and one already due goes at once.
-    void overdueMessagesGoFirstInOrder();
+    // Beats over a minute land on their exact frame, to one frame, once the rate is
+    // known, with the server's clock on time or running off by 200 ppm either way,
+    // with jittering reports, late callbacks and a report far off.
+    void notesOnTheirFrame_data();
+    void notesOnTheirFrame();
+    // The stream jumps (an under-run) or starts anew (the server came back): the notes
+    // follow within a moment.
+    void followsAJumpAndARestart_data();
+    void followsAJumpAndARestart();
+    // Messages keep their order; one overdue goes at once; a note-on long overdue (the
+    // server was away) is dropped, its release is not.
+    void overdueMessages();
 };
 
-void TestNoteScheduler::placesNotesByTheirSendTime()
+void TestNoteScheduler::notesOnTheirFrame_data()
 {
-    Stream s;
-    const std::int64_t origin = 1'000'000;
-    for (int k = 0; k < 50; ++k) {
-        const std::int64_t t = origin + k * 20000;
-        if (k == 30) {
-            s.scheduler.push(t + 3000, 1);  // sent 3 ms after this callback
-            s.scheduler.push(t + 17250, 2); // and 17.25 ms after
-        }
-        s.callback(t);
-    }
-    QCOMPARE(s.placed.size(), std::size_t(2));
-    QCOMPARE(s.placed[0].frame, frameAt(origin + 30 * 20000 + 3000 + kDelayUs, origin));
-    QCOMPARE(s.placed[1].frame, frameAt(origin + 30 * 20000 + 17250 + kDelayUs, origin));
+    QTest::addColumn<double>("ppm");
+    QTest::addColumn<int>("reportJitterUs");
+    QTest::addColumn<int>("lateEvery"); // every so many callbacks one is 6 ms late
+    QTest::addColumn<bool>("wildReport");
+    QTest::newRow("steady") << 0.0 << 0 << 0 << false;
+    QTest::newRow("fast by 200 ppm") << 200.0 << 0 << 0 << false;
+    QTest::newRow("slow by 200 ppm") << -200.0 << 0 << 0 << false;
+    QTest::newRow("jittering reports") << 0.0 << 300 << 0 << false;
+    QTest::newRow("late callbacks, drifting") << 150.0 << 0 << 7 << false;
+    QTest::newRow("a report 5 ms off") << 0.0 << 0 << 0 << true;
 }
 
-void TestNoteScheduler::lateCallbackDoesNotMoveNotes()
+void TestNoteScheduler::notesOnTheirFrame()
 {
-    Stream s;
-    const std::int64_t origin = 5'000'000;
-    for (int k = 0; k < 60; ++k) {
-        const std::int64_t t = origin + k * 20000;
-        if (k == 40)
-            s.scheduler.push(t + 1000, 7);
-        s.callback(k == 41 || k == 42 ? t + 4000 : t); // two callbacks 4 ms late
+    QFETCH(double, ppm);
+    QFETCH(int, reportJitterUs);
+    QFETCH(int, lateEvery);
+    QFETCH(bool, wildReport);
+    Server server(ppm);
+    const std::int64_t start = 1'200'000;
+    std::vector<std::int64_t> intended;
+    for (int k = 0; k < 120; ++k) {
+        intended.push_back(start + k * kBeatUs);
+        server.scheduler.push(intended.back(), 0x00503C99u + static_cast<std::uint32_t>(k % 2) * 0x100u);
     }
-    QCOMPARE(s.placed.size(), std::size_t(1));
-    QCOMPARE(s.placed[0].frame, frameAt(origin + 40 * 20000 + 1000 + kDelayUs, origin));
+    for (int n = 0; server.nextCallbackUs() < start + 61'000'000; ++n) {
+        // A deterministic jitter: a saw of reportJitterUs peak to peak.
+        const double off = reportJitterUs * ((n * 7919 % 101) / 100.0 - 0.5) + (wildReport && n == 800 ? 5000 : 0);
+        server.callback(lateEvery && n % lateEvery == 0 ? 6000 : 0, off);
+    }
+    QCOMPARE(server.placed.size(), intended.size());
+    for (std::size_t k = 0; k < intended.size(); ++k) {
+        // Until the rate is fitted (3 s) a clock 200 ppm off places a note up to 0.5 ms off.
+        const std::int64_t tolerance = k < 8 ? 24 : 1;
+        const std::int64_t error = server.placed[k].frame - server.idealFrame(intended[k]);
+        QVERIFY2(std::llabs(error) <= tolerance,
+                 qPrintable(QStringLiteral("beat %1 is %2 frames off").arg(k).arg(error)));
+    }
 }
 
-void TestNoteScheduler::startUpFillIsIgnored()
+void TestNoteScheduler::followsAJumpAndARestart_data()
 {
-    Stream s;
-    const std::int64_t start = 2'000'000;
-    // Five buffers taken at once, then the paced callbacks 100 ms later (the server plays
-    // from 100 ms on, so frame 0 lies at start + 100 ms - 5 buffers = start).
-    for (int k = 0; k < 5; ++k)
-        s.callback(start + k * 100);
-    const std::int64_t origin = start;
-    for (int k = 5; k < 80; ++k) {
-        const std::int64_t t = origin + k * 20000;
-        if (k == 40)
-            s.scheduler.push(t + 5000, 3);
-        s.callback(t);
-    }
-    QCOMPARE(s.placed.size(), std::size_t(1));
-    QCOMPARE(s.placed[0].frame, frameAt(origin + 40 * 20000 + 5000 + kDelayUs, origin));
+    QTest::addColumn<bool>("restart");
+    QTest::newRow("under-run: 30 ms later from 8 s on") << false;
+    QTest::newRow("server back: a new stream at 8 s") << true;
 }
 
-void TestNoteScheduler::followsARestartedStream()
+void TestNoteScheduler::followsAJumpAndARestart()
 {
-    Stream s;
-    std::int64_t origin = 3'000'000;
-    for (int k = 0; k < 100; ++k) {
-        if (k == 60)
-            origin += 30000; // an under-run: from here the stream plays 30 ms later
-        const std::int64_t t = origin + k * 20000;
-        if (k == 80)
-            s.scheduler.push(t + 2000, 9);
-        s.callback(t);
+    QFETCH(bool, restart);
+    Server server;
+    const std::int64_t start = 1'200'000;
+    const std::int64_t breakAt = start + 8'100'000;
+    std::vector<std::int64_t> intended;
+    for (int k = 0; k < 40; ++k) {
+        intended.push_back(start + k * kBeatUs);
+        server.scheduler.push(intended.back(), 0x00503C99u);
     }
-    QCOMPARE(s.placed.size(), std::size_t(1));
-    QCOMPARE(s.placed[0].frame, frameAt(origin + 80 * 20000 + 2000 + kDelayUs, origin));
+    server.runUntil(breakAt);
+    if (restart)
+        server.restart(breakAt + 300'000);
+    else
+        server.originUs += 30000;
+    server.runUntil(start + 21'000'000);
+    QCOMPARE(server.placed.size(), intended.size());
+    // Placed before the break on the old timeline, after it (from the next beat but one)
+    // on the new one.
+    for (std::size_t k = 18; k < intended.size(); ++k) {
+        const std::int64_t error = server.placed[k].frame - server.idealFrame(intended[k]);
+        QVERIFY2(std::llabs(error) <= 1, qPrintable(QStringLiteral("beat %1 is %2 frames off").arg(k).arg(error)));
+    }
 }
 
-void TestNoteScheduler::overdueMessagesGoFirstInOrder()
+void TestNoteScheduler::overdueMessages()
 {
-    Stream s;
-    const std::int64_t origin = 1'000'000;
-    for (int k = 0; k < 20; ++k)
-        s.callback(origin + k * 20000);
-    const std::int64_t now = origin + 20 * 20000;
-    s.scheduler.push(now - 500000, 1); // half a second overdue
-    s.scheduler.push(now - 400000, 2);
-    s.scheduler.push(now + 1000, 3);
-    s.callback(now);
-    s.callback(now + 20000);
-    QCOMPARE(s.placed.size(), std::size_t(3));
-    QCOMPARE(s.placed[0].message, 1u);
-    QCOMPARE(s.placed[0].frame, 20 * std::int64_t(kFrames)); // the start of the buffer at hand
-    QCOMPARE(s.placed[1].message, 2u);
-    QCOMPARE(s.placed[1].frame, 20 * std::int64_t(kFrames));
-    QCOMPARE(s.placed[2].frame, frameAt(now + 1000 + kDelayUs, origin));
+    Server server;
+    server.runUntil(3'000'000);
+    const std::int64_t now = server.nextCallbackUs();
+    const std::int64_t writtenUntil = server.scheduler.position();
+    server.scheduler.push(now - 2'000'000, 0x00503C99u);       // a note-on from when the server was away
+    server.scheduler.push(now - 1'900'000, 0x00003C99u);       // and its release
+    server.scheduler.push(now - kDelayUs + 1000, 0x00503D99u); // its frame was written 39 ms ago
+    server.scheduler.push(now - kDelayUs + 1000, 0x00003D99u); // and so was its release's
+    server.scheduler.push(now + 5000, 0x00503C99u);
+    server.callback();
+    server.callback();
+    server.callback();
+    QCOMPARE(server.placed.size(), std::size_t(4));
+    QCOMPARE(server.placed[0].message, 0x00003C99u);
+    QCOMPARE(server.placed[0].frame, writtenUntil); // the start of the buffer at hand
+    QCOMPARE(server.placed[1].message, 0x00503D99u);
+    QCOMPARE(server.placed[1].frame, writtenUntil);
+    QCOMPARE(server.placed[2].message, 0x00003D99u);
+    QCOMPARE(server.placed[3].frame, server.idealFrame(now + 5000));
 }
 
 QTEST_GUILESS_MAIN(TestNoteScheduler)
