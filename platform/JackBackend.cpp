@@ -4,12 +4,11 @@
 // itself when the JACK server returns.
 #include "platform/AudioBackend.h"
 #include "platform/Clock.h"
+#include "platform/FrameLine.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
-#include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -25,19 +24,6 @@ constexpr char kClientName[] = "Pulsewerk";
 constexpr auto kRetry = std::chrono::milliseconds(400);
 // How often the source hears where the frames are.
 constexpr std::int64_t kReportEveryUs = 100000;
-// The stream's frames are placed on a line of exactly the nominal sample rate, so that
-// notes a whole number of frames apart on JACK's frame clock stay so, as a recording
-// or a drum machine counts them. The line moves only when JACK's clock, averaged over
-// about kAverageUs, is further than kStepUs from it (a sound card whose clock runs apart
-// from the system's: the sound keeps up with the lamps), or at once when cycles are
-// kJumpUs off for kJumpCycles in a row (the server stalled or skipped cycles).
-constexpr double kAverageUs = 2000000;
-constexpr double kStepUs = 2000;
-constexpr double kJumpUs = 10000;
-constexpr int kJumpCycles = 4;
-// Cycles whose times place the line at first.
-constexpr int kSettleCycles = 32;
-
 // The JACK library writes its own complaints (no server, for one): the back end says
 // what matters in one line instead.
 void quiet(const char * /*message*/) {}
@@ -199,13 +185,11 @@ private:
         float *right = m_right ? static_cast<float *>(jack_port_get_buffer(m_right, frames)) : nullptr;
         if (!m_started) {
             m_rate = jack_get_sample_rate(m_client);
-            m_usPerFrame = 1e6 / m_rate;
             // What a cycle's output waits for: the next cycle, when the server plays it.
-            m_latencyUs = std::llround(jack_get_buffer_size(m_client) * m_usPerFrame);
+            m_latencyUs = std::llround(jack_get_buffer_size(m_client) * 1e6 / m_rate);
             m_source->streamStarted(m_rate, m_latencyUs);
             m_frames = 0;
-            m_anchored = false;
-            m_settled = 0;
+            m_line = FrameLine(m_rate);
             m_started = true;
         }
         followServerClock();
@@ -217,7 +201,7 @@ private:
 
     // When this cycle's first frame is heard, on JACK's clock (smoothed by its own
     // delay-locked loop) carried over to the monotonic clock, then one period on; the
-    // source hears it from the nominal-rate line described at kStepUs.
+    // source hears it from the frame line.
     void followServerClock()
     {
         jack_nframes_t cycleFrame = 0;
@@ -226,59 +210,15 @@ private:
         if (jack_get_cycle_times(m_client, &cycleFrame, &cycleUs, &nextUs, &periodUs) != 0)
             return;
         const auto offsetUs = monotonicUs() - static_cast<std::int64_t>(jack_get_time());
-        const double heardUs = static_cast<double>(static_cast<std::int64_t>(cycleUs) + offsetUs + m_latencyUs);
-        const double errorUs = m_anchored ? heardUs - lineUs(m_frames) : 0;
-        if (!m_anchored) {
-            settle(heardUs);
-            if (!m_anchored)
-                return;
-        } else if (std::abs(errorUs) > kJumpUs) {
-            // One late cycle's time says little; several in a row, that the stream jumped.
-            if (++m_offCycles >= kJumpCycles)
-                m_anchored = false;
-            return;
-        } else {
-            m_offCycles = 0;
-            m_errorUs += (errorUs - m_errorUs) * std::min(1.0, periodUs / kAverageUs);
-            if (std::abs(m_errorUs) > kStepUs)
-                anchor(lineUs(m_frames) + m_errorUs, m_frames);
-        }
+        m_line.observe(m_frames, static_cast<double>(static_cast<std::int64_t>(cycleUs) + offsetUs + m_latencyUs),
+                       periodUs);
         const std::int64_t nowUs = monotonicUs();
-        if (nowUs - m_reportedUs >= kReportEveryUs || m_reportedUs < 0) {
+        if (m_line.known() && (m_line.moved() || nowUs - m_reportedUs >= kReportEveryUs)) {
             // A whole microsecond on the line, and its frame exactly.
-            const auto us = std::llround(lineUs(m_frames));
-            m_source->heard(us,
-                            static_cast<double>(m_anchorFrame) + (static_cast<double>(us) - m_anchorUs) / m_usPerFrame);
+            const auto us = std::llround(m_line.timeOf(m_frames));
+            m_source->heard(us, m_line.frameAt(static_cast<double>(us)));
             m_reportedUs = nowUs;
         }
-    }
-
-    double lineUs(std::int64_t frame) const
-    {
-        return m_anchorUs + static_cast<double>(frame - m_anchorFrame) * m_usPerFrame;
-    }
-
-    // The line starts where the first cycles put frame 0, by their median: the first
-    // cycle after activation, for one, often runs late.
-    void settle(double heardUs)
-    {
-        m_settling[m_settled++] = heardUs - static_cast<double>(m_frames) * m_usPerFrame;
-        if (m_settled < kSettleCycles)
-            return;
-        const auto middle = m_settling.begin() + kSettleCycles / 2;
-        std::nth_element(m_settling.begin(), middle, m_settling.end());
-        anchor(*middle, 0);
-    }
-
-    void anchor(double us, std::int64_t frame)
-    {
-        m_anchorUs = us;
-        m_anchorFrame = frame;
-        m_errorUs = 0;
-        m_offCycles = 0;
-        m_settled = 0;
-        m_anchored = true;
-        m_reportedUs = -1; // the source hears of the move at once
     }
 
     // The source, during render(): a message on frame `frame` of this cycle.
@@ -310,16 +250,9 @@ private:
     std::atomic<bool> m_started{false};
     void *m_midi = nullptr; // the MIDI port's buffer during render()
     double m_rate = 48000;
-    double m_usPerFrame = 1e6 / 48000;
     std::int64_t m_latencyUs = 0;
     std::int64_t m_frames = 0; // frames rendered since the stream started
-    bool m_anchored = false;
-    double m_anchorUs = 0;
-    std::int64_t m_anchorFrame = 0;
-    double m_errorUs = 0; // JACK's clock less the line, averaged
-    int m_offCycles = 0;  // cycles in a row kJumpUs off the line
-    std::array<double, kSettleCycles> m_settling{};
-    int m_settled = 0;
+    FrameLine m_line{48000};
     std::int64_t m_reportedUs = -1;
 };
 
