@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The frame line: placed by the median of the first cycles, moved in steps when the
-// server's clock runs apart from it, placed anew when the stream jumps.
+// The frame line: placed by the second cycle, moved in steps when the server's clock
+// runs apart from it, placed anew when the stream jumps.
 #include "platform/FrameLine.h"
 
 #include <algorithm>
@@ -24,15 +24,15 @@ void FrameLine::observe(std::int64_t frame, double heardUs, double periodUs)
 {
     m_moved = false;
     if (!m_known) {
-        settle(frame, heardUs);
+        if (m_firstSeen)
+            place(heardUs, frame);
+        m_firstSeen = true;
         return;
     }
     const double errorUs = heardUs - timeOf(frame);
     if (std::abs(errorUs) > kJumpUs) {
-        if (++m_offCycles >= kJumpCycles) {
-            m_known = false;
-            m_settled = 0;
-        }
+        if (++m_offCycles >= kJumpCycles)
+            place(heardUs, frame);
         return;
     }
     m_offCycles = 0;
@@ -41,24 +41,12 @@ void FrameLine::observe(std::int64_t frame, double heardUs, double periodUs)
         place(timeOf(frame) + m_errorUs, frame);
 }
 
-// The first cycle after a start, for one, often runs late: their median places the line.
-void FrameLine::settle(std::int64_t frame, double heardUs)
-{
-    m_settling[m_settled++] = heardUs - static_cast<double>(frame) * m_usPerFrame;
-    if (m_settled < kSettleCycles)
-        return;
-    const auto middle = m_settling.begin() + kSettleCycles / 2;
-    std::nth_element(m_settling.begin(), middle, m_settling.end());
-    place(*middle, 0);
-}
-
 void FrameLine::place(double us, std::int64_t frame)
 {
     m_originUs = us;
     m_originFrame = frame;
     m_errorUs = 0;
     m_offCycles = 0;
-    m_settled = 0;
     m_known = true;
     m_moved = true;
 }

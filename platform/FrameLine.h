@@ -5,7 +5,6 @@
 // each cycle's time, and tests feed it made-up ones.
 #pragma once
 
-#include <array>
 #include <cstdint>
 
 class FrameLine {
@@ -15,7 +14,8 @@ public:
     // The cycle starting at stream frame `frame` is heard at monotonic time `heardUs`,
     // by the server's clock; its cycles are `periodUs` long.
     void observe(std::int64_t frame, double heardUs, double periodUs);
-    // The line is known: the first cycles have placed it, and it has not been lost.
+    // The line is known: a cycle has placed it (the first after a start is let go by:
+    // it often runs late).
     bool known() const { return m_known; }
     // It moved at the last observe() (or was placed): time to tell whoever places notes.
     bool moved() const { return m_moved; }
@@ -28,8 +28,6 @@ public:
     double frameAt(double us) const { return static_cast<double>(m_originFrame) + (us - m_originUs) / m_usPerFrame; }
 
 private:
-    static constexpr int kSettleCycles = 32;
-    void settle(std::int64_t frame, double heardUs);
     void place(double us, std::int64_t frame);
 
     double m_usPerFrame;
@@ -39,6 +37,5 @@ private:
     std::int64_t m_originFrame = 0;
     double m_errorUs = 0; // the server's clock less the line, averaged
     int m_offCycles = 0;  // cycles in a row far off the line
-    std::array<double, kSettleCycles> m_settling{};
-    int m_settled = 0;
+    bool m_firstSeen = false;
 };

@@ -314,8 +314,8 @@ void TestJack::beatIsFrameExact()
     if (QTest::currentTestFailed())
         return;
     // The audio ports go to the first two playback ports by themselves.
-    QVERIFY(m_reader.connected("Pulsewerk:out_left", "system:playback_1"));
-    QVERIFY(m_reader.connected("Pulsewerk:out_right", "system:playback_2"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_reader.connected("Pulsewerk:out_left", "system:playback_1"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_reader.connected("Pulsewerk:out_right", "system:playback_2"), 5000);
     checkBeat(4, true);
     QVERIFY2(!m_programErr.contains("JACK"), m_programErr.constData()); // nothing to say
 }
