@@ -13,6 +13,8 @@
 #include <QMouseEvent>
 #include <QRegularExpression>
 
+#include <optional>
+
 namespace mdlMain {
 
 namespace {
@@ -219,8 +221,13 @@ CommandLine ParseCommandLine(const QStringList &arguments)
     if (!parser.positionalArguments().isEmpty())
         return Failure(QStringLiteral("unexpected argument \"%1\"; the options are %2")
                            .arg(parser.positionalArguments().constFirst(), kOptionNames));
-    if (parser.isSet(help))
-        return Finish(parser.helpText());
+    if (parser.isSet(help)) {
+        // The usage line names the program as it is typed, not the path it was started by.
+        QString text = parser.helpText();
+        text.replace(QStringLiteral("Usage: ") + QCoreApplication::arguments().value(0),
+                     QStringLiteral("Usage: pulsewerk"));
+        return Finish(text);
+    }
     if (parser.isSet(version))
         return Finish(VersionText());
 
@@ -262,12 +269,10 @@ CommandLine ParseCommandLine(const QStringList &arguments)
 void ApplyStartOptions(frmMain &window, const StartOptions &options)
 {
     if (!options.meter.isEmpty()) {
-        if (options.meter == kCustomEntry) {
-            CustomMeterEntry entry(options.pattern);
-            ChooseMeter(window, options.meter);
-        } else {
-            ChooseMeter(window, options.meter);
-        }
+        std::optional<CustomMeterEntry> customEntry;
+        if (!options.pattern.isEmpty())
+            customEntry.emplace(options.pattern);
+        ChooseMeter(window, options.meter);
     }
     if (!options.tempo.isEmpty()) {
         Type(window.Text1, options.tempo);

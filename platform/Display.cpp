@@ -3,11 +3,11 @@
 #include "platform/Display.h"
 
 #include <QByteArray>
-#include <QDir>
 #include <QList>
 #include <QRegularExpression>
 #include <QString>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

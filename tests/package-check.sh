@@ -27,8 +27,8 @@ for doc in copyright changelog.Debian.gz; do
   [ -s "$contents/usr/share/doc/pulsewerk/$doc" ] || { echo "missing /usr/share/doc/pulsewerk/$doc"; exit 1; }
 done
 
-# No errors and no warnings; the tags suppressed here are explained in the README.
-lintian --display-info --fail-on error,warning --suppress-tags-from-file "$source/tests/lintian-accepted" "$deb"
+# No errors and no warnings (the informational tags are shown too, for the log).
+lintian --display-info --fail-on error,warning "$deb"
 echo "lintian: no errors, no warnings"
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -77,8 +77,14 @@ void TestCommandLine::answersWithoutDisplay_data()
     const QStringList tempoRange{"40 to 208"};
     const QStringList meterRange{"none, 4/4, 3/4, 2/4", "1 to 19"};
     QTest::newRow("--help") << QStringList{"--help"} << 0
-                            << QStringList{"Usage:", "--tempo <BPM>", "--meter <METER>", "--multiplier <N>",
-                                           "--mute", "--jack",        "--no-connect",    "--no-synth"};
+                            << QStringList{"Usage: pulsewerk [options]",
+                                           "--tempo <BPM>",
+                                           "--meter <METER>",
+                                           "--multiplier <N>",
+                                           "--mute",
+                                           "--jack",
+                                           "--no-connect",
+                                           "--no-synth"};
     QTest::newRow("-h") << QStringList{"-h"} << 0 << QStringList{"Usage:"};
     QTest::newRow("--version") << QStringList{"--version"} << 0 << QStringList{"Pulsewerk 1.1", "GPL-3.0-or-later"};
     QTest::newRow("-v after a tempo") << QStringList{"-t", "100", "-v"} << 0 << QStringList{"Pulsewerk 1.1"};
@@ -278,7 +284,6 @@ void TestCommandLine::appliesStartOptions()
     QCOMPARE(w.imgMute->Tag(), mute);
     if (commandLine.options.mute)
         QCOMPARE(w.imgMute->Picture(), QStringLiteral("MUTE_D"));
-    QVERIFY(h.midi.messages.empty()); // nothing sounds before the beat loop
 }
 
 void TestCommandLine::customMeterDialogShowsLater()

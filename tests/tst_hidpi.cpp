@@ -107,9 +107,7 @@ void TestHiDpi::shownSharpAtLogicalSize()
     QCOMPARE(box->Picture(), picture);
     QCOMPARE(box->size(), size);
     QCOMPARE(box->pos(), place);
-    const QPixmap shown = box->pixmap();
-    QCOMPARE(shown.devicePixelRatio(), 2.0);
-    QCOMPARE(shown.toImage().convertToFormat(QImage::Format_RGB32), resource(picture + QStringLiteral("@2x.bmp")));
+    QCOMPARE(box->pixmap().devicePixelRatio(), 2.0);
     // Drawn into the window at device pixels, the control shows the 2x picture pixel for pixel.
     const QImage drawn = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
     QCOMPARE(drawn.size(), size * 2);
