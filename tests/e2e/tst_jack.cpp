@@ -159,6 +159,9 @@ private slots:
     // The server goes away and comes back: the program says so, beats on, and its
     // client returns with the beat frame-exact again.
     void serverReturns();
+    // With --no-synth (and JACK asked for by PULSEWERK_AUDIO) the MIDI port alone
+    // carries the beat, frame-exact.
+    void midiPortAlone();
 
 private:
     bool startServer();
@@ -332,6 +335,26 @@ void TestJack::serverReturns()
         return;
     checkBeat(2, true);
     QVERIFY2(m_programErr.count('\n') == 2, m_programErr.constData()); // one line each
+}
+
+void TestJack::midiPortAlone()
+{
+    m_program.kill();
+    QVERIFY(m_program.waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_reader.hasPort("Pulsewerk:beat"), 10000);
+    m_programErr.clear();
+    QProcessEnvironment env = m_program.processEnvironment();
+    env.insert(QStringLiteral("PULSEWERK_AUDIO"), QStringLiteral("jack"));
+    m_program.setProcessEnvironment(env);
+    m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {"--no-synth", "--tempo", "120", "--meter", "4/4"});
+    QVERIFY(m_program.waitForStarted(30000));
+    readProgram();
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(!m_reader.hasPort("Pulsewerk:out_left"));
+    QVERIFY(!m_reader.hasPort("Pulsewerk:out_right"));
+    checkBeat(2, false);
+    QVERIFY2(m_programErr.count("Pulsewerk:") == 0, m_programErr.constData());
 }
 
 QTEST_MAIN(TestJack)
