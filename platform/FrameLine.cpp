@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The frame line: placed by the second cycle, moved in steps when the server's clock
-// runs apart from it, placed anew when the stream jumps.
+// The frame line: placed by the second cycle and set right by the median of the next
+// ones, moved in steps when the server's clock runs apart from it, placed anew when
+// the stream jumps.
 #include "platform/FrameLine.h"
 
 #include <algorithm>
@@ -15,8 +16,11 @@ namespace {
 // time says little.
 constexpr double kAverageUs = 2000000;
 constexpr double kStepUs = 2000;
-constexpr double kJumpUs = 10000;
+constexpr double kJumpUs = 4000;
 constexpr int kJumpCycles = 4;
+// The first cycles after a start can be far from the rest: once placed, the line is set
+// right by the median of the next ones when that is further than this from it.
+constexpr double kSettleUs = 100;
 
 } // namespace
 
@@ -25,24 +29,36 @@ void FrameLine::observe(std::int64_t frame, double heardUs, double periodUs)
     m_moved = false;
     if (!m_known) {
         if (m_firstSeen)
-            place(heardUs, frame);
+            place(heardUs, frame, true);
         m_firstSeen = true;
         return;
     }
     const double errorUs = heardUs - timeOf(frame);
     if (std::abs(errorUs) > kJumpUs) {
         if (++m_offCycles >= kJumpCycles)
-            place(heardUs, frame);
+            place(heardUs, frame, true);
         return;
     }
     m_offCycles = 0;
+    if (m_settled < kSettleCycles) {
+        m_settling[m_settled++] = errorUs;
+        if (m_settled == kSettleCycles) {
+            const auto middle = m_settling.begin() + kSettleCycles / 2;
+            std::nth_element(m_settling.begin(), middle, m_settling.end());
+            if (std::abs(*middle) > kSettleUs)
+                place(timeOf(frame) + *middle, frame, false);
+        }
+        return;
+    }
     m_errorUs += (errorUs - m_errorUs) * std::min(1.0, periodUs / kAverageUs);
     if (std::abs(m_errorUs) > kStepUs)
-        place(timeOf(frame) + m_errorUs, frame);
+        place(timeOf(frame) + m_errorUs, frame, false);
 }
 
-void FrameLine::place(double us, std::int64_t frame)
+void FrameLine::place(double us, std::int64_t frame, bool settle)
 {
+    if (settle)
+        m_settled = 0;
     m_originUs = us;
     m_originFrame = frame;
     m_errorUs = 0;

@@ -5,6 +5,7 @@
 // each cycle's time, and tests feed it made-up ones.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 class FrameLine {
@@ -28,7 +29,9 @@ public:
     double frameAt(double us) const { return static_cast<double>(m_originFrame) + (us - m_originUs) / m_usPerFrame; }
 
 private:
-    void place(double us, std::int64_t frame);
+    static constexpr int kSettleCycles = 32;
+    // `settle`: the next cycles set the line right.
+    void place(double us, std::int64_t frame, bool settle);
 
     double m_usPerFrame;
     bool m_known = false;
@@ -38,4 +41,6 @@ private:
     double m_errorUs = 0; // the server's clock less the line, averaged
     int m_offCycles = 0;  // cycles in a row far off the line
     bool m_firstSeen = false;
+    std::array<double, kSettleCycles> m_settling{}; // the errors of the cycles after placing
+    int m_settled = kSettleCycles;
 };

@@ -50,6 +50,7 @@ class TestFrameLine : public QObject {
 private slots:
     // A line that takes on the cycles' jitter, or one placed by a late first cycle:
     // notes 500 ms apart would not be exactly 24000 frames apart.
+    // A late cycle at the start left to place the line, too.
     void jitteryCyclesLeaveTheLineStill_data();
     void jitteryCyclesLeaveTheLineStill();
     // A single late cycle (the machine was busy) taken as a jump of the stream.
@@ -69,19 +70,23 @@ void TestFrameLine::jitteryCyclesLeaveTheLineStill_data()
     QTest::newRow("steady") << 0.0 << 0.0;
     QTest::newRow("jitter of 40 us") << 40.0 << 0.0;
     QTest::newRow("first cycle a period late") << 40.0 << kPeriodUs;
+    QTest::newRow("second cycle 9 ms late") << 40.0 << 9000.0;
 }
 
 void TestFrameLine::jitteryCyclesLeaveTheLineStill()
 {
     QFETCH(double, jitterUs);
     QFETCH(double, firstLateUs);
+    const std::int64_t lateFrame = firstLateUs > kPeriodUs ? kPeriod : 0;
     FrameLine line(kRate);
     const auto heardAt = [&](std::int64_t frame) {
-        return kStartUs + double(frame) * 1e6 / kRate + jitter(frame, jitterUs) + (frame == 0 ? firstLateUs : 0);
+        return kStartUs + double(frame) * 1e6 / kRate + jitter(frame, jitterUs) +
+               (frame == lateFrame ? firstLateUs : 0);
     };
     feed(line, 0, 1, heardAt);
-    QVERIFY(!line.known());                              // the first cycle is let go by
-    QCOMPARE(feed(line, kPeriod, 60 * 188, heardAt), 0); // a minute
+    QVERIFY(!line.known());                                   // the first cycle is let go by
+    feed(line, kPeriod, 40, heardAt);                         // placed, and set right
+    QCOMPARE(feed(line, 41 * kPeriod, 60 * 188, heardAt), 0); // then still for a minute
     QVERIFY(line.known());
     QVERIFY2(std::abs(line.timeOf(0) - kStartUs) <= jitterUs, qPrintable(QString::number(line.timeOf(0) - kStartUs)));
     const QList<std::int64_t> intervals = beatIntervals(line, kStartUs + 123456, 120);
