@@ -103,9 +103,9 @@ private:
                 return 0;
             },
             this);
-        jack_on_info_shutdown(
-            m_client, [](jack_status_t, const char *, void *self) { static_cast<JackBackend *>(self)->shutDown(); },
-            this);
+        // The plain callback: PipeWire's JACK service calls only this one.
+        jack_on_shutdown(
+            m_client, [](void *self) { static_cast<JackBackend *>(self)->shutDown(); }, this);
         if (!m_beat || (m_options.audioPorts && (!m_left || !m_right)) || jack_activate(m_client) != 0) {
             close();
             return false;
