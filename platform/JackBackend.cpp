@@ -24,6 +24,7 @@ constexpr char kClientName[] = "Pulsewerk";
 constexpr auto kRetry = std::chrono::milliseconds(400);
 // How often the source hears where the frames are.
 constexpr std::int64_t kReportEveryUs = 100000;
+
 // The JACK library writes its own complaints (no server, for one): the back end says
 // what matters in one line instead.
 void quiet(const char * /*message*/) {}
