@@ -102,29 +102,19 @@ private:
     Recording &m_recording;
 };
 
-// The loop as first designed: the same pass as mdlMain::RunBeatLoop, repeated at once,
-// never waiting. It keeps a whole core busy; it is here as the baseline.
+// The loop as first designed: the engine's own pass, repeated at once, never waiting.
+// It keeps a whole core busy; it is here as the baseline.
 void SpinningBeatLoop()
 {
-    using mdlMain::g_blnQuit;
-    using mdlMain::g_frmMain;
     mdlMidi::OpenMidiOut();
-    platform::Clock &clock = platform::clock();
-    BeatTiming timing(clock.timeGetTime());
-    g_frmMain->repaint();
+    BeatTiming timing(platform::clock().timeGetTime());
+    mdlMain::g_frmMain->repaint();
 
-    while (!g_blnQuit) {
+    while (!mdlMain::g_blnQuit) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (g_blnQuit)
+        if (mdlMain::g_blnQuit)
             break;
-        const std::uint32_t now = clock.timeGetTime();
-        const int bpm = g_frmMain->m_intBpm;
-        const int multiplier = g_frmMain->imgDouble->Tag().toInt();
-        const BeatPass pass = timing.Pass(now, bpm, multiplier);
-        if (pass.beatOff)
-            g_frmMain->OnBeatOff();
-        if (pass.beat)
-            g_frmMain->OnBeat();
+        mdlMain::BeatLoopPass(timing);
     }
 
     mdlMidi::ReleaseSoundingNotes();

@@ -33,8 +33,9 @@ struct CommandLine {
     StartOptions options;
 };
 
-// Reads `arguments`, the program's name first; PULSEWERK_AUDIO=jack asks for JACK as --jack does. The application's
-// name and version (QCoreApplication) go into the help and version texts.
+// Reads `arguments`, the program's name first; PULSEWERK_AUDIO=jack asks for JACK as
+// --jack does. The application's name and version (QCoreApplication) go into the help
+// and version texts.
 CommandLine ParseCommandLine(const QStringList &arguments);
 
 // Applies `options` to the loaded main window through its own controls: the tempo is

@@ -63,26 +63,30 @@ void RunBeatLoop()
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (g_blnQuit)
             break; // the window was unloaded in this pass: leave it alone
-        const std::uint32_t now = clock.timeGetTime();
-        const int bpm = g_frmMain->m_intBpm;
-        const int multiplier = g_frmMain->imgDouble->Tag().toInt();
-        const BeatPass pass = timing.Pass(now, bpm, multiplier);
-        // A beat belongs on its grid point, however late this pass came, and so does the
-        // release sent with it: their messages carry that time to the output.
-        std::optional<mdlMidi::SoundingAt> onTheGrid;
-        if (pass.beat)
-            onTheGrid.emplace(timing.LastBeatTime());
-        if (pass.beatOff)
-            g_frmMain->OnBeatOff();
-        if (pass.beat)
-            g_frmMain->OnBeat();
-        onTheGrid.reset();
-        clock.waitUntil(timing.NextActionAt(now, bpm, multiplier));
+        clock.waitUntil(BeatLoopPass(timing));
     }
 
     mdlMidi::ReleaseSoundingNotes(); // no note left hanging in the synthesizer
     mdlMidi::CloseMidiOut();
     EndProcess();
+}
+
+std::uint32_t BeatLoopPass(BeatTiming &timing)
+{
+    const std::uint32_t now = platform::clock().timeGetTime();
+    const int bpm = g_frmMain->m_intBpm;
+    const int multiplier = g_frmMain->imgDouble->Tag().toInt();
+    const BeatPass pass = timing.Pass(now, bpm, multiplier);
+    // A beat belongs on its grid point, however late this pass came, and so does the
+    // release sent with it: their messages carry that time to the output.
+    std::optional<mdlMidi::SoundingAt> onTheGrid;
+    if (pass.beat)
+        onTheGrid.emplace(timing.LastBeatTime());
+    if (pass.beatOff)
+        g_frmMain->OnBeatOff();
+    if (pass.beat)
+        g_frmMain->OnBeat();
+    return timing.NextActionAt(now, bpm, multiplier);
 }
 
 } // namespace mdlMain

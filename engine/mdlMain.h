@@ -3,8 +3,10 @@
 
 #include "engine/CommandLine.h"
 
+#include <cstdint>
 #include <functional>
 
+class BeatTiming;
 class frmMain;
 
 namespace mdlMain {
@@ -22,6 +24,11 @@ void Main(const StartOptions &options = {});
 // Opens the MIDI output and beats until g_blnQuit is set; then releases the sounding
 // note, closes the output and ends the process.
 void RunBeatLoop();
+
+// One pass of the loop after the window events: reads the clock, releases and sounds
+// the beat as the timing rules say, and returns the clock reading at which the next
+// pass has something to do.
+std::uint32_t BeatLoopPass(BeatTiming &timing);
 
 // Replaces the call that ends the process after the loop (tests keep the process).
 // An empty function restores the default, which exits with status 0 at once.

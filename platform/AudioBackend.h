@@ -49,6 +49,9 @@ public:
 
 // The desktop's audio server through PulseAudio's client library (PipeWire included).
 std::unique_ptr<AudioBackend> createPulseAudioBackend();
+// FluidSynth's own PulseAudio driver: no timing reports, no reconnection; the
+// benchmarks' baseline, chosen with PULSEWERK_AUDIO=fluidsynth.
+std::unique_ptr<AudioBackend> createFluidSynthDriverBackend();
 
 // One line on standard error about the sound, from the program.
 inline void say(const char *line)

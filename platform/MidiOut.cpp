@@ -106,7 +106,9 @@ public:
             if (!m_pool && !loadSynth())
                 return;
         }
-        m_backend = createPulseAudioBackend();
+        m_backend = qEnvironmentVariable("PULSEWERK_AUDIO") == QLatin1String("fluidsynth")
+                        ? createFluidSynthDriverBackend()
+                        : createPulseAudioBackend();
         if (!m_backend->start(*this))
             reportSilence("no audio server answered (is PulseAudio or PipeWire running?)");
     }

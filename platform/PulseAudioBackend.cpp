@@ -18,14 +18,14 @@ namespace {
 
 // The stream's whole latency, buffer and server together: long enough for a busy
 // machine, short enough that the click follows its lamp closely.
-constexpr pa_usec_t kLatencyUs = 60000;
+constexpr pa_usec_t kLatencyUs = 80000;
 // The server asks for frames when this much of the buffer is free: fewer, larger
 // writes cost less than many small ones.
-constexpr pa_usec_t kRequestUs = 20000;
+constexpr pa_usec_t kRequestUs = 30000;
 // How often the server is asked when it plays which frame. Its library can interpolate
 // between reports, but its estimate saws by milliseconds; the scheduler fits its own
 // line through the raw reports instead.
-constexpr std::int64_t kTimingEveryUs = 100000;
+constexpr std::int64_t kTimingEveryUs = 250000;
 // A report that took longer than this on its way says too vaguely when it was made.
 constexpr pa_usec_t kVagueReportUs = 1000;
 // Between attempts to reach a server that is away.
