@@ -24,6 +24,8 @@ constexpr char kClientName[] = "Pulsewerk";
 constexpr auto kRetry = std::chrono::milliseconds(400);
 // How often the source hears where the frames are.
 constexpr std::int64_t kReportEveryUs = 100000;
+// A longer gap in the server's frames than this starts a new stream.
+constexpr double kMaxGapSeconds = 10;
 
 // The JACK library writes its own complaints (no server, for one): the back end says
 // what matters in one line instead.
@@ -184,6 +186,14 @@ private:
         jack_midi_clear_buffer(m_midi);
         float *left = m_left ? static_cast<float *>(jack_port_get_buffer(m_left, frames)) : nullptr;
         float *right = m_right ? static_cast<float *>(jack_port_get_buffer(m_right, frames)) : nullptr;
+        // The server's frame clock: a cycle it left this client out of (a late cycle, an
+        // under-run) shows as a gap, which the stream skips over so that its frames stay
+        // the server's; a gap of more than kMaxGapSeconds (or a step back) starts anew.
+        const jack_nframes_t cycleFrame = jack_last_frame_time(m_client);
+        const auto gap = static_cast<std::int32_t>(cycleFrame - m_nextCycleFrame);
+        m_nextCycleFrame = cycleFrame + frames;
+        if (m_started && (gap < 0 || gap > kMaxGapSeconds * m_rate))
+            m_started = false;
         if (!m_started) {
             m_rate = jack_get_sample_rate(m_client);
             // What a cycle's output waits for: the next cycle, when the server plays it.
@@ -192,12 +202,25 @@ private:
             m_frames = 0;
             m_line = FrameLine(m_rate);
             m_started = true;
+        } else if (gap > 0) {
+            skip(gap);
         }
         followServerClock();
         m_source->render(monotonicUs(), n, left, right);
         m_midi = nullptr;
         m_frames += n;
         return 0;
+    }
+
+    // Frames the server played without this client: nothing is rendered for them, and
+    // the messages due in them go out late, on this cycle's first frame, rather than
+    // not at all (a release left out would hang a note).
+    void skip(std::int32_t gap)
+    {
+        m_skipping = true;
+        m_source->render(monotonicUs(), gap, nullptr, nullptr);
+        m_skipping = false;
+        m_frames += gap;
     }
 
     // When this cycle's first frame is heard, on JACK's clock (smoothed by its own
@@ -231,7 +254,8 @@ private:
         const jack_midi_data_t bytes[3] = {static_cast<jack_midi_data_t>(message & 0xFF),
                                            static_cast<jack_midi_data_t>((message >> 8) & 0x7F),
                                            static_cast<jack_midi_data_t>((message >> 16) & 0x7F)};
-        jack_midi_event_write(m_midi, static_cast<jack_nframes_t>(frame), bytes, static_cast<size_t>(size));
+        jack_midi_event_write(m_midi, m_skipping ? 0 : static_cast<jack_nframes_t>(frame), bytes,
+                              static_cast<size_t>(size));
     }
 
     JackOptions m_options;
@@ -252,7 +276,9 @@ private:
     void *m_midi = nullptr; // the MIDI port's buffer during render()
     double m_rate = 48000;
     std::int64_t m_latencyUs = 0;
-    std::int64_t m_frames = 0; // frames rendered since the stream started
+    std::int64_t m_frames = 0;           // frames rendered since the stream started
+    jack_nframes_t m_nextCycleFrame = 0; // where the next cycle starts, on the server's frame clock
+    bool m_skipping = false;             // render() is passing over frames the server played without us
     FrameLine m_line{48000};
     std::int64_t m_reportedUs = -1;
 };
