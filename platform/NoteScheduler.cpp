@@ -16,7 +16,7 @@ constexpr std::int64_t kRateSpanUs = 3000000;
 // further off than this comes from bad reports.
 constexpr double kMaxRateError = 2e-3;
 // A report this far from the line is off it; off it for this long, the stream jumped.
-constexpr double kOffLineUs = 3000;
+constexpr double kOffLineUs = 1000;
 constexpr std::int64_t kJumpConfirmUs = 150000;
 // A note-on whose frame was written this long ago is dropped rather than sounded late.
 constexpr std::int64_t kStaleUs = 250000;
