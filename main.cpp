@@ -3,6 +3,7 @@
 #include "engine/CommandLine.h"
 #include "engine/mdlMain.h"
 #include "platform/Display.h"
+#include "platform/MidiOut.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -47,6 +48,8 @@ int main(int argc, char *argv[])
     }
     SetNames();
     QApplication::setDesktopFileName(QStringLiteral("io.github.pulsewerk.Pulsewerk"));
-    mdlMain::Main(commandLine.options);
+    const mdlMain::StartOptions &options = commandLine.options;
+    platform::setAudioOptions({options.jack, options.connectPorts, options.synth});
+    mdlMain::Main(options);
     return 0; // not reached: the beat loop ends the process
 }

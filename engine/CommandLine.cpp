@@ -24,7 +24,8 @@ const QString kMeterRange =
     QStringLiteral("none, 4/4, 3/4, 2/4, or a pattern of 1 to 19 beats written 2 (strong), 1 (weak), 0 or . (silent)");
 const QString kMultiplierRange = QStringLiteral("1, 2 or 4");
 const QString kOptionNames =
-    QStringLiteral("-h/--help, -v/--version, -t/--tempo, -m/--meter, -x/--multiplier and --mute");
+    QStringLiteral("-h/--help, -v/--version, -t/--tempo, -m/--meter, -x/--multiplier, --mute, --jack, --no-connect "
+                   "and --no-synth");
 
 // Presets of the meter list, as the command line writes them and as the list shows them.
 const QList<std::pair<QString, QString>> kPresetMeters = {
@@ -186,7 +187,14 @@ CommandLine ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption multiplier({QStringLiteral("x"), QStringLiteral("multiplier")},
                                         QStringLiteral("Divide the beat by N: 1, 2 or 4."), QStringLiteral("N"));
     const QCommandLineOption mute(QStringLiteral("mute"), QStringLiteral("Start muted; the lamps go on flashing."));
-    parser.addOptions({help, version, tempo, meter, multiplier, mute});
+    const QCommandLineOption jack(QStringLiteral("jack"),
+                                  QStringLiteral("Play as the JACK client Pulsewerk, with audio ports out_left and "
+                                                 "out_right and the MIDI port beat (also when PULSEWERK_AUDIO=jack)."));
+    const QCommandLineOption noConnect(QStringLiteral("no-connect"),
+                                       QStringLiteral("With JACK, leave the audio ports unconnected."));
+    const QCommandLineOption noSynth(QStringLiteral("no-synth"),
+                                     QStringLiteral("With JACK, only the MIDI port: no built-in synthesizer."));
+    parser.addOptions({help, version, tempo, meter, multiplier, mute, jack, noConnect, noSynth});
 
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
@@ -252,6 +260,9 @@ CommandLine ParseCommandLine(const QStringList &arguments)
         options.multiplier = value.toInt();
     }
     options.mute = parser.isSet(mute);
+    options.jack = parser.isSet(jack) || qEnvironmentVariable("PULSEWERK_AUDIO") == QLatin1String("jack");
+    options.connectPorts = !parser.isSet(noConnect);
+    options.synth = !parser.isSet(noSynth);
     return result;
 }
 

@@ -17,6 +17,9 @@ struct StartOptions {
     QString pattern;    // typed into the custom meter dialog when `meter` is its entry
     int multiplier = 1; // 1, 2 or 4
     bool mute = false;
+    bool jack = false;        // a JACK client instead of the desktop's audio stream
+    bool connectPorts = true; // its audio ports to the first physical playback ports
+    bool synth = true;        // false: its MIDI port only, no audio ports
 };
 
 // The outcome of reading the command line: either run with `options`, or end at once
@@ -30,8 +33,9 @@ struct CommandLine {
     StartOptions options;
 };
 
-// Reads `arguments`, the program's name first. The application's name and version
-// (QCoreApplication) go into the help and version texts.
+// Reads `arguments`, the program's name first; PULSEWERK_AUDIO=jack asks for JACK as
+// --jack does. The application's name and version (QCoreApplication) go into the help
+// and version texts.
 CommandLine ParseCommandLine(const QStringList &arguments);
 
 // Applies `options` to the loaded main window through its own controls: the tempo is

@@ -3,9 +3,18 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 namespace platform {
+
+// Where a back end with a MIDI port takes the messages of the buffer being rendered.
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+    // `message` (packed as for MidiOutDevice) takes effect on frame `frame` of the buffer.
+    virtual void message(int frame, std::uint32_t message) = 0;
+};
 
 // What a back end plays. Every call comes on the back end's audio thread, one at a time.
 class FrameSource {
@@ -18,7 +27,10 @@ public:
     // The server's report: frame `frame` of the stream is heard at monotonic time `nowUs`.
     virtual void heard(std::int64_t nowUs, double frame) = 0;
     // The next `frames` frames of the stream, one channel each, at monotonic time `nowUs`.
+    // Both null: the back end has no audio ports, and only the messages are wanted.
     virtual void render(std::int64_t nowUs, int frames, float *left, float *right) = 0;
+    // From now on render() also passes each message to `sink` (null: to none) on its frame.
+    virtual void sendMessagesTo(MessageSink *sink) = 0;
     // The stream is gone (the server went away); nothing may sound on when it returns.
     virtual void streamLost() = 0;
 };
@@ -40,5 +52,21 @@ std::unique_ptr<AudioBackend> createPulseAudioBackend();
 // FluidSynth's own PulseAudio driver: no timing reports, no reconnection; the
 // benchmarks' baseline, chosen with PULSEWERK_AUDIO=fluidsynth.
 std::unique_ptr<AudioBackend> createFluidSynthDriverBackend();
+
+// One line on standard error about the sound, from the program.
+inline void say(const char *line)
+{
+    std::fprintf(stderr, "Pulsewerk: %s\n", line);
+    std::fflush(stderr);
+}
+
+struct JackOptions {
+    bool audioPorts = true; // out_left and out_right, beside the MIDI port beat
+    bool connect = true;    // the audio ports to the first physical playback ports
+};
+// A JACK client named Pulsewerk. Unlike the PulseAudio back end, its start() fails for
+// good when no JACK server is running, so that the caller can turn to the desktop's
+// server; a server lost later is waited for, and the client comes back with it.
+std::unique_ptr<AudioBackend> createJackBackend(const JackOptions &options);
 
 } // namespace platform

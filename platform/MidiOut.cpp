@@ -78,6 +78,12 @@ void reportSilence(const std::string &why)
     std::fflush(stderr);
 }
 
+AudioOptions &audioOptions()
+{
+    static AudioOptions options;
+    return options;
+}
+
 // The synthesizer pool played through an audio back end, each message on the frame at
 // which its intended time is heard.
 class SynthOut final : public MidiOutDevice, private FrameSource {
@@ -87,20 +93,18 @@ public:
     void open() override
     {
         silenceFluidLog();
-        const QString soundFont = chooseSoundFont();
-        if (soundFont.isEmpty()) {
-            reportSilence("no General MIDI SoundFont found (install timgm6mb-soundfont)");
+        const AudioOptions options = audioOptions();
+        // Without the synthesizer the JACK client is the MIDI port alone; without a
+        // SoundFont it still carries the beat to the MIDI port.
+        if ((!options.jack || options.synth) && !loadSynth() && !options.jack)
             return;
-        }
-        // A large SoundFont (FluidR3: 148 MB) would otherwise be read whole; a small one
-        // is read whole, which also keeps its samples from being paged in mid-click.
-        const bool large = QFileInfo(soundFont).size() > kDynamicLoadingBytes;
-        m_pool = std::make_unique<SynthPool>();
-        std::string why;
-        if (!m_pool->load(soundFont.toStdString(), large, why)) {
-            reportSilence(why);
-            close();
-            return;
+        if (options.jack) {
+            m_backend = createJackBackend({options.synth, options.connectPorts});
+            if (m_backend->start(*this))
+                return;
+            say("no JACK server is running; the sound goes to the desktop's audio server.");
+            if (!m_pool && !loadSynth())
+                return;
         }
         m_backend = qEnvironmentVariable("PULSEWERK_AUDIO") == QLatin1String("fluidsynth")
                         ? createFluidSynthDriverBackend()
@@ -125,6 +129,27 @@ public:
     }
 
 private:
+    // Loads the SoundFont into a new synthesizer pool; says why not when it fails.
+    bool loadSynth()
+    {
+        const QString soundFont = chooseSoundFont();
+        if (soundFont.isEmpty()) {
+            reportSilence("no General MIDI SoundFont found (install timgm6mb-soundfont)");
+            return false;
+        }
+        // A large SoundFont (FluidR3: 148 MB) would otherwise be read whole; a small one
+        // is read whole, which also keeps its samples from being paged in mid-click.
+        const bool large = QFileInfo(soundFont).size() > kDynamicLoadingBytes;
+        m_pool = std::make_unique<SynthPool>();
+        std::string why;
+        if (!m_pool->load(soundFont.toStdString(), large, why)) {
+            reportSilence(why);
+            m_pool.reset();
+            return false;
+        }
+        return true;
+    }
+
     // The monotonic time of the clock reading `atMs`: a reading up to a second back,
     // else now (a reading from another clock, or from the future).
     static std::int64_t intendedUs(std::uint32_t atMs)
@@ -138,7 +163,8 @@ private:
 
     void streamStarted(double sampleRate, std::int64_t latencyUs) override
     {
-        m_pool->prepare(sampleRate);
+        if (m_pool)
+            m_pool->prepare(sampleRate);
         m_scheduler.restart(sampleRate, latencyUs + kDelayMarginUs);
     }
 
@@ -146,26 +172,50 @@ private:
 
     void render(std::int64_t nowUs, int frames, float *left, float *right) override
     {
-        std::fill(left, left + frames, 0.0f);
-        std::fill(right, right + frames, 0.0f);
+        const bool sound = m_pool && left && right;
+        if (left && right) {
+            std::fill(left, left + frames, 0.0f);
+            std::fill(right, right + frames, 0.0f);
+        }
+        int at = 0; // the frame reached, on which the next message takes effect
         m_scheduler.fill(
-            nowUs, frames, [&](int from, int to) { m_pool->render(to - from, left + from, right + from); },
-            [this, nowUs](std::uint32_t message) {
-                const int channel = static_cast<int>(message & 0x0F);
-                const int key = static_cast<int>((message >> 8) & 0xFF);
-                const int velocity = static_cast<int>((message >> 16) & 0xFF);
-                if (velocity == 0)
-                    m_pool->noteOff(channel, key);
-                else
-                    m_pool->noteOn(channel, key, velocity);
+            nowUs, frames,
+            [&](int from, int to) {
+                if (sound)
+                    m_pool->render(to - from, left + from, right + from);
+                at = to;
+            },
+            [&](std::uint32_t message) {
+                if (m_sink)
+                    m_sink->message(at, message);
+                if (m_pool)
+                    play(message);
             });
     }
 
-    void streamLost() override { m_pool->silence(); }
+    void play(std::uint32_t message)
+    {
+        const int channel = static_cast<int>(message & 0x0F);
+        const int key = static_cast<int>((message >> 8) & 0xFF);
+        const int velocity = static_cast<int>((message >> 16) & 0xFF);
+        if (velocity == 0)
+            m_pool->noteOff(channel, key);
+        else
+            m_pool->noteOn(channel, key, velocity);
+    }
+
+    void sendMessagesTo(MessageSink *sink) override { m_sink = sink; }
+
+    void streamLost() override
+    {
+        if (m_pool)
+            m_pool->silence();
+    }
 
     NoteScheduler m_scheduler{44100.0, kDelayMarginUs};
     std::unique_ptr<SynthPool> m_pool;
     std::unique_ptr<AudioBackend> m_backend;
+    MessageSink *m_sink = nullptr;
 };
 
 MidiOutFactory &factory()
@@ -182,6 +232,8 @@ std::unique_ptr<MidiOutDevice> createDefaultMidiOut()
         return factory()();
     return std::make_unique<SynthOut>();
 }
+
+void setAudioOptions(const AudioOptions &options) { audioOptions() = options; }
 
 void setMidiOutFactory(MidiOutFactory replacement) { factory() = std::move(replacement); }
 

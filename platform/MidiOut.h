@@ -30,6 +30,15 @@ std::unique_ptr<MidiOutDevice> createDefaultMidiOut();
 // Installs the factory used by createDefaultMidiOut; an empty one restores the synthesizer.
 void setMidiOutFactory(MidiOutFactory factory);
 
+// Where the embedded synthesizer plays and what it offers there.
+struct AudioOptions {
+    bool jack = false;        // a JACK client, with a MIDI port; the desktop's server without JACK
+    bool connectPorts = true; // its audio ports to the first physical playback ports
+    bool synth = true;        // false: a JACK client with the MIDI port only
+};
+// Applies to the devices opened from now on.
+void setAudioOptions(const AudioOptions &options);
+
 // The SoundFont the synthesizer loads: PULSEWERK_SOUNDFONT when set, else the first
 // General MIDI SoundFont found in the data folders (XDG_DATA_HOME, then each of
 // XDG_DATA_DIRS: sounds/sf2/ and soundfonts/), else FluidSynth's own default.

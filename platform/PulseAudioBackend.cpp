@@ -37,12 +37,6 @@ constexpr int kAudioPriority = 5;
 // Frames rendered in one go; a larger request is rendered in pieces.
 constexpr int kChunkFrames = 4096;
 
-void say(const char *line)
-{
-    std::fprintf(stderr, "Pulsewerk: %s\n", line);
-    std::fflush(stderr);
-}
-
 class PulseAudioBackend final : public AudioBackend {
 public:
     ~PulseAudioBackend() override { stop(); }

@@ -51,6 +51,9 @@ private slots:
     // start without options that differs from the plain start.
     void appliesStartOptions_data();
     void appliesStartOptions();
+    // A sound option, or PULSEWERK_AUDIO, read into the wrong setting or not at all.
+    void readsAudioOptions_data();
+    void readsAudioOptions();
     // The custom meter dialog left off screen, or left open, after a pattern was applied.
     void customMeterDialogShowsLater();
 
@@ -74,8 +77,14 @@ void TestCommandLine::answersWithoutDisplay_data()
     const QStringList tempoRange{"40 to 208"};
     const QStringList meterRange{"none, 4/4, 3/4, 2/4", "1 to 19"};
     QTest::newRow("--help") << QStringList{"--help"} << 0
-                            << QStringList{"Usage: pulsewerk [options]", "--tempo <BPM>", "--meter <METER>",
-                                           "--multiplier <N>", "--mute"};
+                            << QStringList{"Usage: pulsewerk [options]",
+                                           "--tempo <BPM>",
+                                           "--meter <METER>",
+                                           "--multiplier <N>",
+                                           "--mute",
+                                           "--jack",
+                                           "--no-connect",
+                                           "--no-synth"};
     QTest::newRow("-h") << QStringList{"-h"} << 0 << QStringList{"Usage:"};
     QTest::newRow("--version") << QStringList{"--version"} << 0 << QStringList{"Pulsewerk 1.1", "GPL-3.0-or-later"};
     QTest::newRow("-v after a tempo") << QStringList{"-t", "100", "-v"} << 0 << QStringList{"Pulsewerk 1.1"};
@@ -95,6 +104,7 @@ void TestCommandLine::answersWithoutDisplay_data()
     QTest::newRow("multiplier 3") << QStringList{"-x", "3"} << 2 << QStringList{"\"3\"", "1, 2 or 4"};
     QTest::newRow("multiplier missing") << QStringList{"--multiplier"} << 2 << QStringList{"1, 2 or 4"};
     QTest::newRow("mute with a value") << QStringList{"--mute=yes"} << 2 << QStringList{"--mute"};
+    QTest::newRow("jack with a value") << QStringList{"--jack=yes"} << 2 << QStringList{"--jack", "--no-synth"};
 }
 
 void TestCommandLine::answersWithoutDisplay()
@@ -115,6 +125,37 @@ void TestCommandLine::answersWithoutDisplay()
         for (const QString &text : expected)
             QVERIFY2(outcome.errLines[0].contains(text), qPrintable(outcome.errLines[0]));
     }
+}
+
+void TestCommandLine::readsAudioOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("audio"); // PULSEWERK_AUDIO
+    QTest::addColumn<bool>("jack");
+    QTest::addColumn<bool>("connectPorts");
+    QTest::addColumn<bool>("synth");
+    QTest::newRow("none") << QStringList{} << QByteArray() << false << true << true;
+    QTest::newRow("--jack") << QStringList{"--jack"} << QByteArray() << true << true << true;
+    QTest::newRow("environment") << QStringList{} << QByteArray("jack") << true << true << true;
+    QTest::newRow("environment, other") << QStringList{} << QByteArray("pulse") << false << true << true;
+    QTest::newRow("all") << QStringList{"--jack", "--no-connect", "--no-synth"} << QByteArray() << true << false
+                         << false;
+}
+
+void TestCommandLine::readsAudioOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, audio);
+    QFETCH(bool, jack);
+    QFETCH(bool, connectPorts);
+    QFETCH(bool, synth);
+    qputenv("PULSEWERK_AUDIO", audio);
+    const mdlMain::CommandLine commandLine = mdlMain::ParseCommandLine(QStringList{"pulsewerk"} + arguments);
+    qunsetenv("PULSEWERK_AUDIO");
+    QVERIFY(commandLine.run);
+    QCOMPARE(commandLine.options.jack, jack);
+    QCOMPARE(commandLine.options.connectPorts, connectPorts);
+    QCOMPARE(commandLine.options.synth, synth);
 }
 
 void TestCommandLine::appliesStartOptions_data()

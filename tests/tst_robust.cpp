@@ -38,7 +38,9 @@ private slots:
     void cleanup();
     // Without a SoundFont the synthesizer stays silent and says so once.
     void noSoundFont();
-    // Without an audio server the synthesizer stays silent and says so once.
+    // Without an audio server the synthesizer stays silent and says so once; asked for
+    // JACK without a JACK server, it says so in one line and turns to the desktop's.
+    void noAudioServer_data();
     void noAudioServer();
     // With a silent synthesizer the beat loop and the lamps go on as usual.
     void loopRunsInSilence();
@@ -46,6 +48,7 @@ private slots:
     void noDisplay_data();
     void noDisplay();
     // The real program started with no sound: one line, and it keeps running.
+    void programRunsWithoutSound_data();
     void programRunsWithoutSound();
 
 private:
@@ -80,17 +83,35 @@ void TestRobust::noSoundFont()
     QVERIFY(lines[0].contains(QStringLiteral("silence")));
 }
 
+void TestRobust::noAudioServer_data()
+{
+    QTest::addColumn<bool>("jack");
+    QTest::addColumn<bool>("synth");
+    QTest::addColumn<QStringList>("expected"); // a word of each line said
+    QTest::newRow("desktop") << false << true << QStringList{"audio server"};
+    QTest::newRow("JACK") << true << true << QStringList{"JACK server", "audio server"};
+    QTest::newRow("JACK, MIDI port only") << true << false << QStringList{"JACK server", "audio server"};
+}
+
 void TestRobust::noAudioServer()
 {
+    QFETCH(bool, jack);
+    QFETCH(bool, synth);
+    QFETCH(QStringList, expected);
+    qputenv("JACK_DEFAULT_SERVER", "pulsewerk-test-none");
+    platform::setAudioOptions({jack, true, synth});
     StderrCapture captured;
     mdlMidi::OpenMidiOut();
     const std::int16_t channel = 9, note = 61, velocity = 80;
     mdlMidi::PlayNote(channel, note, velocity);
     mdlMidi::ReleaseSoundingNotes();
     mdlMidi::CloseMidiOut();
+    platform::setAudioOptions({});
+    qunsetenv("JACK_DEFAULT_SERVER");
     const QStringList lines = captured.lines();
-    QCOMPARE(lines.size(), 1);
-    QVERIFY2(lines[0].contains(QStringLiteral("audio server")), qPrintable(lines[0]));
+    QCOMPARE(lines.size(), expected.size());
+    for (int i = 0; i < lines.size(); ++i)
+        QVERIFY2(lines[i].contains(expected[i]), qPrintable(lines[i]));
 }
 
 void TestRobust::loopRunsInSilence()
@@ -148,8 +169,20 @@ void TestRobust::noDisplay()
     QVERIFY2(!lines[0].contains(QStringLiteral("scripts/run")), qPrintable(lines[0]));
 }
 
+void TestRobust::programRunsWithoutSound_data()
+{
+    QTest::addColumn<QString>("audio"); // PULSEWERK_AUDIO
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("desktop") << QString() << QByteArray("Pulsewerk: no audio server answered");
+    QTest::newRow("JACK without a JACK server")
+        << QStringLiteral("jack")
+        << QByteArray("Pulsewerk: no JACK server is running; the sound goes to the desktop's");
+}
+
 void TestRobust::programRunsWithoutSound()
 {
+    QFETCH(QString, audio);
+    QFETCH(QByteArray, said);
     QFile store(m_settings.fileName());
     QVERIFY(QDir().mkpath(QFileInfo(store).path()));
     QVERIFY(store.open(QIODevice::WriteOnly));
@@ -166,14 +199,18 @@ void TestRobust::programRunsWithoutSound()
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent/pulse/native"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_settings.folder());
+    env.insert(QStringLiteral("PULSEWERK_AUDIO"), audio);
+    env.insert(QStringLiteral("JACK_DEFAULT_SERVER"), QStringLiteral("pulsewerk-test-none"));
     program.setProcessEnvironment(env);
     program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {});
     program.setReadChannel(QProcess::StandardError);
     QVERIFY(program.waitForStarted(30000));
     QByteArray err;
-    while (!err.contains("audio server") && program.state() == QProcess::Running && program.waitForReadyRead(30000))
+    while (!err.contains("audio server answered") && program.state() == QProcess::Running &&
+           program.waitForReadyRead(30000))
         err += program.readAllStandardError();
-    QVERIFY2(err.contains("audio server"), err.constData());
+    QVERIFY2(err.contains(said), err.constData());
+    QVERIFY2(err.contains("audio server answered"), err.constData());
     QCOMPARE(program.state(), QProcess::Running); // beating on in silence
     program.terminate();
     QVERIFY(program.waitForFinished(30000));

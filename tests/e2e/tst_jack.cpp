@@ -1,0 +1,430 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The real program as a JACK client of a private dummy server, read by a JACK client
+// of the test's own: the beat port's messages with their frames, and the clicks on
+// the audio ports.
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+constexpr int kRate = 48000;
+constexpr std::int64_t kBeatFrames = kRate / 2; // 120 bpm
+// The stored sound settings, none of them the defaults: channel 10, a high and a low
+// wood block.
+constexpr int kStatus = 0x99, kNoteOff = 0x89;
+constexpr int kStrongNote = 76, kStrongVelocity = 100, kWeakNote = 77, kWeakVelocity = 45;
+// A click on the audio ports starts within this many frames of its note-on: the
+// synthesizer's attack.
+constexpr std::int64_t kAttackFrames = 96;
+// Audio louder than this after kQuietFrames of less is a click's start.
+constexpr float kOnsetLevel = 0.01f;
+constexpr std::int64_t kQuietFrames = kRate / 20;
+
+struct Event {
+    std::int64_t frame; // on the server's frame clock
+    std::uint8_t status, data1, data2;
+};
+
+// The test's JACK client: a MIDI in port and an audio in port, recording what arrives.
+class Reader {
+public:
+    // Connects to the server JACK_DEFAULT_SERVER names; false when none answers.
+    bool open()
+    {
+        m_client = jack_client_open("pulsewerk-test-reader", JackNoStartServer, nullptr);
+        if (!m_client)
+            return false;
+        m_midi = jack_port_register(m_client, "beat", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        m_audio = jack_port_register(m_client, "left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(
+            m_client, [](jack_nframes_t frames, void *self) { return static_cast<Reader *>(self)->process(frames); },
+            this);
+        return m_midi && m_audio && jack_activate(m_client) == 0;
+    }
+    ~Reader() { close(); }
+    void close()
+    {
+        if (m_client)
+            jack_client_close(m_client);
+        m_client = nullptr;
+    }
+
+    bool hasPort(const char *name) const { return m_client && jack_port_by_name(m_client, name); }
+    // The physical playback ports, in order.
+    QList<QByteArray> playbackPorts() const
+    {
+        QList<QByteArray> names;
+        const char **ports =
+            jack_get_ports(m_client, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
+        for (int i = 0; ports && ports[i]; ++i)
+            names << ports[i];
+        jack_free(ports);
+        return names;
+    }
+    bool connected(const char *from, const char *to) const
+    {
+        jack_port_t *port = m_client ? jack_port_by_name(m_client, from) : nullptr;
+        return port && jack_port_connected_to(port, to);
+    }
+    bool connect(const char *from, jack_port_t *to) const
+    {
+        const int result = jack_connect(m_client, from, jack_port_name(to));
+        return result == 0 || result == EEXIST;
+    }
+    bool connectProgram()
+    {
+        return connect("Pulsewerk:beat", m_midi) &&
+               (!hasPort("Pulsewerk:out_left") || connect("Pulsewerk:out_left", m_audio));
+    }
+
+    std::vector<Event> events() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+    std::vector<std::int64_t> onsets() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_onsets;
+    }
+    int noteOns() const
+    {
+        int n = 0;
+        for (const Event &e : events())
+            n += (e.status & 0xF0) == 0x90 && e.data2 > 0;
+        return n;
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.clear();
+        m_onsets.clear();
+    }
+
+private:
+    int process(jack_nframes_t frames)
+    {
+        const auto start = static_cast<std::int64_t>(jack_last_frame_time(m_client));
+        void *midi = jack_port_get_buffer(m_midi, frames);
+        const auto *audio = static_cast<const float *>(jack_port_get_buffer(m_audio, frames));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const std::uint32_t count = jack_midi_get_event_count(midi);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, midi, i) != 0)
+                continue;
+            Event e{start + event.time, event.size > 0 ? event.buffer[0] : std::uint8_t(0),
+                    event.size > 1 ? event.buffer[1] : std::uint8_t(0xFF),
+                    event.size > 2 ? event.buffer[2] : std::uint8_t(0xFF)};
+            if (event.size != 3)
+                e.status = 0; // a malformed message: never sent by the program
+            m_events.push_back(e);
+        }
+        for (jack_nframes_t i = 0; i < frames; ++i) {
+            if (std::fabs(audio[i]) < kOnsetLevel) {
+                ++m_quiet;
+                continue;
+            }
+            if (m_quiet >= kQuietFrames)
+                m_onsets.push_back(start + i);
+            m_quiet = 0;
+        }
+        return 0;
+    }
+
+    jack_client_t *m_client = nullptr;
+    jack_port_t *m_midi = nullptr;
+    jack_port_t *m_audio = nullptr;
+    mutable std::mutex m_mutex;
+    std::vector<Event> m_events;
+    std::vector<std::int64_t> m_onsets;
+    std::int64_t m_quiet = 0;
+};
+
+} // namespace
+
+class TestJack : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    // Every note-on of 120 bpm in 4/4 is 24000 frames after the one before, the stored
+    // strong and weak notes with their velocities, each released before the next, and
+    // each sounds on the audio ports within the synthesizer's attack of its frame.
+    void beatIsFrameExact();
+    // The server goes away and comes back: the program says so, beats on, and its
+    // client returns with the beat frame-exact again.
+    void serverReturns();
+    // With --no-synth (and JACK asked for by PULSEWERK_AUDIO) the MIDI port alone
+    // carries the beat, frame-exact.
+    void midiPortAlone();
+
+private:
+    bool startServer();
+    void stopServer();
+    // Waits for the program's client and connects the reader to it.
+    void readProgram();
+    // Checks the beat recorded since the last clear(): at least `bars` bars of 4/4.
+    void checkBeat(int bars, bool audio);
+
+    QTemporaryDir m_home;
+    bool m_pipewire = false;
+    QProcess m_bus;     // PipeWire's session bus
+    QProcess m_server;  // jackd, or PipeWire
+    QProcess m_session; // WirePlumber
+    QProcess m_program;
+    QByteArray m_programErr;
+    Reader m_reader;
+    std::int64_t m_clickDelay[2] = {-1, -1}; // frames from a strong and a weak note-on to its click
+};
+
+bool TestJack::startServer()
+{
+    // The servers' logs, kept for a failure's reading.
+    const QString log = m_home.filePath(QStringLiteral("server.log"));
+    const auto start = [&](QProcess &process, const QString &program, const QStringList &arguments) {
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.setStandardOutputFile(log, QIODevice::Append);
+        process.start(program, arguments);
+        return process.waitForStarted(10000);
+    };
+    if (m_pipewire) {
+        // PipeWire with its session manager; the null sink of its configuration is the
+        // graph's clock and its physical playback ports.
+        if (!start(m_server, QStringLiteral("pipewire"), {}) || !start(m_session, QStringLiteral("wireplumber"), {}))
+            return false;
+    } else if (!start(m_server, QStringLiteral("jackd"), {"-d", "dummy", "-r", QString::number(kRate), "-p", "256"})) {
+        return false;
+    }
+    // The server answers once a client can open and sees the playback ports.
+    for (int i = 0; i < 200 && m_server.state() == QProcess::Running; ++i) {
+        if (m_reader.open() && !m_reader.playbackPorts().isEmpty())
+            return true;
+        m_reader.close();
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+void TestJack::stopServer()
+{
+    m_reader.close();
+    for (QProcess *process : {&m_session, &m_server}) {
+        process->terminate();
+        process->waitForFinished(10000);
+    }
+}
+
+void TestJack::initTestCase()
+{
+    jack_set_error_function([](const char *) {}); // the library's complaints while the server starts
+    // The server and its clients (this test and the program) meet in the test's own
+    // folder: a private JACK server name, or PipeWire's socket in XDG_RUNTIME_DIR.
+    m_pipewire = qEnvironmentVariable("PULSEWERK_TEST_JACK") == QLatin1String("pipewire");
+    const QString server = m_pipewire ? QStringLiteral("pipewire") : QStringLiteral("jackd");
+    if (QStandardPaths::findExecutable(server).isEmpty())
+        QFAIL(qPrintable(server + QStringLiteral(" is missing (scripts/deps installs it)")));
+    qputenv("JACK_DEFAULT_SERVER", "pulsewerk-test-" + QByteArray::number(QCoreApplication::applicationPid()));
+    qputenv("JACK_NO_AUDIO_RESERVATION", "1");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.path()));
+    if (m_pipewire) {
+        // 256-frame cycles at 48 kHz, as with jackd; the session bus WirePlumber needs.
+        qputenv("PIPEWIRE_LATENCY", "256/48000");
+        const QString config = m_home.filePath(QStringLiteral("pipewire-config"));
+        QVERIFY(QDir().mkpath(config + QStringLiteral("/pipewire/pipewire.conf.d")));
+        QFile nullSink(config + QStringLiteral("/pipewire/pipewire.conf.d/null.conf"));
+        QVERIFY(nullSink.open(QIODevice::WriteOnly));
+        nullSink.write("context.objects = [ { factory = adapter args = { factory.name = support.null-audio-sink "
+                       "node.name = nullsink media.class = Audio/Sink audio.position = [ FL FR ] "
+                       "object.linger = true priority.driver = 1000 priority.session = 1000 } } ]\n");
+        nullSink.close();
+        // On a system without systemd-logind, WirePlumber's Bluetooth monitor ends its
+        // connection to PipeWire; a headless server needs no Bluetooth.
+        QVERIFY(QDir().mkpath(config + QStringLiteral("/wireplumber/bluetooth.lua.d")));
+        QFile headless(config + QStringLiteral("/wireplumber/bluetooth.lua.d/80-headless.lua"));
+        QVERIFY(headless.open(QIODevice::WriteOnly));
+        headless.write("bluez_monitor.enabled = false\n");
+        headless.close();
+        const QString bus = QStringLiteral("unix:path=") + m_home.filePath(QStringLiteral("bus"));
+        m_bus.start(QStringLiteral("dbus-daemon"), {"--session", "--address=" + bus, "--nofork", "--nopidfile"});
+        QVERIFY(m_bus.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_home.filePath(QStringLiteral("bus"))), 10000);
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.toUtf8());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        m_server.setProcessEnvironment(env);
+        m_session.setProcessEnvironment(env);
+    }
+    QVERIFY(startServer());
+
+    QVERIFY(QDir().mkpath(m_home.filePath(QStringLiteral("config/Pulsewerk"))));
+    QFile store(m_home.filePath(QStringLiteral("config/Pulsewerk/Pulsewerk.conf")));
+    QVERIFY(store.open(QIODevice::WriteOnly));
+    store.write(QStringLiteral("[Options]\nChannel=10\nStrongNote=%1\nStrongVel=%2\nWeakNote=%3\nWeakVel=%4\n")
+                    .arg(kStrongNote)
+                    .arg(kStrongVelocity)
+                    .arg(kWeakNote)
+                    .arg(kWeakVelocity)
+                    .toUtf8());
+    store.close();
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path());
+    env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent/pulse/native"));
+    m_program.setProcessEnvironment(env);
+    m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {"--jack", "--tempo", "120", "--meter", "4/4"});
+    QVERIFY(m_program.waitForStarted(30000));
+    connect(&m_program, &QProcess::readyReadStandardError, this,
+            [this] { m_programErr += m_program.readAllStandardError(); });
+}
+
+void TestJack::cleanupTestCase()
+{
+    m_program.kill();
+    m_program.waitForFinished(10000);
+    stopServer();
+    m_bus.terminate();
+    m_bus.waitForFinished(10000);
+}
+
+void TestJack::readProgram()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(m_reader.hasPort("Pulsewerk:beat"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_reader.connectProgram(), 5000);
+    m_reader.clear();
+}
+
+void TestJack::checkBeat(int bars, bool audio)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 4 * bars + 4, 60000);
+    const std::vector<Event> events = m_reader.events();
+    std::vector<Event> ons;
+    for (const Event &e : events) {
+        // PipeWire's JACK service passes a release on as a note-off.
+        const bool noteOff = m_pipewire && e.status == kNoteOff;
+        QVERIFY2((e.status == kStatus || noteOff) && e.data1 < 128 && e.data2 < 128,
+                 qPrintable(QStringLiteral("only note messages on channel 10, not %1 %2 %3 at frame %4")
+                                .arg(e.status, 2, 16, QLatin1Char('0'))
+                                .arg(e.data1, 2, 16, QLatin1Char('0'))
+                                .arg(e.data2, 2, 16, QLatin1Char('0'))
+                                .arg(e.frame)));
+        if (e.data2 > 0 && !noteOff)
+            ons.push_back(e);
+    }
+    // The first strong note starts the bar (the beats before it may be cut by the connection).
+    std::size_t first = 0;
+    while (first < ons.size() && ons[first].data1 != kStrongNote)
+        ++first;
+    QVERIFY2(first < 4, "a strong note within the first bar");
+    QStringList intervals;
+    for (std::size_t i = first + 1; i < ons.size(); ++i)
+        intervals << QString::number(ons[i].frame - ons[i - 1].frame);
+    qInfo("note-on intervals in frames: %s", qPrintable(intervals.join(u' ')));
+    for (std::size_t i = first; i < ons.size(); ++i) {
+        const bool strong = (i - first) % 4 == 0;
+        QCOMPARE(int(ons[i].data1), strong ? kStrongNote : kWeakNote);
+        QCOMPARE(int(ons[i].data2), strong ? kStrongVelocity : kWeakVelocity);
+        if (i > first)
+            QCOMPARE(ons[i].frame - ons[i - 1].frame, kBeatFrames);
+    }
+    // Every note-on is released before the next one sounds.
+    for (std::size_t i = first; i + 1 < ons.size(); ++i) {
+        const bool released = std::any_of(events.begin(), events.end(), [&](const Event &e) {
+            return (e.data2 == 0 || e.status == kNoteOff) && e.data1 == ons[i].data1 && e.frame > ons[i].frame &&
+                   e.frame <= ons[i + 1].frame;
+        });
+        QVERIFY2(released, qPrintable(QStringLiteral("note-on %1 is released").arg(i)));
+    }
+    if (!audio)
+        return;
+    // Each note-on sounds on the audio port within the attack of its frame, a click of
+    // its kind always the same number of frames after it, in every stream (a note left
+    // on the synthesizer's 64-frame blocks would not be); and nothing else sounds.
+    const std::vector<std::int64_t> onsets = m_reader.onsets();
+    QStringList delays;
+    std::size_t heardCount = 0;
+    for (std::size_t i = first; i + 1 < ons.size(); ++i) {
+        const auto heard = std::find_if(onsets.begin(), onsets.end(),
+                                        [&](std::int64_t at) { return at >= ons[i].frame - kAttackFrames; });
+        const std::int64_t delay = heard == onsets.end() ? -1 : *heard - ons[i].frame;
+        delays << QString::number(delay);
+        std::int64_t &kind = m_clickDelay[ons[i].data1 == kStrongNote ? 0 : 1];
+        if (kind < 0)
+            kind = delay;
+        QVERIFY2(delay >= 0 && delay <= kAttackFrames && std::abs(delay - kind) <= 1,
+                 qPrintable(QStringLiteral("click delays in frames: ") + delays.join(u' ')));
+        heardCount += heard != onsets.end() && *heard < ons[i + 1].frame;
+    }
+    qInfo("clicks after their note-ons, in frames: %s", qPrintable(delays.join(u' ')));
+    const auto extra = std::count_if(onsets.begin(), onsets.end(),
+                                     [&](std::int64_t at) { return at >= ons[first].frame && at < ons.back().frame; });
+    QCOMPARE(std::size_t(extra), heardCount);
+}
+
+void TestJack::beatIsFrameExact()
+{
+    readProgram();
+    if (QTest::currentTestFailed())
+        return;
+    // The audio ports go to the first two playback ports by themselves.
+    const QList<QByteArray> playback = m_reader.playbackPorts();
+    QVERIFY(playback.size() >= 2);
+    QTRY_VERIFY_WITH_TIMEOUT(m_reader.connected("Pulsewerk:out_left", playback[0].constData()), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_reader.connected("Pulsewerk:out_right", playback[1].constData()), 5000);
+    checkBeat(4, true);
+    QVERIFY2(!m_programErr.contains("JACK"), m_programErr.constData()); // nothing to say
+}
+
+void TestJack::serverReturns()
+{
+    stopServer();
+    QTRY_VERIFY2_WITH_TIMEOUT(m_programErr.contains("the JACK server went away"), m_programErr.constData(), 10000);
+    QCOMPARE(m_program.state(), QProcess::Running);
+    QVERIFY(startServer());
+    QTRY_VERIFY_WITH_TIMEOUT(m_programErr.contains("the JACK server is back"), 10000);
+    readProgram();
+    if (QTest::currentTestFailed())
+        return;
+    checkBeat(2, true);
+    QVERIFY2(m_programErr.count('\n') == 2, m_programErr.constData()); // one line each
+}
+
+void TestJack::midiPortAlone()
+{
+    m_program.kill();
+    QVERIFY(m_program.waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_reader.hasPort("Pulsewerk:beat"), 10000);
+    m_programErr.clear();
+    QProcessEnvironment env = m_program.processEnvironment();
+    env.insert(QStringLiteral("PULSEWERK_AUDIO"), QStringLiteral("jack"));
+    m_program.setProcessEnvironment(env);
+    m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {"--no-synth", "--tempo", "120", "--meter", "4/4"});
+    QVERIFY(m_program.waitForStarted(30000));
+    readProgram();
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(!m_reader.hasPort("Pulsewerk:out_left"));
+    QVERIFY(!m_reader.hasPort("Pulsewerk:out_right"));
+    checkBeat(2, false);
+    QVERIFY2(m_programErr.count("Pulsewerk:") == 0, m_programErr.constData());
+}
+
+QTEST_MAIN(TestJack)
+#include "tst_jack.moc"

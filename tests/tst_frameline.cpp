@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The frame line of the JACK back end, on made-up cycle times of a 48 kHz server with
+// 256-frame cycles: steady, jittery, late, jumping and drifting.
+#include "platform/FrameLine.h"
+
+#include <QTest>
+
+#include <cmath>
+#include <functional>
+
+namespace {
+
+constexpr double kRate = 48000;
+constexpr int kPeriod = 256;
+constexpr double kPeriodUs = kPeriod * 1e6 / kRate;
+constexpr double kStartUs = 1e9;
+
+// Feeds `line` `cycles` cycles from frame `from`; `heardAt(frame)` says when the server
+// has each one heard. Returns how many times the line moved after it was first placed.
+int feed(FrameLine &line, std::int64_t from, int cycles, const std::function<double(std::int64_t)> &heardAt)
+{
+    int moves = 0;
+    for (int i = 0; i < cycles; ++i) {
+        const bool wasKnown = line.known();
+        const std::int64_t frame = from + std::int64_t(i) * kPeriod;
+        line.observe(frame, heardAt(frame), kPeriodUs);
+        moves += wasKnown && line.moved();
+    }
+    return moves;
+}
+
+// A fixed pseudo-random jitter of up to ±`us`, the same on every run.
+double jitter(std::int64_t frame, double us) { return us * std::sin(double(frame) * 0.7071); }
+
+// The frame of each beat 500 ms apart from `firstUs`, rounded as notes are placed.
+QList<std::int64_t> beatIntervals(const FrameLine &line, double firstUs, int beats)
+{
+    QList<std::int64_t> intervals;
+    for (int k = 1; k < beats; ++k)
+        intervals << std::llround(line.frameAt(firstUs + k * 500000.0)) -
+                         std::llround(line.frameAt(firstUs + (k - 1) * 500000.0));
+    return intervals;
+}
+
+} // namespace
+
+class TestFrameLine : public QObject {
+    Q_OBJECT
+
+private slots:
+    // A line that takes on the cycles' jitter, or one placed by a late first cycle:
+    // notes 500 ms apart would not be exactly 24000 frames apart.
+    // A late cycle at the start left to place the line, too.
+    void jitteryCyclesLeaveTheLineStill_data();
+    void jitteryCyclesLeaveTheLineStill();
+    // A single late cycle (the machine was busy) taken as a jump of the stream.
+    void oneLateCycleIsIgnored();
+    // A stream that jumped (the server skipped cycles) left on the old line.
+    void jumpPlacesTheLineAnew();
+    // A sound card whose clock runs apart from the system's: the line must follow it in
+    // steps of about 2 ms, no more often than needed, the sound staying with the lamps.
+    void driftingClockIsFollowedInSteps_data();
+    void driftingClockIsFollowedInSteps();
+};
+
+void TestFrameLine::jitteryCyclesLeaveTheLineStill_data()
+{
+    QTest::addColumn<double>("jitterUs");
+    QTest::addColumn<double>("firstLateUs");
+    QTest::newRow("steady") << 0.0 << 0.0;
+    QTest::newRow("jitter of 40 us") << 40.0 << 0.0;
+    QTest::newRow("first cycle a period late") << 40.0 << kPeriodUs;
+    QTest::newRow("second cycle 9 ms late") << 40.0 << 9000.0;
+}
+
+void TestFrameLine::jitteryCyclesLeaveTheLineStill()
+{
+    QFETCH(double, jitterUs);
+    QFETCH(double, firstLateUs);
+    const std::int64_t lateFrame = firstLateUs > kPeriodUs ? kPeriod : 0;
+    FrameLine line(kRate);
+    const auto heardAt = [&](std::int64_t frame) {
+        return kStartUs + double(frame) * 1e6 / kRate + jitter(frame, jitterUs) +
+               (frame == lateFrame ? firstLateUs : 0);
+    };
+    feed(line, 0, 1, heardAt);
+    QVERIFY(!line.known());                                   // the first cycle is let go by
+    feed(line, kPeriod, 40, heardAt);                         // placed, and set right
+    QCOMPARE(feed(line, 41 * kPeriod, 60 * 188, heardAt), 0); // then still for a minute
+    QVERIFY(line.known());
+    QVERIFY2(std::abs(line.timeOf(0) - kStartUs) <= jitterUs, qPrintable(QString::number(line.timeOf(0) - kStartUs)));
+    const QList<std::int64_t> intervals = beatIntervals(line, kStartUs + 123456, 120);
+    QCOMPARE(intervals, QList<std::int64_t>(119, 24000));
+}
+
+void TestFrameLine::oneLateCycleIsIgnored()
+{
+    FrameLine line(kRate);
+    const auto heardAt = [](std::int64_t frame) {
+        return kStartUs + double(frame) * 1e6 / kRate + (frame == 100 * kPeriod ? 15000 : 0);
+    };
+    QCOMPARE(feed(line, 0, 1000, heardAt), 0);
+    QCOMPARE(line.timeOf(0), kStartUs);
+}
+
+void TestFrameLine::jumpPlacesTheLineAnew()
+{
+    FrameLine line(kRate);
+    const auto heardAt = [](std::int64_t frame) {
+        return kStartUs + double(frame) * 1e6 / kRate + (frame >= 100 * kPeriod ? 20000 : 0);
+    };
+    feed(line, 0, 100, heardAt);
+    QCOMPARE(line.timeOf(0), kStartUs);
+    feed(line, 100 * kPeriod, 3, heardAt);
+    QCOMPARE(line.timeOf(0), kStartUs); // not yet: it may be a few late cycles
+    feed(line, 103 * kPeriod, 1, heardAt);
+    QVERIFY(line.moved());
+    QCOMPARE(line.timeOf(0), kStartUs + 20000);
+}
+
+void TestFrameLine::driftingClockIsFollowedInSteps_data()
+{
+    QTest::addColumn<double>("ppm");
+    QTest::newRow("card 50 ppm fast") << 50.0;
+    QTest::newRow("card 200 ppm slow") << -200.0;
+}
+
+void TestFrameLine::driftingClockIsFollowedInSteps()
+{
+    QFETCH(double, ppm);
+    FrameLine line(kRate);
+    // A card fast by `ppm` plays each frame sooner than the nominal rate says.
+    const auto heardAt = [ppm](std::int64_t frame) {
+        return kStartUs + double(frame) * 1e6 / kRate / (1 + ppm * 1e-6) + jitter(frame, 30);
+    };
+    double worstUs = 0;
+    int moves = 0;
+    const int cycles = 600 * 188; // ten minutes
+    for (int i = 0; i < cycles; i += 188) {
+        moves += feed(line, std::int64_t(i) * kPeriod, 188, heardAt);
+        const std::int64_t frame = std::int64_t(i + 188) * kPeriod;
+        worstUs = std::max(worstUs, std::abs(line.timeOf(frame) - heardAt(frame)));
+    }
+    // The card's drift over ten minutes, taken in steps of a little over 2 ms.
+    const double driftUs = std::abs(ppm) * 600;
+    QVERIFY2(moves >= driftUs / 3000 && moves <= driftUs / 2000 + 1, qPrintable(QString::number(moves)));
+    QVERIFY2(worstUs < 3000, qPrintable(QString::number(worstUs)));
+}
+
+QTEST_APPLESS_MAIN(TestFrameLine)
+#include "tst_frameline.moc"
