@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pulsewerk, a desktop metronome: the process entry point. The command line is read
 // before any display is needed, so help, version and mistakes need none.
 #include "engine/CommandLine.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The figures a user feels, from the real program with the real synthesizer: start-up
 // (process start to the window shown and the synthesizer ready), CPU while beating at
 // 208 bpm x4, and the peak resident memory. Prints one line.

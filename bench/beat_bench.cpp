@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The beat loop benchmark: how late each beat leaves the real loop on the real clock and
 // event loop, how even the beats are, and what the loop costs in CPU and memory, beside
 // a copy of the loop that spins instead of waiting.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The onset analyser: finds the clicks in a recording of the metronome and measures how
 // evenly they come, interval by interval and against a straight beat grid.
 //

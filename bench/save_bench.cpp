@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Benchmark: how late the beat comes while OK saves the settings, for a small settings
 // file and a 50 MB one, and the same 50 MB save run on the beat loop's own thread for
 // comparison. The real beat loop on the system clock at 208 beats per minute x4 (72 ms).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The accessible interfaces of PictureBox, IndicatorPanel and a plain top-level window.
 #include "controls/AccessibleControls.h"
 

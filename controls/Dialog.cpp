@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dialog's key handling. QDialog would answer Escape with reject() and Enter with
 // an auto-default button; both are replaced here.
 #include "controls/Dialog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A modal dialog with classic button handling: Escape presses nothing, Enter or Space
 // on a focused button presses that button, Enter elsewhere presses the default button
 // when the dialog has one, and a button's access key (Alt and its underlined letter)

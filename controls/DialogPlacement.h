@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Looks the three dialogs share: the help banner in the theme's tooltip colours, and
 // the first placement at the centre of the screen.
 #pragma once

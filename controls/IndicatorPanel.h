@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A panel of pictures that assistive technology sees as one element: its name and
 // description speak for the whole row, and the pictures inside stay out of the way.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A picture control used as a button or a lamp: it shows a named bitmap unscaled at
 // the bitmap's own size, holds a tag string, and raises press, release, click and
 // double-click the way a classic picture control does.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tempo slider: a QSlider that reports when it gains the keyboard focus.
 #pragma once
 

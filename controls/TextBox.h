@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A single-line text box raising the four events of a classic text box: key-down
 // (a key code the handler may swallow by setting it to 0), key-press (a character
 // code the handler may discard by setting it to 0 or replace), change (after every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The about dialog: the program's name, version and maker, and its icon.
 #pragma once
 

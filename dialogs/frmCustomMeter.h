@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The custom meter dialog: the user types a pattern of strong ("2"), weak ("1") and
 // silent beats, at most one character per lamp.
 #pragma once

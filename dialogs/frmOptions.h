@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The options dialog: MIDI channel, note numbers and velocities of the strong and
 // weak beats, each stepped with the arrow keys and heard with Enter. OK stores them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The speed trainer dialog: start and end tempo, the step, and how many bars between
 // steps. Start stores the values in the settings store's own group for them.
 #pragma once

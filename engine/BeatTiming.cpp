@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The beat loop's timing rules. Elapsed time is the unsigned 32-bit difference of two
 // clock readings, so the wrap of the millisecond count never matters.
 #include "engine/BeatTiming.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The timing rules of the beat loop: given the clock reading, the tempo and the
 // multiplier, what one pass does and when the next pass has something to do.
 // No Qt here, so every rule can be stepped through on a made-up clock.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up and the beat loop. The loop does not spin: between passes it waits for the
 // next window event or for the next moment at which a pass would act, whichever
 // comes first, so it costs next to nothing while keeping every timing rule.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up and the beat loop: the program's entry point and its only source of timing.
 #pragma once
 

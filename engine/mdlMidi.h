@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's MIDI output: opened once by the beat loop, note-on messages sent
 // through PlayNote, closed once at the end.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's practice tools: start and stop, tap tempo and the speed trainer,
 // each an action with its shortcut, all listed by the window's context menu.
 #include "mainwindow/frmMain.h"

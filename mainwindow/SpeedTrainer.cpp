@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The speed trainer's bar counting and steps.
 #include "mainwindow/SpeedTrainer.h"
 

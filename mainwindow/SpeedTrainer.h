@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The speed trainer: from a start tempo to an end tempo by a fixed step after every
 // so many bars. No Qt here, so a session can be stepped through bar by bar.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tap tempo. Intervals are unsigned 32-bit differences of clock readings, so the
 // wrap of the millisecond count never matters.
 #include "mainwindow/TapTempo.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tap tempo: the tempo of a series of taps, from the times between them.
 // No Qt here, so a series can be stepped through on made-up clock readings.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's behaviour: load and unload, the tempo controls, meter choice and
 // the lamp row, the picture buttons, and the beat operations.
 #include "mainwindow/frmMain.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: tempo, meter and lamp row, the five picture buttons, and the two
 // beat operations that the beat loop calls.
 #pragma once

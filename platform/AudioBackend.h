@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An audio back end: a connection to an audio server that pulls rendered frames from
 // a FrameSource on its own audio thread and tells it when each frame is heard.
 #pragma once

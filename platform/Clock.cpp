@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The system clock: CLOCK_MONOTONIC in milliseconds, and a wait that wakes on the
 // exact millisecond boundary through a timerfd watched by the Qt event loop.
 #include "platform/Clock.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The millisecond clock the beat loop reads, and the wait between its passes.
 #pragma once
 

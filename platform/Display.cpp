@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The display check. Without it, Qt's xcb and wayland platforms abort with a long
 // message when nobody answers.
 #include "platform/Display.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whether a window can be shown at all, and one line instead of the toolkit's abort
 // when it cannot.
 #pragma once

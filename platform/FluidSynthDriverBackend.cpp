@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FluidSynth's own PulseAudio driver as a back end: the way the program sounded before
 // it had a stream of its own, kept as the benchmarks' baseline. It gives no timing
 // reports, so notes are placed by the time of the first buffer alone.

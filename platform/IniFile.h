@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings files in the INI form of QSettings, replaced whole in one atomic step.
 #pragma once
 

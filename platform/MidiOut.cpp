@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The default MIDI output: FluidSynth with the system's General MIDI SoundFont,
 // every note placed on its exact frame of an audio stream of the program's own.
 #include "platform/MidiOut.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MIDI output device: open, send one packed short message, close.
 #pragma once
 

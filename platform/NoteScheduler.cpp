@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The note scheduler and the stream clock it places notes by.
 #include "platform/NoteScheduler.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Places MIDI messages on the exact frame of an audio stream at which their intended
 // time is heard, from the audio server's own account of when each frame plays.
 // No Qt and no FluidSynth here: the audio callback calls it, and tests step it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Number reading and rounding.
 #include "platform/Numbers.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Numbers typed into text boxes: the leading number of a text, rounded half to even,
 // saturated into the integer width of the field that takes it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Picture lookup by name. QPixmap keeps decoded resources in QPixmapCache, so a
 // lamp switched at every beat is not decoded again each time.
 #include "platform/Pictures.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bitmaps carried as Qt resources, looked up by their exact upper-case name.
 #pragma once
 

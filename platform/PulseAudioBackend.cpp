@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PulseAudio back end (PipeWire's PulseAudio service included): a playback stream
 // of the program's own on a threaded main loop, at the server's own sample rate, with
 // the server's timing reports passed on; it reconnects by itself when the server returns.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings store: read through QSettings, written by whole-file replacement on a
 // thread of its own so that a slow disk, a large file or a held lock never holds up the
 // beat.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The per-user settings store: text values addressed by application, section and key.
 // On Linux: $XDG_CONFIG_HOME/Pulsewerk/<application>.conf (~/.config when that is unset),
 // the section as a group, in the INI form QSettings reads.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ending on signals through a self-pipe: the handler does nothing but async-signal-safe
 // calls, and a socket notifier on the pipe wakes the event loop (and the beat loop's
 // wait, which is an event loop wait) to do the real work.

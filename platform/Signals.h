@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The signals that ask a program to end (SIGTERM from a logout or kill, SIGINT from
 // Ctrl+C, SIGHUP from a closed terminal), turned into an ordinary call on the event loop.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FluidSynth synthesizers sharing one loaded SoundFont, so that every note starts on
 // its exact frame: FluidSynth starts a note on its next 64-frame block, so each note-on
 // goes to an idle synthesizer whose block grid is first moved onto the note's frame.

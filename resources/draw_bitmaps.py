@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Draws Pulsewerk's button and lamp bitmaps and its application icon.
 
 Run from the repository root:

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a scratch prefix and checks that a desktop finds what it
 # needs there, in the standard places, named by the component id: the launcher and
 # metadata validate, every icon has its folder's size, and the manual page renders

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The about dialog: what it shows, the keys and commands that close it, and a fresh
 // dialog for every showing from the main window.
 #include "ModalDriver.h"

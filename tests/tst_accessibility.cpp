@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What assistive technology sees of the windows, through Qt's accessible interface tree
 // in-process, where the fake clock steps the beat: how often the lamp row's description
 // changes, and the dialogs' names and keys. (tests/atspi walks the real AT-SPI tree.)

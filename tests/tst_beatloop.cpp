@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The beat engine through the real main window: what each beat and each release
 // sends and shows, and the real beat loop stepped on a fake clock.
 #include "TestSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The beat loop's timing rules on a made-up clock: periods, sounding times, when a
 // pass releases and when it beats, the anchored grid, and the wrap of the count.
 #include "engine/BeatTiming.h"

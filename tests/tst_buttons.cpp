@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The five picture buttons of the main window: their pressed and released looks,
 // their actions, double clicks, and the keys that click them.
 #include "ModalDriver.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The custom meter dialog, shown modally as the main window shows it: what the
 // pattern box lets in, its 19-character limit, and how each way of closing hands
 // the pattern back.

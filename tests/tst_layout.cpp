@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's layout and its bitmaps: every control's kind, place, size, caption,
 // alignment, colours, font, tag and first value, the focus order, the window frame, and
 // the 18 named bitmaps the picture controls show.

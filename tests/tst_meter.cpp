@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Meter choice through the real main window's list, including "Custom ..." with the
 // real custom meter dialog: the pattern, the restart of the bar and the lamp row.
 #include "ModalDriver.h"

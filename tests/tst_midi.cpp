@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MIDI output: the packed bytes of a note-on, the guard against malformed
 // messages, the release of sounding notes, and silence when no output is present.
 #include "TestSupport.h"

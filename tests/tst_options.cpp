@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The options dialog, shown modally with exec as the main window shows it: the
 // channel box, the arrow keys and Enter of the note and velocity boxes with the
 // notes they sound, the leave checks, and what OK stores.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The practice tools' controls: the speed trainer dialog and its stored values, the
 // main window's context menu, and the tools' keys wherever the focus is.
 #include "ModalDriver.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Random user input on the real beat loop: thousands of key presses, typed and pasted
 // texts, clicks and double clicks, slider moves, meter choices and dialog sessions,
 // fed as scripted actions on the fake clock, with the window's rules checked after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program with parts missing: no SoundFont, no audio server, no display. It
 // says why in one line, beats on in silence where it can, and never crashes.
 #include "StderrCapture.h"

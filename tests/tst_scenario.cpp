@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A whole session on a fake clock, as a musician would play it: the exact MIDI
 // messages and their times, and the lamps, from start to exit.
 #include "TestSupport.h"

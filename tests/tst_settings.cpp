@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The five sound settings read when the main window loads: defaults, stored values,
 // stored text that cannot serve, and values written by the options dialog's OK: kept
 // whole through a kill at any moment, said truly when they cannot be, never holding

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ending on SIGTERM, SIGINT and SIGHUP: the same end as the window's close (the note
 // released, the output closed, status 0), an open dialog closed first, and a second
 // signal that ends at once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tempo control of the main window: the slider, the tempo box and the tempo names,
 // worked with the keyboard and the mouse on the real window.
 #include "TestSupport.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Walks the running program's AT-SPI tree as a screen reader does and works it through
 # the press actions alone: names, roles, the checked state of Mute, the tempo value,
 # the options dialog's boxes, and Exit. Prints TAP lines; exits 1 on any failure.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The program as a screen reader meets it: on a private X display, with a private session
 # bus and accessibility bus, atspi-check.py walks its AT-SPI tree and works it through the
 # press actions alone; the program must then end by its Exit button with status 0.

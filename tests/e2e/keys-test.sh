@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Keyboard only, heard: the real program at 150 bpm in 4/4, typed in and chosen by keys,
 # then x2 by Alt+2, Options opened by Alt+O and closed by Alt+C, muted and unmuted by
 # Alt+M, ended by Alt+X (keys-steps). From the recording alone: the clicks keep the x2
@@ -7,7 +8,7 @@
 # Usage: keys-test.sh PULSEWERK ONSETS E2E_SESSION [WORKDIR]
 set -euo pipefail
 
-[ $# -ge 3 ] && [ $# -le 4 ] || { sed -n '7p' "$0" >&2; exit 2; }
+[ $# -ge 3 ] && [ $# -le 4 ] || { sed -n '8p' "$0" >&2; exit 2; }
 pulsewerk=$1
 onsets=$2
 session=$3

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Listens to the real program: plays it headless at 150 bpm in 4/4 for ten seconds
 # (on the audio server E2E_SERVER names, see scripts/e2e-session),
 # worked through the keyboard, records what it sounds and checks from the audio alone
@@ -11,7 +12,7 @@
 set -euo pipefail
 
 if [ $# -lt 3 ] || [ $# -gt 4 ]; then
-  sed -n '8,10p' "$0" >&2
+  sed -n '9,11p' "$0" >&2
   exit 2
 fi
 pulsewerk=$1

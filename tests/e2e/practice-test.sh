@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The practice tools, heard: the real program at 120 bpm in 4/4, worked by keys
 # (practice-steps): Space stops the clicks; Space starts them again and four taps of T
 # follow, all 400 ms apart in one go; then the speed trainer from 100 to 110 by 5 every
@@ -10,7 +11,7 @@
 # Usage: practice-test.sh PULSEWERK ONSETS E2E_SESSION [WORKDIR]
 set -euo pipefail
 
-[ $# -ge 3 ] && [ $# -le 4 ] || { sed -n '9p' "$0" >&2; exit 2; }
+[ $# -ge 3 ] && [ $# -le 4 ] || { sed -n '11p' "$0" >&2; exit 2; }
 pulsewerk=$1
 onsets=$2
 session=$3

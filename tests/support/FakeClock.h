@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A clock that tests step by hand: the beat loop's waits jump straight to their
 // deadline, or to the next scripted action if that comes first.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives a modal dialog from inside its own event loop, the way a user works in it
 // while the caller's exec() waits, and sends keys through the window system.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A MIDI output that keeps every message with the clock reading at which it was sent.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared test support: a temporary settings store, the recording MIDI output and
 // fake clock installed around a real main window and beat loop, and access to the
 // main window's private state.
