@@ -29,28 +29,28 @@ int main(int argc, char *argv[])
     {
         QCoreApplication reader(argc, argv);
         SetNames();
-        commandLine = mdlMain::ParseCommandLine(QCoreApplication::arguments());
+        commandLine = mdlMain::parseCommandLine(QCoreApplication::arguments());
     }
     if (!commandLine.run) {
         std::fputs(commandLine.output.toLocal8Bit().constData(), stdout);
         std::fputs(commandLine.error.toLocal8Bit().constData(), stderr);
         return commandLine.exitStatus;
     }
-    if (!platform::DisplayAvailable()) {
-        platform::ReportNoDisplay();
+    if (!pulsewerk::displayAvailable()) {
+        pulsewerk::reportNoDisplay();
         return 1;
     }
     // The toolkit sees only the program's name: every argument has been read above.
     static int toolkitArgc = 1;
     std::unique_ptr<QApplication> app;
     {
-        const platform::DisplayConnectionGuard guard;
+        const pulsewerk::DisplayConnectionGuard guard;
         app = std::make_unique<QApplication>(toolkitArgc, argv);
     }
     SetNames();
     QApplication::setDesktopFileName(QStringLiteral("io.github.pulsewerk.Pulsewerk"));
     const mdlMain::StartOptions &options = commandLine.options;
-    platform::setAudioOptions({options.jack, options.connectPorts, options.synth});
+    pulsewerk::setAudioOptions({options.jack, options.connectPorts, options.synth});
     mdlMain::Main(options);
     return 0; // not reached: the beat loop ends the process
 }

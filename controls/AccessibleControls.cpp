@@ -75,7 +75,7 @@ QAccessibleInterface *controlsFactory(const QString &className, QObject *object)
 
 } // namespace
 
-void InstallAccessibleControls()
+void installAccessibleControls()
 {
     static const bool installed = [] {
         QAccessible::installFactory(controlsFactory);

@@ -5,4 +5,4 @@
 #pragma once
 
 // Registers the controls' accessible interfaces with Qt; the first control built calls it.
-void InstallAccessibleControls();
+void installAccessibleControls();

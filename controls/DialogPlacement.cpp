@@ -7,7 +7,7 @@
 #include <QScreen>
 #include <QWidget>
 
-void ShowBanner(QWidget *banner)
+void showBanner(QWidget *banner)
 {
     banner->setAutoFillBackground(true);
     banner->setBackgroundRole(QPalette::ToolTipBase);
@@ -17,7 +17,7 @@ void ShowBanner(QWidget *banner)
     }
 }
 
-void CentreOnScreen(QWidget *dialog)
+void centreOnScreen(QWidget *dialog)
 {
     const QScreen *screen = dialog->screen() ? dialog->screen() : QGuiApplication::primaryScreen();
     if (!screen)

@@ -11,5 +11,5 @@ class IndicatorPanel : public QFrame {
     Q_OBJECT
 
 public:
-    explicit IndicatorPanel(QWidget *parent = nullptr) : QFrame(parent) { InstallAccessibleControls(); }
+    explicit IndicatorPanel(QWidget *parent = nullptr) : QFrame(parent) { installAccessibleControls(); }
 };

@@ -14,7 +14,7 @@ frmAbout::frmAbout(QWidget *parent) : Dialog(parent)
     // A tool-window frame: a narrow caption bar with the close box only, no icon.
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
-    Image1->setPixmap(platform::ApplicationIcon().pixmap(32, 32));
+    Image1->setPixmap(pulsewerk::applicationIcon().pixmap(32, 32));
     setDefaultButton(cmdOK);
     connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
 }
@@ -22,7 +22,7 @@ frmAbout::frmAbout(QWidget *parent) : Dialog(parent)
 void frmAbout::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous()) {
-        CentreOnScreen(this);
+        centreOnScreen(this);
         cmdOK->setFocus(Qt::OtherFocusReason);
     }
     Dialog::showEvent(event);

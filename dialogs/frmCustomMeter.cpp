@@ -13,7 +13,7 @@ frmCustomMeter::frmCustomMeter(QWidget *parent) : Dialog(parent)
     setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
-    ShowBanner(Picture1);
+    showBanner(Picture1);
     setDefaultButton(cmdOK);
 
     txtMeter->KeyPress = [this](int &KeyAscii) { txtMeter_KeyPress(KeyAscii); };
@@ -32,7 +32,7 @@ void frmCustomMeter::showEvent(QShowEvent *event)
 void frmCustomMeter::Form_Load()
 {
     txtMeter->setText(m_strMeter);
-    CentreOnScreen(this);
+    centreOnScreen(this);
     cmdOK->setFocus(Qt::OtherFocusReason);
 }
 

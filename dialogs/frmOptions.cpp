@@ -12,13 +12,13 @@
 #include <algorithm>
 #include <cstdio>
 
-using platform::RoundToInt16;
-using platform::Str;
-using platform::Val;
+using pulsewerk::roundToInt16;
+using pulsewerk::str;
+using pulsewerk::val;
 
 namespace {
 
-std::int16_t RoundedValue(const TextBox *box) { return RoundToInt16(Val(box->text())); }
+std::int16_t RoundedValue(const TextBox *box) { return roundToInt16(val(box->text())); }
 
 std::int16_t Clamp16(std::int16_t value, std::int16_t low, std::int16_t high) { return std::clamp(value, low, high); }
 
@@ -29,7 +29,7 @@ frmOptions::frmOptions(QWidget *parent) : Dialog(parent)
     setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
-    ShowBanner(Picture1);
+    showBanner(Picture1);
     setDefaultButton(nullptr); // Enter in a box sounds the note; it never closes the dialog
 
     txtChannel->KeyDown = [this](int &KeyCode, int Shift) { txtChannel_KeyDown(KeyCode, Shift); };
@@ -50,7 +50,7 @@ frmOptions::frmOptions(QWidget *parent) : Dialog(parent)
     };
     for (TextBox *box : {txtStrong, txtStrongVelocity, txtWeak, txtWeakVelocity}) {
         box->KeyPress = [this](int &KeyAscii) { ValueKeyPress(KeyAscii); };
-        box->Validate = [this, box] { ValueValidate(box); };
+        box->Validate = [this, box] { valueValidate(box); };
     }
 
     connect(cmdOK, &QPushButton::clicked, this, &frmOptions::cmdOK_Click);
@@ -68,12 +68,12 @@ void frmOptions::showEvent(QShowEvent *event)
 void frmOptions::Form_Load()
 {
     m_blnOK = false;
-    txtChannel->setText(Str(m_intChannel));
-    txtWeak->setText(Str(m_intWeak));
-    txtStrong->setText(Str(m_intStrong));
-    txtWeakVelocity->setText(Str(m_intWeakVel));
-    txtStrongVelocity->setText(Str(m_intStrongVel));
-    CentreOnScreen(this);
+    txtChannel->setText(str(m_intChannel));
+    txtWeak->setText(str(m_intWeak));
+    txtStrong->setText(str(m_intStrong));
+    txtWeakVelocity->setText(str(m_intWeakVel));
+    txtStrongVelocity->setText(str(m_intStrongVel));
+    centreOnScreen(this);
     cmdOK->setFocus(Qt::OtherFocusReason);
 }
 
@@ -81,14 +81,14 @@ void frmOptions::Form_Load()
 void frmOptions::txtChannel_KeyDown(int &KeyCode, int /*Shift*/)
 {
     if (KeyCode == vbKeyUp)
-        m_intChannel = platform::AddSaturated16(m_intChannel, 1);
+        m_intChannel = pulsewerk::addSaturated16(m_intChannel, 1);
     else if (KeyCode == vbKeyDown)
-        m_intChannel = platform::AddSaturated16(m_intChannel, -1);
+        m_intChannel = pulsewerk::addSaturated16(m_intChannel, -1);
     if (m_intChannel > 16)
         m_intChannel = 16;
     if (m_intChannel < 1)
         m_intChannel = 1;
-    txtChannel->setText(Str(m_intChannel));
+    txtChannel->setText(str(m_intChannel));
 }
 
 void frmOptions::txtChannel_KeyPress(int &KeyAscii)
@@ -105,7 +105,7 @@ void frmOptions::txtChannel_Validate()
         m_intChannel = 1;
     if (m_intChannel > 16)
         m_intChannel = 16;
-    txtChannel->setText(Str(m_intChannel));
+    txtChannel->setText(str(m_intChannel));
 }
 
 void frmOptions::ValueKeyDown(TextBox *box, std::int16_t &value, const std::int16_t &note, const std::int16_t &velocity,
@@ -114,11 +114,11 @@ void frmOptions::ValueKeyDown(TextBox *box, std::int16_t &value, const std::int1
     value = RoundedValue(box); // the text as it stands before this key acts
     bool sound = false;
     if (keyCode == vbKeyUp) {
-        value = platform::AddSaturated16(value, 1);
+        value = pulsewerk::addSaturated16(value, 1);
         sound = soundsOnArrows;
         keyCode = 0;
     } else if (keyCode == vbKeyDown) {
-        value = platform::AddSaturated16(value, -1);
+        value = pulsewerk::addSaturated16(value, -1);
         sound = soundsOnArrows;
         keyCode = 0;
     } else if (keyCode == vbKeyReturn) {
@@ -127,9 +127,9 @@ void frmOptions::ValueKeyDown(TextBox *box, std::int16_t &value, const std::int1
         return;
     }
     value = Clamp16(value, 0, 127);
-    box->setText(Str(value));
+    box->setText(str(value));
     if (sound)
-        Audition(note, velocity);
+        audition(note, velocity);
 }
 
 void frmOptions::ValueKeyPress(int &keyAscii)
@@ -140,9 +140,9 @@ void frmOptions::ValueKeyPress(int &keyAscii)
 }
 
 // Only the text is corrected; the field keeps what the last key-down gave it.
-void frmOptions::ValueValidate(TextBox *box)
+void frmOptions::valueValidate(TextBox *box)
 {
-    const double number = Val(box->text());
+    const double number = val(box->text());
     if (number > 127)
         box->setText(QStringLiteral("127"));
     else if (number < 0)
@@ -151,7 +151,7 @@ void frmOptions::ValueValidate(TextBox *box)
 
 // The row's note, started and ended at once, from the fields; a field that a key-down
 // filled from unchecked text is held within the MIDI range first.
-void frmOptions::Audition(const std::int16_t &note, const std::int16_t &velocity)
+void frmOptions::audition(const std::int16_t &note, const std::int16_t &velocity)
 {
     const std::int16_t channel = static_cast<std::int16_t>(m_intChannel - 1);
     const std::int16_t playedNote = Clamp16(note, 0, 127);
@@ -171,7 +171,7 @@ void frmOptions::cmdOK_Click()
     m_intStrongVel = RoundedValue(txtStrongVelocity);
 
     // One replacement of the file, off this thread; a failure is said when it is known.
-    platform::WriteSettings(
+    pulsewerk::WriteSettings(
         QStringLiteral("Pulsewerk"), QStringLiteral("Options"),
         {{QStringLiteral("Channel"), m_intChannel},
          {QStringLiteral("StrongNote"), m_intStrong},

@@ -33,8 +33,8 @@ private:
     void ValueKeyDown(TextBox *box, std::int16_t &value, const std::int16_t &note, const std::int16_t &velocity,
                       int &keyCode, bool soundsOnArrows);
     void ValueKeyPress(int &keyAscii);
-    void ValueValidate(TextBox *box);
-    void Audition(const std::int16_t &note, const std::int16_t &velocity);
+    void valueValidate(TextBox *box);
+    void audition(const std::int16_t &note, const std::int16_t &velocity);
     void cmdOK_Click();
     void cmdCancel_Click();
 };

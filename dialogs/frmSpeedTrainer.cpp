@@ -15,7 +15,7 @@ const QString kSection = QStringLiteral("Trainer");
 // A stored value within its box's range, or the default when the store has none that fits.
 int ReadTrainerSetting(const QString &key, const QSpinBox *box, int defaultValue)
 {
-    return platform::ReadWholeNumber(kApplication, kSection, key, defaultValue, box->minimum(), box->maximum());
+    return pulsewerk::readWholeNumber(kApplication, kSection, key, defaultValue, box->minimum(), box->maximum());
 }
 
 } // namespace
@@ -25,7 +25,7 @@ frmSpeedTrainer::frmSpeedTrainer(QWidget *parent) : Dialog(parent)
     setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
-    ShowBanner(Picture1);
+    showBanner(Picture1);
     setDefaultButton(cmdStart);
 
     connect(cmdStart, &QPushButton::clicked, this, &frmSpeedTrainer::cmdStart_Click);
@@ -50,7 +50,7 @@ void frmSpeedTrainer::Form_Load()
     txtEnd->setValue(m_intEnd);
     txtStep->setValue(m_intStep);
     txtBars->setValue(m_intBars);
-    CentreOnScreen(this);
+    centreOnScreen(this);
     txtStart->setFocus(Qt::OtherFocusReason);
     txtStart->selectAll();
 }
@@ -65,12 +65,12 @@ void frmSpeedTrainer::cmdStart_Click()
     m_intEnd = txtEnd->value();
     m_intStep = txtStep->value();
     m_intBars = txtBars->value();
-    platform::WriteSettings(kApplication, kSection,
-                            {{QStringLiteral("Start"), m_intStart},
-                             {QStringLiteral("End"), m_intEnd},
-                             {QStringLiteral("Step"), m_intStep},
-                             {QStringLiteral("Bars"), m_intBars}},
-                            {});
+    pulsewerk::WriteSettings(kApplication, kSection,
+                             {{QStringLiteral("Start"), m_intStart},
+                              {QStringLiteral("End"), m_intEnd},
+                              {QStringLiteral("Step"), m_intStep},
+                              {QStringLiteral("Bars"), m_intBars}},
+                             {});
     accept();
 }
 

@@ -65,7 +65,7 @@ bool ValidTempo(const QString &text)
     static const QRegularExpression number(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]*\\.?[0-9]*")));
     if (!number.match(text).hasMatch() || !text.contains(QRegularExpression(QStringLiteral("[0-9]"))))
         return false;
-    const std::int32_t tempo = platform::RoundToInt32(platform::Val(text));
+    const std::int32_t tempo = pulsewerk::roundToInt32(pulsewerk::val(text));
     return tempo >= 40 && tempo <= 208;
 }
 
@@ -167,7 +167,7 @@ void ChooseMeter(frmMain &window, const QString &entry)
 
 } // namespace
 
-CommandLine ParseCommandLine(const QStringList &arguments)
+CommandLine parseCommandLine(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -266,7 +266,7 @@ CommandLine ParseCommandLine(const QStringList &arguments)
     return result;
 }
 
-void ApplyStartOptions(frmMain &window, const StartOptions &options)
+void applyStartOptions(frmMain &window, const StartOptions &options)
 {
     if (!options.meter.isEmpty()) {
         std::optional<CustomMeterEntry> customEntry;

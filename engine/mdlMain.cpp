@@ -66,36 +66,36 @@ void CloseForSignal()
 std::chrono::steady_clock::time_point SaveDeadline()
 {
     using namespace std::chrono_literals;
-    if (const auto signalled = platform::EndSignalTime())
+    if (const auto signalled = pulsewerk::endSignalTime())
         return *signalled + 150ms;
     return std::chrono::steady_clock::now() + 5s;
 }
 
 } // namespace
 
-void StartBeatGrid() { g_gridMove = GridMove{true, 0}; }
+void startBeatGrid() { g_gridMove = GridMove{true, 0}; }
 
-void MoveBeatGrid(std::uint32_t origin) { g_gridMove = GridMove{false, origin}; }
+void moveBeatGrid(std::uint32_t origin) { g_gridMove = GridMove{false, origin}; }
 
-void SetEndProcess(std::function<void()> replacement) { endProcess() = std::move(replacement); }
+void setEndProcess(std::function<void()> replacement) { endProcess() = std::move(replacement); }
 
-void CloseOnSignals() { platform::EndOnSignals(CloseForSignal); }
+void closeOnSignals() { pulsewerk::endOnSignals(CloseForSignal); }
 
 void Main(const StartOptions &options)
 {
     QApplication::setQuitOnLastWindowClosed(false);
-    platform::UseUserSettingsFolder();
+    pulsewerk::useUserSettingsFolder();
     g_frmMain = new frmMain; // lives until the process ends
     g_frmMain->show();       // the first show runs the window's load step
-    CloseOnSignals();
-    ApplyStartOptions(*g_frmMain, options);
+    closeOnSignals();
+    applyStartOptions(*g_frmMain, options);
     RunBeatLoop();
 }
 
 void RunBeatLoop()
 {
     mdlMidi::OpenMidiOut();
-    platform::Clock &clock = platform::clock();
+    pulsewerk::Clock &clock = pulsewerk::clock();
     BeatTiming timing(clock.timeGetTime());
     g_gridMove.reset();
     g_frmMain->repaint();
@@ -110,36 +110,36 @@ void RunBeatLoop()
         }
         if (g_gridMove) {
             if (g_gridMove->beatNow)
-                timing.BeatAtNextPass();
+                timing.beatAtNextPass();
             else
-                timing.MoveGrid(g_gridMove->origin);
+                timing.moveGrid(g_gridMove->origin);
             g_gridMove.reset();
         }
-        clock.waitUntil(BeatLoopPass(timing));
+        clock.waitUntil(beatLoopPass(timing));
     }
 
-    mdlMidi::ReleaseSoundingNotes(); // no note left hanging in the synthesizer
+    mdlMidi::releaseSoundingNotes(); // no note left hanging in the synthesizer
     mdlMidi::CloseMidiOut();
-    platform::EndSettingsSaves(SaveDeadline());
+    pulsewerk::endSettingsSaves(SaveDeadline());
     EndProcess();
 }
 
-std::uint32_t BeatLoopPass(BeatTiming &timing)
+std::uint32_t beatLoopPass(BeatTiming &timing)
 {
-    const std::uint32_t now = platform::clock().timeGetTime();
+    const std::uint32_t now = pulsewerk::clock().timeGetTime();
     const int bpm = g_frmMain->m_intBpm;
     const int multiplier = g_frmMain->imgDouble->Tag().toInt();
-    const BeatPass pass = timing.Pass(now, bpm, multiplier);
+    const BeatPass pass = timing.pass(now, bpm, multiplier);
     // A beat belongs on its grid point, however late this pass came, and so does the
     // release sent with it: their messages carry that time to the output.
     std::optional<mdlMidi::SoundingAt> onTheGrid;
     if (pass.beat)
-        onTheGrid.emplace(timing.LastBeatTime());
+        onTheGrid.emplace(timing.lastBeatTime());
     if (pass.beatOff)
         g_frmMain->OnBeatOff();
     if (pass.beat)
         g_frmMain->OnBeat();
-    return timing.NextActionAt(now, bpm, multiplier);
+    return timing.nextActionAt(now, bpm, multiplier);
 }
 
 } // namespace mdlMain

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-void SpeedTrainer::Start(const Plan &plan)
+void SpeedTrainer::start(const Plan &plan)
 {
     m_plan = plan;
     m_tempo = plan.start;
@@ -13,7 +13,7 @@ void SpeedTrainer::Start(const Plan &plan)
     m_running = plan.start != plan.end;
 }
 
-int SpeedTrainer::Downbeat()
+int SpeedTrainer::downbeat()
 {
     if (!m_running)
         return 0;

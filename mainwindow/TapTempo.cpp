@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-std::optional<int> TapTempo::Tap(std::uint32_t now)
+std::optional<int> TapTempo::tap(std::uint32_t now)
 {
     if (m_count > 0 && now - m_taps[static_cast<std::size_t>(m_count - 1)] >= kSeriesGap)
         m_count = 0;

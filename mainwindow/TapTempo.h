@@ -19,7 +19,7 @@ public:
     // A tap at clock reading `now`. From the second tap of a series on: 60000 divided
     // by the mean of the last intervals (at most four), rounded and held within
     // 40..208. The first tap of a series gives no tempo.
-    std::optional<int> Tap(std::uint32_t now);
+    std::optional<int> tap(std::uint32_t now);
 
 private:
     std::array<std::uint32_t, kIntervals + 1> m_taps{}; // the latest taps, oldest first

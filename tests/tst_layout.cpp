@@ -421,12 +421,12 @@ void TestLayout::bitmaps()
 {
     QFETCH(QString, name);
     QFETCH(QSize, size);
-    const QPixmap picture = platform::LoadPicture(name);
+    const QPixmap picture = pulsewerk::loadPicture(name);
     QVERIFY(!picture.isNull());
     QCOMPARE(picture.size(), size);
     QVERIFY(!picture.hasAlphaChannel());
-    QVERIFY(platform::LoadPicture(name.toLower()).isNull());
-    QVERIFY(platform::LoadPicture(name.left(1) + name.mid(1).toLower()).isNull());
+    QVERIFY(pulsewerk::loadPicture(name.toLower()).isNull());
+    QVERIFY(pulsewerk::loadPicture(name.left(1) + name.mid(1).toLower()).isNull());
     // Black or nearly so around the button or lamp, like the window behind it.
     const QImage image = picture.toImage();
     for (const QPoint corner : {QPoint(0, 0), QPoint(size.width() - 1, 0), QPoint(0, size.height() - 1),
@@ -436,7 +436,7 @@ void TestLayout::bitmaps()
 
 void TestLayout::bitmapLooks()
 {
-    const auto average = [](const QString &name) { return averageColour(platform::LoadPicture(name).toImage()); };
+    const auto average = [](const QString &name) { return averageColour(pulsewerk::loadPicture(name).toImage()); };
     const auto dominant = [](const QColor &c, int channel) {
         const int values[] = {c.red(), c.green(), c.blue()};
         return values[channel] * 10 > 13 * std::max(values[(channel + 1) % 3], values[(channel + 2) % 3]);
@@ -474,7 +474,7 @@ void TestLayout::pictureControlTakesPictureSize()
     QVERIFY(QTest::qWaitForWindowExposed(&holder));
     QCOMPARE(box.geometry(), QRect(QPoint(10, 20), size));
     QCOMPARE(box.grab().toImage().convertToFormat(QImage::Format_RGB32),
-             platform::LoadPicture(name).toImage().convertToFormat(QImage::Format_RGB32));
+             pulsewerk::loadPicture(name).toImage().convertToFormat(QImage::Format_RGB32));
 }
 
 QTEST_MAIN(TestLayout)

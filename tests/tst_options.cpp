@@ -125,21 +125,21 @@ private:
     Sent sent() const;
 
     std::unique_ptr<TempSettings> m_settings;
-    platform::RecordingMidiOut::Log m_log;
+    pulsewerk::RecordingMidiOut::Log m_log;
 };
 
 void TestOptions::init()
 {
     m_settings = std::make_unique<TempSettings>(); // a new file name each time: no cached store
     m_log = {};
-    platform::setMidiOutFactory([this] { return std::make_unique<platform::RecordingMidiOut>(m_log); });
+    pulsewerk::setMidiOutFactory([this] { return std::make_unique<pulsewerk::RecordingMidiOut>(m_log); });
     mdlMidi::OpenMidiOut();
 }
 
 void TestOptions::cleanup()
 {
     mdlMidi::CloseMidiOut();
-    platform::setMidiOutFactory({});
+    pulsewerk::setMidiOutFactory({});
     m_settings.reset();
 }
 

@@ -490,7 +490,7 @@ private:
         const int period = std::max((60000 / std::max<int>(m_w.m_intBpm, 1)) / multiplier, 1);
         const int sounding = std::min(period / 2, 200);
         const std::uint32_t now = m_h.clock.sinceStart();
-        auto at = [this](const platform::RecordedMessage &m) { return m.timeMs - m_clockStart; };
+        auto at = [this](const pulsewerk::RecordedMessage &m) { return m.timeMs - m_clockStart; };
         int noteOns = 0;
         std::uint32_t previous = 0;
         for (; m_loopChecked < messages.size(); ++m_loopChecked) {
@@ -1510,7 +1510,7 @@ private:
             bool same = TempSettings::waitForSaves(); // the save runs off the beat loop's thread
             for (std::size_t i = 0; i < keys.size(); ++i) {
                 const QString value =
-                    platform::ReadSetting(QStringLiteral("Pulsewerk"), QStringLiteral("Options"), keys[i], -1);
+                    pulsewerk::ReadSetting(QStringLiteral("Pulsewerk"), QStringLiteral("Options"), keys[i], -1);
                 stored << value;
                 same = same && value == QString::number(now.sound[i]);
             }
