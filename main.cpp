@@ -25,11 +25,11 @@ void SetNames()
 
 int main(int argc, char *argv[])
 {
-    mdlMain::CommandLine commandLine;
+    pulsewerk::CommandLine commandLine;
     {
         QCoreApplication reader(argc, argv);
         SetNames();
-        commandLine = mdlMain::parseCommandLine(QCoreApplication::arguments());
+        commandLine = pulsewerk::parseCommandLine(QCoreApplication::arguments());
     }
     if (!commandLine.run) {
         std::fputs(commandLine.output.toLocal8Bit().constData(), stdout);
@@ -49,7 +49,7 @@ int main(int argc, char *argv[])
     }
     SetNames();
     QApplication::setDesktopFileName(QStringLiteral("io.github.pulsewerk.Pulsewerk"));
-    const mdlMain::StartOptions &options = commandLine.options;
+    const pulsewerk::StartOptions &options = commandLine.options;
     pulsewerk::setAudioOptions({options.jack, options.connectPorts, options.synth});
     mdlMain::Main(options);
     return 0; // not reached: the beat loop ends the process

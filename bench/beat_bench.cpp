@@ -108,7 +108,7 @@ private:
 void SpinningBeatLoop()
 {
     mdlMidi::OpenMidiOut();
-    BeatTiming timing(pulsewerk::clock().timeGetTime());
+    pulsewerk::BeatTiming timing(pulsewerk::clock().timeGetTime());
     mdlMain::g_frmMain->repaint();
 
     while (!mdlMain::g_blnQuit) {
@@ -163,7 +163,7 @@ bool runScenario(const Scenario &scenario, int seconds, Recording &recording)
         std::fprintf(stderr, "beat_bench: %s: the window took tempo %d, not %d\n", scenario.name, bpm, scenario.bpm);
         return false;
     }
-    const std::int64_t periodMs = BeatTiming::period(bpm, multiplier);
+    const std::int64_t periodMs = pulsewerk::BeatTiming::period(bpm, multiplier);
     recording.noteOnUs.reserve(static_cast<std::size_t>(seconds * 1000 / periodMs + 64));
 
     // Closing the window is the unload step: it sets g_blnQuit, and the loop ends.

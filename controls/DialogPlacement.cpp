@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <QWidget>
 
+namespace pulsewerk {
+
 void showBanner(QWidget *banner)
 {
     banner->setAutoFillBackground(true);
@@ -26,3 +28,5 @@ void centreOnScreen(QWidget *dialog)
     frame.moveCenter(screen->availableGeometry().center());
     dialog->move(frame.topLeft());
 }
+
+} // namespace pulsewerk

@@ -10,6 +10,8 @@
 #include <QMouseEvent>
 #include <QShortcut>
 
+namespace pulsewerk {
+
 PictureBox::PictureBox(QWidget *parent) : QLabel(parent)
 {
     setFocusPolicy(Qt::NoFocus);
@@ -88,3 +90,5 @@ void PictureBox::setChecked(bool checked)
     QAccessibleStateChangeEvent event(this, changed);
     QAccessible::updateAccessibility(&event);
 }
+
+} // namespace pulsewerk

@@ -8,7 +8,7 @@
 
 #include <QShowEvent>
 
-frmAbout::frmAbout(QWidget *parent) : Dialog(parent)
+frmAbout::frmAbout(QWidget *parent) : pulsewerk::Dialog(parent)
 {
     setupUi(this);
     // A tool-window frame: a narrow caption bar with the close box only, no icon.
@@ -22,8 +22,8 @@ frmAbout::frmAbout(QWidget *parent) : Dialog(parent)
 void frmAbout::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous()) {
-        centreOnScreen(this);
+        pulsewerk::centreOnScreen(this);
         cmdOK->setFocus(Qt::OtherFocusReason);
     }
-    Dialog::showEvent(event);
+    pulsewerk::Dialog::showEvent(event);
 }

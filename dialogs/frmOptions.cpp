@@ -18,18 +18,18 @@ using pulsewerk::val;
 
 namespace {
 
-std::int16_t RoundedValue(const TextBox *box) { return roundToInt16(val(box->text())); }
+std::int16_t RoundedValue(const pulsewerk::TextBox *box) { return roundToInt16(val(box->text())); }
 
 std::int16_t Clamp16(std::int16_t value, std::int16_t low, std::int16_t high) { return std::clamp(value, low, high); }
 
 } // namespace
 
-frmOptions::frmOptions(QWidget *parent) : Dialog(parent)
+frmOptions::frmOptions(QWidget *parent) : pulsewerk::Dialog(parent)
 {
     setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
-    showBanner(Picture1);
+    pulsewerk::showBanner(Picture1);
     setDefaultButton(nullptr); // Enter in a box sounds the note; it never closes the dialog
 
     txtChannel->KeyDown = [this](int &KeyCode, int Shift) { txtChannel_KeyDown(KeyCode, Shift); };
@@ -48,7 +48,7 @@ frmOptions::frmOptions(QWidget *parent) : Dialog(parent)
     txtWeakVelocity->KeyDown = [this](int &KeyCode, int) {
         ValueKeyDown(txtWeakVelocity, m_intWeakVel, m_intWeak, m_intWeakVel, KeyCode, false);
     };
-    for (TextBox *box : {txtStrong, txtStrongVelocity, txtWeak, txtWeakVelocity}) {
+    for (pulsewerk::TextBox *box : {txtStrong, txtStrongVelocity, txtWeak, txtWeakVelocity}) {
         box->KeyPress = [this](int &KeyAscii) { ValueKeyPress(KeyAscii); };
         box->Validate = [this, box] { valueValidate(box); };
     }
@@ -61,7 +61,7 @@ void frmOptions::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous())
         Form_Load();
-    Dialog::showEvent(event);
+    pulsewerk::Dialog::showEvent(event);
 }
 
 // Values are shown as they are, even out of range: the next clamp brings them in.
@@ -73,16 +73,16 @@ void frmOptions::Form_Load()
     txtStrong->setText(str(m_intStrong));
     txtWeakVelocity->setText(str(m_intWeakVel));
     txtStrongVelocity->setText(str(m_intStrongVel));
-    centreOnScreen(this);
+    pulsewerk::centreOnScreen(this);
     cmdOK->setFocus(Qt::OtherFocusReason);
 }
 
 // Every key rewrites the channel box from the field; the key then acts on that text.
 void frmOptions::txtChannel_KeyDown(int &KeyCode, int /*Shift*/)
 {
-    if (KeyCode == vbKeyUp)
+    if (KeyCode == pulsewerk::vbKeyUp)
         m_intChannel = pulsewerk::addSaturated16(m_intChannel, 1);
-    else if (KeyCode == vbKeyDown)
+    else if (KeyCode == pulsewerk::vbKeyDown)
         m_intChannel = pulsewerk::addSaturated16(m_intChannel, -1);
     if (m_intChannel > 16)
         m_intChannel = 16;
@@ -94,7 +94,7 @@ void frmOptions::txtChannel_KeyDown(int &KeyCode, int /*Shift*/)
 void frmOptions::txtChannel_KeyPress(int &KeyAscii)
 {
     const bool digit = KeyAscii >= '0' && KeyAscii <= '9';
-    if (!digit && KeyAscii != '.' && KeyAscii != vbKeyBack)
+    if (!digit && KeyAscii != '.' && KeyAscii != pulsewerk::vbKeyBack)
         KeyAscii = 0;
 }
 
@@ -108,20 +108,20 @@ void frmOptions::txtChannel_Validate()
     txtChannel->setText(str(m_intChannel));
 }
 
-void frmOptions::ValueKeyDown(TextBox *box, std::int16_t &value, const std::int16_t &note, const std::int16_t &velocity,
-                              int &keyCode, bool soundsOnArrows)
+void frmOptions::ValueKeyDown(pulsewerk::TextBox *box, std::int16_t &value, const std::int16_t &note,
+                              const std::int16_t &velocity, int &keyCode, bool soundsOnArrows)
 {
     value = RoundedValue(box); // the text as it stands before this key acts
     bool sound = false;
-    if (keyCode == vbKeyUp) {
+    if (keyCode == pulsewerk::vbKeyUp) {
         value = pulsewerk::addSaturated16(value, 1);
         sound = soundsOnArrows;
         keyCode = 0;
-    } else if (keyCode == vbKeyDown) {
+    } else if (keyCode == pulsewerk::vbKeyDown) {
         value = pulsewerk::addSaturated16(value, -1);
         sound = soundsOnArrows;
         keyCode = 0;
-    } else if (keyCode == vbKeyReturn) {
+    } else if (keyCode == pulsewerk::vbKeyReturn) {
         sound = true;
     } else {
         return;
@@ -135,12 +135,12 @@ void frmOptions::ValueKeyDown(TextBox *box, std::int16_t &value, const std::int1
 void frmOptions::ValueKeyPress(int &keyAscii)
 {
     const bool digit = keyAscii >= '0' && keyAscii <= '9';
-    if (!digit && keyAscii != vbKeyBack && keyAscii != '.' && keyAscii != vbKeyReturn)
+    if (!digit && keyAscii != pulsewerk::vbKeyBack && keyAscii != '.' && keyAscii != pulsewerk::vbKeyReturn)
         keyAscii = 0;
 }
 
 // Only the text is corrected; the field keeps what the last key-down gave it.
-void frmOptions::valueValidate(TextBox *box)
+void frmOptions::valueValidate(pulsewerk::TextBox *box)
 {
     const double number = val(box->text());
     if (number > 127)

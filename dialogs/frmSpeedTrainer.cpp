@@ -20,12 +20,12 @@ int ReadTrainerSetting(const QString &key, const QSpinBox *box, int defaultValue
 
 } // namespace
 
-frmSpeedTrainer::frmSpeedTrainer(QWidget *parent) : Dialog(parent)
+frmSpeedTrainer::frmSpeedTrainer(QWidget *parent) : pulsewerk::Dialog(parent)
 {
     setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
-    showBanner(Picture1);
+    pulsewerk::showBanner(Picture1);
     setDefaultButton(cmdStart);
 
     connect(cmdStart, &QPushButton::clicked, this, &frmSpeedTrainer::cmdStart_Click);
@@ -36,7 +36,7 @@ void frmSpeedTrainer::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous())
         Form_Load();
-    Dialog::showEvent(event);
+    pulsewerk::Dialog::showEvent(event);
 }
 
 void frmSpeedTrainer::Form_Load()
@@ -50,7 +50,7 @@ void frmSpeedTrainer::Form_Load()
     txtEnd->setValue(m_intEnd);
     txtStep->setValue(m_intStep);
     txtBars->setValue(m_intBars);
-    centreOnScreen(this);
+    pulsewerk::centreOnScreen(this);
     txtStart->setFocus(Qt::OtherFocusReason);
     txtStart->selectAll();
 }

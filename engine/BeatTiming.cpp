@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace pulsewerk {
+
 std::int32_t BeatTiming::period(int bpm, int multiplier)
 {
     const int tempo = std::max(bpm, 1);
@@ -56,3 +58,5 @@ void BeatTiming::moveGrid(std::uint32_t origin)
     m_lastBeatTime = origin;
     m_releasedSinceBeat = false;
 }
+
+} // namespace pulsewerk

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace pulsewerk {
+
 struct BeatPass {
     bool beatOff = false; // the sounding time of the current beat is over
     bool beat = false;    // more than a period has elapsed: the next beat is due
@@ -45,3 +47,5 @@ private:
     bool m_releasedSinceBeat = false; // a pass has released the latest beat already
     bool m_beatAtNextPass = false;
 };
+
+} // namespace pulsewerk

@@ -15,7 +15,7 @@
 
 #include <optional>
 
-namespace mdlMain {
+namespace pulsewerk {
 
 namespace {
 
@@ -285,4 +285,4 @@ void applyStartOptions(frmMain &window, const StartOptions &options)
         Click(window.imgMute);
 }
 
-} // namespace mdlMain
+} // namespace pulsewerk

@@ -8,7 +8,7 @@
 
 class frmMain;
 
-namespace mdlMain {
+namespace pulsewerk {
 
 // What the command line asks for at start. The defaults leave the start as it is.
 struct StartOptions {
@@ -44,4 +44,4 @@ CommandLine parseCommandLine(const QStringList &arguments);
 // multiplier and mute buttons clicked.
 void applyStartOptions(frmMain &window, const StartOptions &options);
 
-} // namespace mdlMain
+} // namespace pulsewerk

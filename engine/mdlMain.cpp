@@ -81,14 +81,14 @@ void setEndProcess(std::function<void()> replacement) { endProcess() = std::move
 
 void closeOnSignals() { pulsewerk::endOnSignals(CloseForSignal); }
 
-void Main(const StartOptions &options)
+void Main(const pulsewerk::StartOptions &options)
 {
     QApplication::setQuitOnLastWindowClosed(false);
     pulsewerk::useUserSettingsFolder();
     g_frmMain = new frmMain; // lives until the process ends
     g_frmMain->show();       // the first show runs the window's load step
     closeOnSignals();
-    applyStartOptions(*g_frmMain, options);
+    pulsewerk::applyStartOptions(*g_frmMain, options);
     RunBeatLoop();
 }
 
@@ -96,7 +96,7 @@ void RunBeatLoop()
 {
     mdlMidi::OpenMidiOut();
     pulsewerk::Clock &clock = pulsewerk::clock();
-    BeatTiming timing(clock.timeGetTime());
+    pulsewerk::BeatTiming timing(clock.timeGetTime());
     g_gridMove.reset();
     g_frmMain->repaint();
 
@@ -124,12 +124,12 @@ void RunBeatLoop()
     EndProcess();
 }
 
-std::uint32_t beatLoopPass(BeatTiming &timing)
+std::uint32_t beatLoopPass(pulsewerk::BeatTiming &timing)
 {
     const std::uint32_t now = pulsewerk::clock().timeGetTime();
     const int bpm = g_frmMain->m_intBpm;
     const int multiplier = g_frmMain->imgDouble->Tag().toInt();
-    const BeatPass pass = timing.pass(now, bpm, multiplier);
+    const pulsewerk::BeatPass pass = timing.pass(now, bpm, multiplier);
     // A beat belongs on its grid point, however late this pass came, and so does the
     // release sent with it: their messages carry that time to the output.
     std::optional<mdlMidi::SoundingAt> onTheGrid;

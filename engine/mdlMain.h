@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <functional>
 
+namespace pulsewerk {
 class BeatTiming;
+}
 class frmMain;
 
 namespace mdlMain {
@@ -20,7 +22,7 @@ extern bool g_blnQuit;
 // Creates and shows the main window (which loads the settings), applies the command
 // line's start options, then runs the beat loop, which ends the process. Needs a
 // QApplication.
-void Main(const StartOptions &options = {});
+void Main(const pulsewerk::StartOptions &options = {});
 
 // Makes SIGTERM, SIGINT and SIGHUP end the program as the window's close does (an open
 // dialog is closed first); a second one while it ends ends it at once. Main calls it.
@@ -39,7 +41,7 @@ void moveBeatGrid(std::uint32_t origin);
 // One pass of the loop after the window events: reads the clock, releases and sounds
 // the beat as the timing rules say, and returns the clock reading at which the next
 // pass has something to do.
-std::uint32_t beatLoopPass(BeatTiming &timing);
+std::uint32_t beatLoopPass(pulsewerk::BeatTiming &timing);
 
 // Replaces the call that ends the process after the loop (tests keep the process).
 // An empty function restores the default, which exits with status 0 at once.

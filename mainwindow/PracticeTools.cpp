@@ -45,7 +45,7 @@ void frmMain::updatePracticeTools()
 // button with their own action, so a right click on one shows no menu.
 void frmMain::contextMenuEvent(QContextMenuEvent *event)
 {
-    const auto *button = qobject_cast<PictureBox *>(childAt(event->pos()));
+    const auto *button = qobject_cast<pulsewerk::PictureBox *>(childAt(event->pos()));
     if (button && button->parentWidget() != Picture1) {
         event->ignore();
         return;
@@ -100,7 +100,7 @@ void frmMain::TapTempo_Triggered()
 void frmMain::setTempoAsTyped(int tempo)
 {
     Text1->setText(QString::number(tempo));
-    int keyAscii = vbKeyReturn;
+    int keyAscii = pulsewerk::vbKeyReturn;
     Text1_KeyPress(keyAscii);
 }
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace pulsewerk {
+
 void SpeedTrainer::start(const Plan &plan)
 {
     m_plan = plan;
@@ -28,3 +30,5 @@ int SpeedTrainer::downbeat()
         m_running = false;
     return m_tempo;
 }
+
+} // namespace pulsewerk

@@ -3,6 +3,8 @@
 // so many bars. No Qt here, so a session can be stepped through bar by bar.
 #pragma once
 
+namespace pulsewerk {
+
 class SpeedTrainer {
 public:
     struct Plan {
@@ -33,3 +35,5 @@ private:
     bool m_inBar = false;
     bool m_running = false;
 };
+
+} // namespace pulsewerk

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace pulsewerk {
+
 class TapTempo {
 public:
     // A pause this long or longer starts a new series.
@@ -25,3 +27,5 @@ private:
     std::array<std::uint32_t, kIntervals + 1> m_taps{}; // the latest taps, oldest first
     int m_count = 0;                                    // taps of the series held in m_taps
 };
+
+} // namespace pulsewerk

@@ -62,38 +62,38 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     // The slider's change and scroll notifications are one signal here: valueChanged
     // fires while the thumb is dragged and when code sets the position.
     connect(Slider1, &QSlider::valueChanged, this, &frmMain::Slider1_Change);
-    connect(Slider1, &Slider::GotFocus, this, &frmMain::Slider1_GotFocus);
+    connect(Slider1, &pulsewerk::Slider::GotFocus, this, &frmMain::Slider1_GotFocus);
     Text1->KeyDown = [this](int &KeyCode, int Shift) { Text1_KeyDown(KeyCode, Shift); };
     Text1->KeyPress = [this](int &KeyAscii) { Text1_KeyPress(KeyAscii); };
     Text1->Validate = [this] { Text1_Validate(); };
     // activated comes for every choice by mouse or keyboard, the entry already shown included.
     connect(cboMeter, &QComboBox::activated, this, &frmMain::cboMeter_Click);
 
-    connect(imgDouble, &PictureBox::MouseDown, this, &frmMain::imgDouble_MouseDown);
-    connect(imgDouble, &PictureBox::MouseUp, this, &frmMain::imgDouble_MouseUp);
-    connect(imgDouble, &PictureBox::Click, this, &frmMain::imgDouble_Click);
-    connect(imgMute, &PictureBox::MouseDown, this, &frmMain::imgMute_MouseDown);
-    connect(imgMute, &PictureBox::MouseUp, this, &frmMain::imgMute_MouseUp);
-    connect(imgMute, &PictureBox::Click, this, &frmMain::imgMute_Click);
-    connect(imgOptions, &PictureBox::MouseDown, this, &frmMain::imgOptions_MouseDown);
-    connect(imgOptions, &PictureBox::MouseUp, this, &frmMain::imgOptions_MouseUp);
-    connect(imgOptions, &PictureBox::Click, this, &frmMain::imgOptions_Click);
-    connect(imgOptions, &PictureBox::DblClick, this, &frmMain::imgOptions_MouseDown);
-    connect(imgAbout, &PictureBox::MouseDown, this, &frmMain::imgAbout_MouseDown);
-    connect(imgAbout, &PictureBox::MouseUp, this, &frmMain::imgAbout_MouseUp);
-    connect(imgAbout, &PictureBox::Click, this, &frmMain::imgAbout_Click);
-    connect(imgAbout, &PictureBox::DblClick, this, &frmMain::imgAbout_MouseDown);
-    connect(imgExit, &PictureBox::MouseDown, this, &frmMain::imgExit_MouseDown);
-    connect(imgExit, &PictureBox::MouseUp, this, &frmMain::imgExit_MouseUp);
-    connect(imgExit, &PictureBox::Click, this, &frmMain::imgExit_Click);
-    connect(imgExit, &PictureBox::DblClick, this, &frmMain::imgExit_MouseDown);
+    connect(imgDouble, &pulsewerk::PictureBox::MouseDown, this, &frmMain::imgDouble_MouseDown);
+    connect(imgDouble, &pulsewerk::PictureBox::MouseUp, this, &frmMain::imgDouble_MouseUp);
+    connect(imgDouble, &pulsewerk::PictureBox::Click, this, &frmMain::imgDouble_Click);
+    connect(imgMute, &pulsewerk::PictureBox::MouseDown, this, &frmMain::imgMute_MouseDown);
+    connect(imgMute, &pulsewerk::PictureBox::MouseUp, this, &frmMain::imgMute_MouseUp);
+    connect(imgMute, &pulsewerk::PictureBox::Click, this, &frmMain::imgMute_Click);
+    connect(imgOptions, &pulsewerk::PictureBox::MouseDown, this, &frmMain::imgOptions_MouseDown);
+    connect(imgOptions, &pulsewerk::PictureBox::MouseUp, this, &frmMain::imgOptions_MouseUp);
+    connect(imgOptions, &pulsewerk::PictureBox::Click, this, &frmMain::imgOptions_Click);
+    connect(imgOptions, &pulsewerk::PictureBox::DblClick, this, &frmMain::imgOptions_MouseDown);
+    connect(imgAbout, &pulsewerk::PictureBox::MouseDown, this, &frmMain::imgAbout_MouseDown);
+    connect(imgAbout, &pulsewerk::PictureBox::MouseUp, this, &frmMain::imgAbout_MouseUp);
+    connect(imgAbout, &pulsewerk::PictureBox::Click, this, &frmMain::imgAbout_Click);
+    connect(imgAbout, &pulsewerk::PictureBox::DblClick, this, &frmMain::imgAbout_MouseDown);
+    connect(imgExit, &pulsewerk::PictureBox::MouseDown, this, &frmMain::imgExit_MouseDown);
+    connect(imgExit, &pulsewerk::PictureBox::MouseUp, this, &frmMain::imgExit_MouseUp);
+    connect(imgExit, &pulsewerk::PictureBox::Click, this, &frmMain::imgExit_Click);
+    connect(imgExit, &pulsewerk::PictureBox::DblClick, this, &frmMain::imgExit_MouseDown);
 
     setUpShortcuts();
     imgMute->setCheckable(true);
     describeButtons();
     // After the buttons' own click handlers, so the names tell the new state.
-    connect(imgDouble, &PictureBox::Click, this, &frmMain::describeButtons);
-    connect(imgMute, &PictureBox::Click, this, &frmMain::describeButtons);
+    connect(imgDouble, &pulsewerk::PictureBox::Click, this, &frmMain::describeButtons);
+    connect(imgMute, &pulsewerk::PictureBox::Click, this, &frmMain::describeButtons);
     setUpPracticeTools();
 }
 
@@ -154,18 +154,18 @@ void frmMain::Slider1_GotFocus() { Text1->setFocus(Qt::OtherFocusReason); }
 void frmMain::Text1_KeyDown(int &KeyCode, int Shift)
 {
     const int step = Shift != 0 ? Slider1->pageStep() : Slider1->singleStep();
-    if (KeyCode == vbKeyUp)
+    if (KeyCode == pulsewerk::vbKeyUp)
         setSliderPosition(static_cast<long long>(Slider1->value()) - step);
-    else if (KeyCode == vbKeyDown)
+    else if (KeyCode == pulsewerk::vbKeyDown)
         setSliderPosition(static_cast<long long>(Slider1->value()) + step);
 }
 
 void frmMain::Text1_KeyPress(int &KeyAscii)
 {
-    if (KeyAscii == vbKeyReturn)
+    if (KeyAscii == pulsewerk::vbKeyReturn)
         setSliderPosition(textToTempo());
     const bool digit = KeyAscii >= '0' && KeyAscii <= '9';
-    if (!digit && KeyAscii != vbKeyBack && KeyAscii != '.')
+    if (!digit && KeyAscii != pulsewerk::vbKeyBack && KeyAscii != '.')
         KeyAscii = 0;
 }
 
@@ -239,7 +239,7 @@ void frmMain::cboMeter_Click()
 
 void frmMain::UpdateLedRow()
 {
-    for (PictureBox *lamp : imgLed)
+    for (pulsewerk::PictureBox *lamp : imgLed)
         lamp->hide();
     for (int j = 0; j < m_strPattern.size() && j < static_cast<int>(imgLed.size()); ++j) {
         imgLed[j]->show();
@@ -393,7 +393,7 @@ void frmMain::imgExit_Click() { close(); }
 // while its keys are held, as a mouse button does not.
 void frmMain::setUpShortcuts()
 {
-    const auto bind = [this](PictureBox *button, const QList<QKeySequence> &keys, auto action) {
+    const auto bind = [this](pulsewerk::PictureBox *button, const QList<QKeySequence> &keys, auto action) {
         auto *shortcut = new QShortcut(button);
         shortcut->setKeys(keys);
         shortcut->setAutoRepeat(false);
@@ -419,7 +419,7 @@ void frmMain::clickMultiplierTo(const QString &tag)
 // The picture buttons' names tell what a click does; their tool tips add the keys.
 void frmMain::describeButtons()
 {
-    const auto describe = [](PictureBox *button, const QString &name, const QString &tip) {
+    const auto describe = [](pulsewerk::PictureBox *button, const QString &name, const QString &tip) {
         button->setAccessibleName(name);
         button->setToolTip(QStringLiteral("%1 (%2)").arg(tip, button->shortcutKeys().join(QStringLiteral(", "))));
     };

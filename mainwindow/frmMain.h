@@ -37,7 +37,7 @@ public:
     void OnBeatOff();
 
     // The control arrays: lamp i stands for pattern position i; tempo names by rising tempo.
-    std::array<PictureBox *, 19> imgLed{};
+    std::array<pulsewerk::PictureBox *, 19> imgLed{};
     std::array<QLabel *, 8> lblTempo{};
 
     // False while the user has stopped the beat: the beat loop then only waits for events.
@@ -124,7 +124,7 @@ private:
     std::unique_ptr<frmSpeedTrainer> m_frmSpeedTrainer;
 
     bool m_running = true;
-    TapTempo m_tapTempo;
-    SpeedTrainer m_trainer;
+    pulsewerk::TapTempo m_tapTempo;
+    pulsewerk::SpeedTrainer m_trainer;
     bool m_trainerSetsTempo = false; // the tempo being set is the trainer's, not the user's
 };

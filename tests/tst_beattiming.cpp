@@ -64,16 +64,16 @@ void TestBeatTiming::workedValues()
     QFETCH(int, multiplier);
     QFETCH(int, period);
     QFETCH(int, sounding);
-    QCOMPARE(BeatTiming::period(bpm, multiplier), period);
-    QCOMPARE(BeatTiming::soundingTime(period), sounding);
+    QCOMPARE(pulsewerk::BeatTiming::period(bpm, multiplier), period);
+    QCOMPARE(pulsewerk::BeatTiming::soundingTime(period), sounding);
 }
 
 void TestBeatTiming::beatOnlyWhenMoreThanAPeriodElapsed()
 {
-    BeatTiming timing(10000);
+    pulsewerk::BeatTiming timing(10000);
     QVERIFY(!timing.pass(10000, 120, 1).beat);
     QVERIFY(!timing.pass(10500, 120, 1).beat);
-    const BeatPass pass = timing.pass(10501, 120, 1);
+    const pulsewerk::BeatPass pass = timing.pass(10501, 120, 1);
     QVERIFY(pass.beat);
     QVERIFY(pass.beatOff); // the release always comes before the beat in the same pass
     QCOMPARE(timing.lastBeatTime(), 10500u);
@@ -81,19 +81,19 @@ void TestBeatTiming::beatOnlyWhenMoreThanAPeriodElapsed()
 
 void TestBeatTiming::releaseAfterSoundingTime()
 {
-    BeatTiming timing(0);
+    pulsewerk::BeatTiming timing(0);
     QVERIFY(!timing.pass(200, 120, 1).beatOff);
     QVERIFY(timing.pass(201, 120, 1).beatOff);
     QVERIFY(timing.pass(350, 120, 1).beatOff);
-    const BeatPass atPeriod = timing.pass(500, 120, 1);
+    const pulsewerk::BeatPass atPeriod = timing.pass(500, 120, 1);
     QVERIFY(atPeriod.beatOff);
     QVERIFY(!atPeriod.beat);
 }
 
 void TestBeatTiming::lateBeatKeepsTheGrid()
 {
-    BeatTiming timing(0);
-    const BeatPass pass = timing.pass(1234, 120, 1);
+    pulsewerk::BeatTiming timing(0);
+    const pulsewerk::BeatPass pass = timing.pass(1234, 120, 1);
     QVERIFY(pass.beat);
     QCOMPARE(timing.lastBeatTime(), 1000u); // now - 234
     QVERIFY(!timing.pass(1500, 120, 1).beat);
@@ -103,9 +103,9 @@ void TestBeatTiming::lateBeatKeepsTheGrid()
 
 void TestBeatTiming::multiplierSwitchMidBeat()
 {
-    BeatTiming timing(0);
+    pulsewerk::BeatTiming timing(0);
     QVERIFY(!timing.pass(300, 120, 1).beat);
-    const BeatPass pass = timing.pass(300, 120, 4);
+    const pulsewerk::BeatPass pass = timing.pass(300, 120, 4);
     QVERIFY(pass.beat);
     QCOMPARE(timing.lastBeatTime(), 250u); // now - 300 mod 125
 }
@@ -120,7 +120,7 @@ void TestBeatTiming::wrapOfTheCount_data()
 void TestBeatTiming::wrapOfTheCount()
 {
     QFETCH(quint32, start);
-    BeatTiming timing(start);
+    pulsewerk::BeatTiming timing(start);
     QVERIFY(!timing.pass(start + 500u, 120, 1).beat);
     QVERIFY(timing.pass(start + 501u, 120, 1).beat);
     QCOMPARE(timing.lastBeatTime(), start + 500u);
@@ -132,7 +132,7 @@ void TestBeatTiming::wrapOfTheCount()
 
 void TestBeatTiming::nextActionAt()
 {
-    BeatTiming timing(5000);
+    pulsewerk::BeatTiming timing(5000);
     QCOMPARE(timing.nextActionAt(5000, 120, 1), 5201u); // end of the sounding time
     timing.pass(5201, 120, 1);
     QCOMPARE(timing.nextActionAt(5201, 120, 1), 5501u); // then the next beat
@@ -144,7 +144,7 @@ void TestBeatTiming::nextActionAt()
 
 void TestBeatTiming::lateBeatIsReleasedAtOnce()
 {
-    BeatTiming timing(0);
+    pulsewerk::BeatTiming timing(0);
     timing.pass(300, 120, 1);                         // releases position 0
     QVERIFY(timing.pass(950, 120, 2).beat);           // x2: 450 ms elapsed, grid point 750
     QCOMPARE(timing.nextActionAt(950, 120, 2), 950u); // its 125 ms are over: the next pass releases
@@ -154,20 +154,20 @@ void TestBeatTiming::lateBeatIsReleasedAtOnce()
 
 void TestBeatTiming::degenerateInputs()
 {
-    QCOMPARE(BeatTiming::period(0, 0), 60000);
-    QCOMPARE(BeatTiming::period(-5, 1), 60000);
-    QVERIFY(BeatTiming::period(32767, 4) >= 1);
-    BeatTiming timing(0);
+    QCOMPARE(pulsewerk::BeatTiming::period(0, 0), 60000);
+    QCOMPARE(pulsewerk::BeatTiming::period(-5, 1), 60000);
+    QVERIFY(pulsewerk::BeatTiming::period(32767, 4) >= 1);
+    pulsewerk::BeatTiming timing(0);
     QVERIFY(timing.pass(60001, 0, 0).beat);
 }
 
 void TestBeatTiming::gridMoves()
 {
-    BeatTiming timing(0);
+    pulsewerk::BeatTiming timing(0);
     timing.pass(300, 120, 1);
     timing.beatAtNextPass();
     QCOMPARE(timing.nextActionAt(320, 120, 1), 320u);
-    const BeatPass start = timing.pass(350, 120, 1);
+    const pulsewerk::BeatPass start = timing.pass(350, 120, 1);
     QVERIFY(start.beat);
     QVERIFY(!start.beatOff); // nothing sounds before a start
     QCOMPARE(timing.lastBeatTime(), 350u);

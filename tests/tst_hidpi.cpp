@@ -94,7 +94,7 @@ void TestHiDpi::shownSharpAtLogicalSize()
     QFETCH(QSize, size);
     BeatHarness h;
     frmMain &w = h.window();
-    auto *box = w.findChild<PictureBox *>(control);
+    auto *box = w.findChild<pulsewerk::PictureBox *>(control);
     QVERIFY(box);
     const QPoint place = box->pos();
     if (box->Picture() != picture) {

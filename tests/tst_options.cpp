@@ -27,9 +27,9 @@ Q_DECLARE_METATYPE(Sent)
 
 namespace {
 
-TextBox *box(frmOptions &dialog, const QString &name)
+pulsewerk::TextBox *box(frmOptions &dialog, const QString &name)
 {
-    auto *found = dialog.findChild<TextBox *>(name);
+    auto *found = dialog.findChild<pulsewerk::TextBox *>(name);
     Q_ASSERT(found);
     return found;
 }
@@ -49,7 +49,7 @@ std::int16_t &field(frmOptions &dialog, const QString &name)
 }
 
 // Clicks into `target` and selects its whole text with the keyboard.
-void selectAllOf(QDialog &dialog, TextBox *target)
+void selectAllOf(QDialog &dialog, pulsewerk::TextBox *target)
 {
     QTest::mouseClick(target, Qt::LeftButton);
     press(dialog, Qt::Key_End);
@@ -175,8 +175,8 @@ void TestOptions::opening()
     bool okDuringShowing = true;
     whileModal([&] { dialog.exec(); },
                [&](QDialog &) {
-                   for (TextBox *each : {dialog.txtChannel, dialog.txtStrong, dialog.txtStrongVelocity, dialog.txtWeak,
-                                         dialog.txtWeakVelocity})
+                   for (pulsewerk::TextBox *each : {dialog.txtChannel, dialog.txtStrong, dialog.txtStrongVelocity,
+                                                    dialog.txtWeak, dialog.txtWeakVelocity})
                        texts << each->text();
                    focus = QApplication::focusWidget();
                    okDuringShowing = dialog.m_blnOK;
@@ -349,7 +349,7 @@ void TestOptions::valueKeys()
     QFETCH(Sent, sounds);
     frmOptions dialog;
     field(dialog, boxName) = static_cast<std::int16_t>(handed);
-    TextBox *target = box(dialog, boxName);
+    pulsewerk::TextBox *target = box(dialog, boxName);
     const bool open = whileModal([&] { dialog.exec(); },
                                  [&](QDialog &d) {
                                      QTest::mouseClick(target, Qt::LeftButton);
