@@ -14,7 +14,7 @@
 
 namespace {
 
-void SetNames()
+void setNames()
 {
     QCoreApplication::setApplicationName(QStringLiteral("Pulsewerk"));
     QCoreApplication::setOrganizationName(QStringLiteral("Pulsewerk"));
@@ -28,7 +28,7 @@ int main(int argc, char *argv[])
     pulsewerk::CommandLine commandLine;
     {
         QCoreApplication reader(argc, argv);
-        SetNames();
+        setNames();
         commandLine = pulsewerk::parseCommandLine(QCoreApplication::arguments());
     }
     if (!commandLine.run) {
@@ -47,7 +47,7 @@ int main(int argc, char *argv[])
         const pulsewerk::DisplayConnectionGuard guard;
         app = std::make_unique<QApplication>(toolkitArgc, argv);
     }
-    SetNames();
+    setNames();
     QApplication::setDesktopFileName(QStringLiteral("io.github.pulsewerk.Pulsewerk"));
     const pulsewerk::StartOptions &options = commandLine.options;
     pulsewerk::setAudioOptions({options.jack, options.connectPorts, options.synth});

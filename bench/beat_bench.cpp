@@ -105,7 +105,7 @@ private:
 
 // The loop as first designed: the engine's own pass, repeated at once, never waiting.
 // It keeps a whole core busy; it is here as the baseline.
-void SpinningBeatLoop()
+void spinningBeatLoop()
 {
     mdlMidi::OpenMidiOut();
     pulsewerk::BeatTiming timing(pulsewerk::clock().timeGetTime());
@@ -171,7 +171,7 @@ bool runScenario(const Scenario &scenario, int seconds, Recording &recording)
     const std::int64_t cpuStart = cpuUs();
     const std::int64_t wallStart = monotonicUs();
     if (scenario.spin)
-        SpinningBeatLoop();
+        spinningBeatLoop();
     else
         mdlMain::RunBeatLoop();
     const std::int64_t wallUs = monotonicUs() - wallStart;

@@ -18,7 +18,7 @@ using pulsewerk::val;
 
 namespace {
 
-std::int16_t RoundedValue(const pulsewerk::TextBox *box) { return roundToInt16(val(box->text())); }
+std::int16_t roundedValue(const pulsewerk::TextBox *box) { return roundToInt16(val(box->text())); }
 
 std::int16_t Clamp16(std::int16_t value, std::int16_t low, std::int16_t high) { return std::clamp(value, low, high); }
 
@@ -100,7 +100,7 @@ void frmOptions::txtChannel_KeyPress(int &KeyAscii)
 
 void frmOptions::txtChannel_Validate()
 {
-    m_intChannel = RoundedValue(txtChannel);
+    m_intChannel = roundedValue(txtChannel);
     if (m_intChannel < 1)
         m_intChannel = 1;
     if (m_intChannel > 16)
@@ -111,7 +111,7 @@ void frmOptions::txtChannel_Validate()
 void frmOptions::ValueKeyDown(pulsewerk::TextBox *box, std::int16_t &value, const std::int16_t &note,
                               const std::int16_t &velocity, int &keyCode, bool soundsOnArrows)
 {
-    value = RoundedValue(box); // the text as it stands before this key acts
+    value = roundedValue(box); // the text as it stands before this key acts
     bool sound = false;
     if (keyCode == pulsewerk::vbKeyUp) {
         value = pulsewerk::addSaturated16(value, 1);
@@ -164,11 +164,11 @@ void frmOptions::audition(const std::int16_t &note, const std::int16_t &velocity
 void frmOptions::cmdOK_Click()
 {
     m_blnOK = true;
-    m_intChannel = RoundedValue(txtChannel);
-    m_intWeak = RoundedValue(txtWeak);
-    m_intStrong = RoundedValue(txtStrong);
-    m_intWeakVel = RoundedValue(txtWeakVelocity);
-    m_intStrongVel = RoundedValue(txtStrongVelocity);
+    m_intChannel = roundedValue(txtChannel);
+    m_intWeak = roundedValue(txtWeak);
+    m_intStrong = roundedValue(txtStrong);
+    m_intWeakVel = roundedValue(txtWeakVelocity);
+    m_intStrongVel = roundedValue(txtStrongVelocity);
 
     // One replacement of the file, off this thread; a failure is said when it is known.
     pulsewerk::WriteSettings(

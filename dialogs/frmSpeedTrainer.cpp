@@ -13,7 +13,7 @@ const QString kApplication = QStringLiteral("Pulsewerk");
 const QString kSection = QStringLiteral("Trainer");
 
 // A stored value within its box's range, or the default when the store has none that fits.
-int ReadTrainerSetting(const QString &key, const QSpinBox *box, int defaultValue)
+int readTrainerSetting(const QString &key, const QSpinBox *box, int defaultValue)
 {
     return pulsewerk::readWholeNumber(kApplication, kSection, key, defaultValue, box->minimum(), box->maximum());
 }
@@ -42,10 +42,10 @@ void frmSpeedTrainer::showEvent(QShowEvent *event)
 void frmSpeedTrainer::Form_Load()
 {
     m_blnOK = false;
-    m_intStart = ReadTrainerSetting(QStringLiteral("Start"), txtStart, 80);
-    m_intEnd = ReadTrainerSetting(QStringLiteral("End"), txtEnd, 120);
-    m_intStep = ReadTrainerSetting(QStringLiteral("Step"), txtStep, 4);
-    m_intBars = ReadTrainerSetting(QStringLiteral("Bars"), txtBars, 4);
+    m_intStart = readTrainerSetting(QStringLiteral("Start"), txtStart, 80);
+    m_intEnd = readTrainerSetting(QStringLiteral("End"), txtEnd, 120);
+    m_intStep = readTrainerSetting(QStringLiteral("Step"), txtStep, 4);
+    m_intBars = readTrainerSetting(QStringLiteral("Bars"), txtBars, 4);
     txtStart->setValue(m_intStart);
     txtEnd->setValue(m_intEnd);
     txtStep->setValue(m_intStep);

@@ -25,7 +25,7 @@ bool g_blnQuit = false;
 
 namespace {
 
-std::function<void()> &endProcess()
+std::function<void()> &endProcessReplacement()
 {
     static std::function<void()> replacement;
     return replacement;
@@ -38,10 +38,10 @@ struct GridMove {
 };
 std::optional<GridMove> g_gridMove;
 
-void EndProcess()
+void endProcess()
 {
-    if (endProcess()) {
-        endProcess()();
+    if (endProcessReplacement()) {
+        endProcessReplacement()();
         return;
     }
     // At once: no further window events run, nothing else is saved.
@@ -51,7 +51,7 @@ void EndProcess()
 
 // A signal to end does what the window's close does; a modal dialog open at the time is
 // closed first, so that its wait ends and the beat loop sees the quit flag.
-void CloseForSignal()
+void closeForSignal()
 {
     for (QWidget *modal = QApplication::activeModalWidget(); modal; modal = QApplication::activeModalWidget()) {
         modal->close();
@@ -77,9 +77,9 @@ void startBeatGrid() { g_gridMove = GridMove{true, 0}; }
 
 void moveBeatGrid(std::uint32_t origin) { g_gridMove = GridMove{false, origin}; }
 
-void setEndProcess(std::function<void()> replacement) { endProcess() = std::move(replacement); }
+void setEndProcess(std::function<void()> replacement) { endProcessReplacement() = std::move(replacement); }
 
-void closeOnSignals() { pulsewerk::endOnSignals(CloseForSignal); }
+void closeOnSignals() { pulsewerk::endOnSignals(closeForSignal); }
 
 void Main(const pulsewerk::StartOptions &options)
 {
@@ -121,7 +121,7 @@ void RunBeatLoop()
     mdlMidi::releaseSoundingNotes(); // no note left hanging in the synthesizer
     mdlMidi::CloseMidiOut();
     pulsewerk::endSettingsSaves(SaveDeadline());
-    EndProcess();
+    endProcess();
 }
 
 std::uint32_t beatLoopPass(pulsewerk::BeatTiming &timing)
