@@ -14,7 +14,7 @@
 
 namespace {
 
-void SetNames()
+void setNames()
 {
     QCoreApplication::setApplicationName(QStringLiteral("Pulsewerk"));
     QCoreApplication::setOrganizationName(QStringLiteral("Pulsewerk"));
@@ -25,32 +25,32 @@ void SetNames()
 
 int main(int argc, char *argv[])
 {
-    mdlMain::CommandLine commandLine;
+    pulsewerk::CommandLine commandLine;
     {
         QCoreApplication reader(argc, argv);
-        SetNames();
-        commandLine = mdlMain::ParseCommandLine(QCoreApplication::arguments());
+        setNames();
+        commandLine = pulsewerk::parseCommandLine(QCoreApplication::arguments());
     }
     if (!commandLine.run) {
         std::fputs(commandLine.output.toLocal8Bit().constData(), stdout);
         std::fputs(commandLine.error.toLocal8Bit().constData(), stderr);
         return commandLine.exitStatus;
     }
-    if (!platform::DisplayAvailable()) {
-        platform::ReportNoDisplay();
+    if (!pulsewerk::displayAvailable()) {
+        pulsewerk::reportNoDisplay();
         return 1;
     }
     // The toolkit sees only the program's name: every argument has been read above.
     static int toolkitArgc = 1;
     std::unique_ptr<QApplication> app;
     {
-        const platform::DisplayConnectionGuard guard;
+        const pulsewerk::DisplayConnectionGuard guard;
         app = std::make_unique<QApplication>(toolkitArgc, argv);
     }
-    SetNames();
+    setNames();
     QApplication::setDesktopFileName(QStringLiteral("io.github.pulsewerk.Pulsewerk"));
-    const mdlMain::StartOptions &options = commandLine.options;
-    platform::setAudioOptions({options.jack, options.connectPorts, options.synth});
+    const pulsewerk::StartOptions &options = commandLine.options;
+    pulsewerk::setAudioOptions({options.jack, options.connectPorts, options.synth});
     mdlMain::Main(options);
     return 0; // not reached: the beat loop ends the process
 }

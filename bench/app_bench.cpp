@@ -62,7 +62,7 @@ int main(int argc, char *argv[])
 
     mdlMain::g_frmMain->Slider1->setValue(208);
     mdlMain::g_frmMain->imgDouble->setTag(QStringLiteral("4"));
-    mdlMain::SetEndProcess([] {});
+    mdlMain::setEndProcess([] {});
     QTimer::singleShot(seconds * 1000, mdlMain::g_frmMain, [] { mdlMain::g_frmMain->close(); });
     const double wallStart = nowSeconds(CLOCK_MONOTONIC);
     const double cpuStart = nowSeconds(CLOCK_PROCESS_CPUTIME_ID);

@@ -34,7 +34,7 @@
 namespace {
 
 // The scale of every time here: CLOCK_MONOTONIC, the same clock whose milliseconds
-// (ns / 1e6, truncating) the loop reads through platform::clock().
+// (ns / 1e6, truncating) the loop reads through pulsewerk::clock().
 std::int64_t monotonicNs()
 {
     timespec ts{};
@@ -72,7 +72,7 @@ struct Recording {
 // Keeps the time of every note-on and only counts the releases: the spinning loop sends
 // a release on every pass, millions of them, and keeping those would swell the memory
 // figure with the benchmark's own bookkeeping.
-class TimedMidiOut final : public platform::MidiOutDevice {
+class TimedMidiOut final : public pulsewerk::MidiOutDevice {
 public:
     explicit TimedMidiOut(Recording &recording) : m_recording(recording) {}
 
@@ -105,20 +105,20 @@ private:
 
 // The loop as first designed: the engine's own pass, repeated at once, never waiting.
 // It keeps a whole core busy; it is here as the baseline.
-void SpinningBeatLoop()
+void spinningBeatLoop()
 {
     mdlMidi::OpenMidiOut();
-    BeatTiming timing(platform::clock().timeGetTime());
+    pulsewerk::BeatTiming timing(pulsewerk::clock().timeGetTime());
     mdlMain::g_frmMain->repaint();
 
     while (!mdlMain::g_blnQuit) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (mdlMain::g_blnQuit)
             break;
-        mdlMain::BeatLoopPass(timing);
+        mdlMain::beatLoopPass(timing);
     }
 
-    mdlMidi::ReleaseSoundingNotes();
+    mdlMidi::releaseSoundingNotes();
     mdlMidi::CloseMidiOut();
 }
 
@@ -163,7 +163,7 @@ bool runScenario(const Scenario &scenario, int seconds, Recording &recording)
         std::fprintf(stderr, "beat_bench: %s: the window took tempo %d, not %d\n", scenario.name, bpm, scenario.bpm);
         return false;
     }
-    const std::int64_t periodMs = BeatTiming::Period(bpm, multiplier);
+    const std::int64_t periodMs = pulsewerk::BeatTiming::period(bpm, multiplier);
     recording.noteOnUs.reserve(static_cast<std::size_t>(seconds * 1000 / periodMs + 64));
 
     // Closing the window is the unload step: it sets g_blnQuit, and the loop ends.
@@ -171,7 +171,7 @@ bool runScenario(const Scenario &scenario, int seconds, Recording &recording)
     const std::int64_t cpuStart = cpuUs();
     const std::int64_t wallStart = monotonicUs();
     if (scenario.spin)
-        SpinningBeatLoop();
+        spinningBeatLoop();
     else
         mdlMain::RunBeatLoop();
     const std::int64_t wallUs = monotonicUs() - wallStart;
@@ -295,8 +295,8 @@ int main(int argc, char *argv[])
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, scratch.path());
 
     Recording recording;
-    platform::setMidiOutFactory([&recording] { return std::make_unique<TimedMidiOut>(recording); });
-    mdlMain::SetEndProcess([] {}); // the loop returns here instead of ending the process
+    pulsewerk::setMidiOutFactory([&recording] { return std::make_unique<TimedMidiOut>(recording); });
+    mdlMain::setEndProcess([] {}); // the loop returns here instead of ending the process
 
     int status = 0;
     for (const Scenario *scenario : chosen) {
@@ -304,7 +304,7 @@ int main(int argc, char *argv[])
             status = 1;
     }
 
-    mdlMain::SetEndProcess({});
-    platform::setMidiOutFactory({});
+    mdlMain::setEndProcess({});
+    pulsewerk::setMidiOutFactory({});
     return status;
 }

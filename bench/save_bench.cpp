@@ -41,7 +41,7 @@ struct Recording {
     std::vector<std::int64_t> noteOnUs;
 };
 
-class TimedMidiOut final : public platform::MidiOutDevice {
+class TimedMidiOut final : public pulsewerk::MidiOutDevice {
 public:
     explicit TimedMidiOut(Recording &recording) : m_recording(recording) {}
     void open() override
@@ -90,8 +90,8 @@ Result runScenario(const QString &fileName, bool onLoopThread, Recording &record
     recording = {};
     static std::atomic<std::int64_t> savedUs{0};
     savedUs = 0;
-    platform::SetReplaceHook([](platform::ReplaceStep step) {
-        if (step == platform::ReplaceStep::Replaced)
+    pulsewerk::setReplaceHook([](pulsewerk::ReplaceStep step) {
+        if (step == pulsewerk::ReplaceStep::Replaced)
             savedUs = monotonicUs();
     });
 
@@ -106,16 +106,16 @@ Result runScenario(const QString &fileName, bool onLoopThread, Recording &record
     // The save as OK starts it, a second into the beat.
     QTimer::singleShot(1000, window, [&] {
         saveStartUs = monotonicUs();
-        const platform::IniValues values{{QStringLiteral("Channel"), 3},
-                                         {QStringLiteral("StrongNote"), 70},
-                                         {QStringLiteral("StrongVel"), 100},
-                                         {QStringLiteral("WeakNote"), 65},
-                                         {QStringLiteral("WeakVel"), 40}};
+        const pulsewerk::IniValues values{{QStringLiteral("Channel"), 3},
+                                          {QStringLiteral("StrongNote"), 70},
+                                          {QStringLiteral("StrongVel"), 100},
+                                          {QStringLiteral("WeakNote"), 65},
+                                          {QStringLiteral("WeakVel"), 40}};
         if (onLoopThread)
-            platform::StoreIniValues(fileName, QStringLiteral("Options"), values);
+            pulsewerk::storeIniValues(fileName, QStringLiteral("Options"), values);
         else
-            platform::WriteSettings(QStringLiteral("Pulsewerk"), QStringLiteral("Options"), values,
-                                    [] { std::fprintf(stderr, "save_bench: the save failed\n"); });
+            pulsewerk::WriteSettings(QStringLiteral("Pulsewerk"), QStringLiteral("Options"), values,
+                                     [] { std::fprintf(stderr, "save_bench: the save failed\n"); });
     });
     // A second more of beats once the file is replaced.
     QTimer watch;
@@ -128,7 +128,7 @@ Result runScenario(const QString &fileName, bool onLoopThread, Recording &record
     watch.stop();
     mdlMain::g_frmMain = nullptr;
     delete window;
-    platform::SetReplaceHook({});
+    pulsewerk::setReplaceHook({});
 
     Result result;
     result.saveMs = static_cast<double>(savedUs - saveStartUs) / 1000.0;
@@ -160,11 +160,11 @@ int main(int argc, char *argv[])
     if (!scratch.isValid())
         return 1;
     QApplication app(argc, argv);
-    platform::SetSettingsFolder(scratch.path());
-    const QString fileName = platform::SettingsFileName(QStringLiteral("Pulsewerk"));
+    pulsewerk::setSettingsFolder(scratch.path());
+    const QString fileName = pulsewerk::settingsFileName(QStringLiteral("Pulsewerk"));
     Recording recording;
-    platform::setMidiOutFactory([&recording] { return std::make_unique<TimedMidiOut>(recording); });
-    mdlMain::SetEndProcess([] {}); // the loop returns here instead of ending the process
+    pulsewerk::setMidiOutFactory([&recording] { return std::make_unique<TimedMidiOut>(recording); });
+    mdlMain::setEndProcess([] {}); // the loop returns here instead of ending the process
 
     struct Scenario {
         const char *name;
@@ -183,8 +183,8 @@ int main(int argc, char *argv[])
         }
         const qint64 size = QFileInfo(fileName).size();
         const Result r = runScenario(fileName, s.onLoopThread, recording);
-        if (platform::ReadSetting(QStringLiteral("Pulsewerk"), QStringLiteral("Options"), QStringLiteral("Channel"),
-                                  0) != QStringLiteral("3"))
+        if (pulsewerk::ReadSetting(QStringLiteral("Pulsewerk"), QStringLiteral("Options"), QStringLiteral("Channel"),
+                                   0) != QStringLiteral("3"))
             status = 1;
         std::printf("scenario=%s file_mb=%.1f save_ms=%.0f worst_late_during_save_ms=%.2f worst_late_otherwise_ms=%.2f "
                     "beats=%zu rss_peak_kb=%ld\n",
@@ -192,7 +192,7 @@ int main(int argc, char *argv[])
                     recording.noteOnUs.size(), peakRssKb());
         std::fflush(stdout);
     }
-    mdlMain::SetEndProcess({});
-    platform::setMidiOutFactory({});
+    mdlMain::setEndProcess({});
+    pulsewerk::setMidiOutFactory({});
     return status;
 }

@@ -7,6 +7,8 @@
 
 #include <QAccessibleWidget>
 
+namespace pulsewerk {
+
 namespace {
 
 // QAccessibleWidget is an action interface already; the press action is added here.
@@ -66,16 +68,16 @@ QAccessibleInterface *controlsFactory(const QString &className, QObject *object)
     auto *widget = qobject_cast<QWidget *>(object);
     if (className == QLatin1String("QWidget") && widget && widget->windowType() == Qt::Window)
         return new QAccessibleWidget(widget, QAccessible::Window);
-    if (className == QLatin1String("PictureBox"))
+    if (className == QLatin1String("pulsewerk::PictureBox"))
         return new PictureBoxAccessible(static_cast<PictureBox *>(object));
-    if (className == QLatin1String("IndicatorPanel"))
+    if (className == QLatin1String("pulsewerk::IndicatorPanel"))
         return new IndicatorPanelAccessible(static_cast<IndicatorPanel *>(object));
     return nullptr;
 }
 
 } // namespace
 
-void InstallAccessibleControls()
+void installAccessibleControls()
 {
     static const bool installed = [] {
         QAccessible::installFactory(controlsFactory);
@@ -83,3 +85,5 @@ void InstallAccessibleControls()
     }();
     Q_UNUSED(installed);
 }
+
+} // namespace pulsewerk

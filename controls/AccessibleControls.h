@@ -4,5 +4,9 @@
 // plain widget shown as a window is a window.
 #pragma once
 
+namespace pulsewerk {
+
 // Registers the controls' accessible interfaces with Qt; the first control built calls it.
-void InstallAccessibleControls();
+void installAccessibleControls();
+
+} // namespace pulsewerk

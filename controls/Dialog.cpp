@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QShowEvent>
 
+namespace pulsewerk {
+
 Dialog::Dialog(QWidget *parent) : QDialog(parent) {}
 
 void Dialog::setDefaultButton(QPushButton *button)
@@ -72,3 +74,5 @@ bool Dialog::eventFilter(QObject *watched, QEvent *event)
     }
     return QDialog::eventFilter(watched, event);
 }
+
+} // namespace pulsewerk

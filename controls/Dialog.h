@@ -10,6 +10,8 @@
 
 class QPushButton;
 
+namespace pulsewerk {
+
 class Dialog : public QDialog {
     Q_OBJECT
 
@@ -28,3 +30,5 @@ protected:
 private:
     QPushButton *m_default = nullptr;
 };
+
+} // namespace pulsewerk

@@ -7,7 +7,9 @@
 #include <QScreen>
 #include <QWidget>
 
-void ShowBanner(QWidget *banner)
+namespace pulsewerk {
+
+void showBanner(QWidget *banner)
 {
     banner->setAutoFillBackground(true);
     banner->setBackgroundRole(QPalette::ToolTipBase);
@@ -17,7 +19,7 @@ void ShowBanner(QWidget *banner)
     }
 }
 
-void CentreOnScreen(QWidget *dialog)
+void centreOnScreen(QWidget *dialog)
 {
     const QScreen *screen = dialog->screen() ? dialog->screen() : QGuiApplication::primaryScreen();
     if (!screen)
@@ -26,3 +28,5 @@ void CentreOnScreen(QWidget *dialog)
     frame.moveCenter(screen->availableGeometry().center());
     dialog->move(frame.topLeft());
 }
+
+} // namespace pulsewerk

@@ -5,7 +5,11 @@
 
 class QWidget;
 
+namespace pulsewerk {
+
 // Fills `banner` with the tooltip background; its labels stay transparent over it.
-void ShowBanner(QWidget *banner);
+void showBanner(QWidget *banner);
 // Moves the top-level `dialog` to the centre of its screen's available area.
-void CentreOnScreen(QWidget *dialog);
+void centreOnScreen(QWidget *dialog);
+
+} // namespace pulsewerk

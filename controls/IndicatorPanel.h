@@ -7,9 +7,13 @@
 
 #include <QFrame>
 
+namespace pulsewerk {
+
 class IndicatorPanel : public QFrame {
     Q_OBJECT
 
 public:
-    explicit IndicatorPanel(QWidget *parent = nullptr) : QFrame(parent) { InstallAccessibleControls(); }
+    explicit IndicatorPanel(QWidget *parent = nullptr) : QFrame(parent) { installAccessibleControls(); }
 };
+
+} // namespace pulsewerk

@@ -10,18 +10,20 @@
 #include <QMouseEvent>
 #include <QShortcut>
 
+namespace pulsewerk {
+
 PictureBox::PictureBox(QWidget *parent) : QLabel(parent)
 {
     setFocusPolicy(Qt::NoFocus);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    InstallAccessibleControls();
+    installAccessibleControls();
 }
 
 void PictureBox::setPicture(const QString &name)
 {
     if (name == m_picture && pixmap().cacheKey() != 0)
         return; // already shown: skip the repaint that the loop would repeat each pass
-    const QPixmap picture = platform::LoadPicture(name);
+    const QPixmap picture = pulsewerk::loadPicture(name);
     m_picture = name;
     setPixmap(picture);
     if (!picture.isNull())
@@ -88,3 +90,5 @@ void PictureBox::setChecked(bool checked)
     QAccessibleStateChangeEvent event(this, changed);
     QAccessible::updateAccessibility(&event);
 }
+
+} // namespace pulsewerk

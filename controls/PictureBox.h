@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace pulsewerk {
+
 class PictureBox : public QLabel {
     Q_OBJECT
     Q_PROPERTY(QString Picture READ Picture WRITE setPicture)
@@ -57,3 +59,5 @@ private:
     bool m_checkable = false;
     bool m_checked = false;
 };
+
+} // namespace pulsewerk

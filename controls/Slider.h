@@ -4,6 +4,8 @@
 
 #include <QSlider>
 
+namespace pulsewerk {
+
 class Slider : public QSlider {
     Q_OBJECT
 
@@ -20,3 +22,5 @@ protected:
         emit GotFocus();
     }
 };
+
+} // namespace pulsewerk

@@ -7,6 +7,8 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 
+namespace pulsewerk {
+
 namespace {
 
 int keyCodeOf(int qtKey)
@@ -150,3 +152,5 @@ void TextBox::focusOutEvent(QFocusEvent *event)
         Validate();
     QLineEdit::focusOutEvent(event);
 }
+
+} // namespace pulsewerk

@@ -10,6 +10,8 @@
 
 #include <functional>
 
+namespace pulsewerk {
+
 // Key codes passed to key-down handlers, as the classic virtual-key numbering has them.
 enum KeyCode : int {
     vbKeyBack = 8,
@@ -46,3 +48,5 @@ private:
     // What KeyPress lets through of `text`, offered to it one character code at a time.
     QString filterTyped(const QString &text);
 };
+
+} // namespace pulsewerk

@@ -8,13 +8,13 @@
 
 #include <QShowEvent>
 
-frmAbout::frmAbout(QWidget *parent) : Dialog(parent)
+frmAbout::frmAbout(QWidget *parent) : pulsewerk::Dialog(parent)
 {
     setupUi(this);
     // A tool-window frame: a narrow caption bar with the close box only, no icon.
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
-    Image1->setPixmap(platform::ApplicationIcon().pixmap(32, 32));
+    Image1->setPixmap(pulsewerk::applicationIcon().pixmap(32, 32));
     setDefaultButton(cmdOK);
     connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
 }
@@ -22,8 +22,8 @@ frmAbout::frmAbout(QWidget *parent) : Dialog(parent)
 void frmAbout::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous()) {
-        CentreOnScreen(this);
+        pulsewerk::centreOnScreen(this);
         cmdOK->setFocus(Qt::OtherFocusReason);
     }
-    Dialog::showEvent(event);
+    pulsewerk::Dialog::showEvent(event);
 }

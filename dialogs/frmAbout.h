@@ -5,7 +5,7 @@
 #include "controls/Dialog.h"
 #include "ui_frmAbout.h"
 
-class frmAbout : public Dialog, public Ui::frmAbout {
+class frmAbout : public pulsewerk::Dialog, public Ui::frmAbout {
     Q_OBJECT
 
 public:

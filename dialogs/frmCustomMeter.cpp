@@ -8,12 +8,12 @@
 
 #include <algorithm>
 
-frmCustomMeter::frmCustomMeter(QWidget *parent) : Dialog(parent)
+frmCustomMeter::frmCustomMeter(QWidget *parent) : pulsewerk::Dialog(parent)
 {
     setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
-    ShowBanner(Picture1);
+    pulsewerk::showBanner(Picture1);
     setDefaultButton(cmdOK);
 
     txtMeter->KeyPress = [this](int &KeyAscii) { txtMeter_KeyPress(KeyAscii); };
@@ -26,20 +26,20 @@ void frmCustomMeter::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous())
         Form_Load();
-    Dialog::showEvent(event);
+    pulsewerk::Dialog::showEvent(event);
 }
 
 void frmCustomMeter::Form_Load()
 {
     txtMeter->setText(m_strMeter);
-    CentreOnScreen(this);
+    pulsewerk::centreOnScreen(this);
     cmdOK->setFocus(Qt::OtherFocusReason);
 }
 
 void frmCustomMeter::txtMeter_KeyPress(int &KeyAscii)
 {
     const bool patternChar = KeyAscii == '0' || KeyAscii == '1' || KeyAscii == '2' || KeyAscii == '.';
-    if (!patternChar && KeyAscii != vbKeyBack)
+    if (!patternChar && KeyAscii != pulsewerk::vbKeyBack)
         KeyAscii = 0;
 }
 

@@ -8,7 +8,7 @@
 
 #include <QString>
 
-class frmCustomMeter : public Dialog, public Ui::frmCustomMeter {
+class frmCustomMeter : public pulsewerk::Dialog, public Ui::frmCustomMeter {
     Q_OBJECT
 
 public:

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-class frmOptions : public Dialog, public Ui::frmOptions {
+class frmOptions : public pulsewerk::Dialog, public Ui::frmOptions {
     Q_OBJECT
 
 public:
@@ -30,11 +30,11 @@ private:
     void txtChannel_KeyDown(int &KeyCode, int Shift);
     void txtChannel_KeyPress(int &KeyAscii);
     void txtChannel_Validate();
-    void ValueKeyDown(TextBox *box, std::int16_t &value, const std::int16_t &note, const std::int16_t &velocity,
-                      int &keyCode, bool soundsOnArrows);
+    void ValueKeyDown(pulsewerk::TextBox *box, std::int16_t &value, const std::int16_t &note,
+                      const std::int16_t &velocity, int &keyCode, bool soundsOnArrows);
     void ValueKeyPress(int &keyAscii);
-    void ValueValidate(TextBox *box);
-    void Audition(const std::int16_t &note, const std::int16_t &velocity);
+    void valueValidate(pulsewerk::TextBox *box);
+    void audition(const std::int16_t &note, const std::int16_t &velocity);
     void cmdOK_Click();
     void cmdCancel_Click();
 };

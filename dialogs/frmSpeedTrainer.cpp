@@ -13,19 +13,19 @@ const QString kApplication = QStringLiteral("Pulsewerk");
 const QString kSection = QStringLiteral("Trainer");
 
 // A stored value within its box's range, or the default when the store has none that fits.
-int ReadTrainerSetting(const QString &key, const QSpinBox *box, int defaultValue)
+int readTrainerSetting(const QString &key, const QSpinBox *box, int defaultValue)
 {
-    return platform::ReadWholeNumber(kApplication, kSection, key, defaultValue, box->minimum(), box->maximum());
+    return pulsewerk::readWholeNumber(kApplication, kSection, key, defaultValue, box->minimum(), box->maximum());
 }
 
 } // namespace
 
-frmSpeedTrainer::frmSpeedTrainer(QWidget *parent) : Dialog(parent)
+frmSpeedTrainer::frmSpeedTrainer(QWidget *parent) : pulsewerk::Dialog(parent)
 {
     setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
-    ShowBanner(Picture1);
+    pulsewerk::showBanner(Picture1);
     setDefaultButton(cmdStart);
 
     connect(cmdStart, &QPushButton::clicked, this, &frmSpeedTrainer::cmdStart_Click);
@@ -36,21 +36,21 @@ void frmSpeedTrainer::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous())
         Form_Load();
-    Dialog::showEvent(event);
+    pulsewerk::Dialog::showEvent(event);
 }
 
 void frmSpeedTrainer::Form_Load()
 {
     m_blnOK = false;
-    m_intStart = ReadTrainerSetting(QStringLiteral("Start"), txtStart, 80);
-    m_intEnd = ReadTrainerSetting(QStringLiteral("End"), txtEnd, 120);
-    m_intStep = ReadTrainerSetting(QStringLiteral("Step"), txtStep, 4);
-    m_intBars = ReadTrainerSetting(QStringLiteral("Bars"), txtBars, 4);
+    m_intStart = readTrainerSetting(QStringLiteral("Start"), txtStart, 80);
+    m_intEnd = readTrainerSetting(QStringLiteral("End"), txtEnd, 120);
+    m_intStep = readTrainerSetting(QStringLiteral("Step"), txtStep, 4);
+    m_intBars = readTrainerSetting(QStringLiteral("Bars"), txtBars, 4);
     txtStart->setValue(m_intStart);
     txtEnd->setValue(m_intEnd);
     txtStep->setValue(m_intStep);
     txtBars->setValue(m_intBars);
-    CentreOnScreen(this);
+    pulsewerk::centreOnScreen(this);
     txtStart->setFocus(Qt::OtherFocusReason);
     txtStart->selectAll();
 }
@@ -65,12 +65,12 @@ void frmSpeedTrainer::cmdStart_Click()
     m_intEnd = txtEnd->value();
     m_intStep = txtStep->value();
     m_intBars = txtBars->value();
-    platform::WriteSettings(kApplication, kSection,
-                            {{QStringLiteral("Start"), m_intStart},
-                             {QStringLiteral("End"), m_intEnd},
-                             {QStringLiteral("Step"), m_intStep},
-                             {QStringLiteral("Bars"), m_intBars}},
-                            {});
+    pulsewerk::WriteSettings(kApplication, kSection,
+                             {{QStringLiteral("Start"), m_intStart},
+                              {QStringLiteral("End"), m_intEnd},
+                              {QStringLiteral("Step"), m_intStep},
+                              {QStringLiteral("Bars"), m_intBars}},
+                             {});
     accept();
 }
 

@@ -6,7 +6,7 @@
 #include "controls/Dialog.h"
 #include "ui_frmSpeedTrainer.h"
 
-class frmSpeedTrainer : public Dialog, public Ui::frmSpeedTrainer {
+class frmSpeedTrainer : public pulsewerk::Dialog, public Ui::frmSpeedTrainer {
     Q_OBJECT
 
 public:

@@ -5,26 +5,28 @@
 
 #include <algorithm>
 
-std::int32_t BeatTiming::Period(int bpm, int multiplier)
+namespace pulsewerk {
+
+std::int32_t BeatTiming::period(int bpm, int multiplier)
 {
     const int tempo = std::max(bpm, 1);
     const int divisor = std::max(multiplier, 1);
     return std::max((60000 / tempo) / divisor, 1);
 }
 
-std::int32_t BeatTiming::SoundingTime(std::int32_t period) { return std::min(period / 2, 200); }
+std::int32_t BeatTiming::soundingTime(std::int32_t period) { return std::min(period / 2, 200); }
 
-BeatPass BeatTiming::Pass(std::uint32_t now, int bpm, int multiplier)
+BeatPass BeatTiming::pass(std::uint32_t now, int bpm, int multiplier)
 {
     if (m_beatAtNextPass) {
         m_beatAtNextPass = false;
-        MoveGrid(now);
+        moveGrid(now);
         BeatPass pass;
         pass.beat = true;
         return pass;
     }
-    const std::int64_t period = Period(bpm, multiplier);
-    const std::int64_t soundingTime = SoundingTime(static_cast<std::int32_t>(period));
+    const std::int64_t period = BeatTiming::period(bpm, multiplier);
+    const std::int64_t soundingTime = BeatTiming::soundingTime(static_cast<std::int32_t>(period));
     const std::int64_t elapsed = static_cast<std::uint32_t>(now - m_lastBeatTime);
     BeatPass pass;
     pass.beatOff = elapsed > soundingTime;
@@ -38,10 +40,10 @@ BeatPass BeatTiming::Pass(std::uint32_t now, int bpm, int multiplier)
     return pass;
 }
 
-std::uint32_t BeatTiming::NextActionAt(std::uint32_t now, int bpm, int multiplier) const
+std::uint32_t BeatTiming::nextActionAt(std::uint32_t now, int bpm, int multiplier) const
 {
-    const std::int64_t period = Period(bpm, multiplier);
-    const std::int64_t soundingTime = SoundingTime(static_cast<std::int32_t>(period));
+    const std::int64_t period = BeatTiming::period(bpm, multiplier);
+    const std::int64_t soundingTime = BeatTiming::soundingTime(static_cast<std::int32_t>(period));
     const std::int64_t elapsed = static_cast<std::uint32_t>(now - m_lastBeatTime);
     if (m_beatAtNextPass || (elapsed > soundingTime && !m_releasedSinceBeat))
         return now;
@@ -51,8 +53,10 @@ std::uint32_t BeatTiming::NextActionAt(std::uint32_t now, int bpm, int multiplie
     return m_lastBeatTime + static_cast<std::uint32_t>(nextElapsed);
 }
 
-void BeatTiming::MoveGrid(std::uint32_t origin)
+void BeatTiming::moveGrid(std::uint32_t origin)
 {
     m_lastBeatTime = origin;
     m_releasedSinceBeat = false;
 }
+
+} // namespace pulsewerk

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace pulsewerk {
+
 struct BeatPass {
     bool beatOff = false; // the sounding time of the current beat is over
     bool beat = false;    // more than a period has elapsed: the next beat is due
@@ -17,31 +19,33 @@ public:
     explicit BeatTiming(std::uint32_t start) : m_lastBeatTime(start) {}
 
     // (60000 div tempo) div multiplier, truncating; a multiplier below 1 counts as 1.
-    static std::int32_t Period(int bpm, int multiplier);
+    static std::int32_t period(int bpm, int multiplier);
     // Half the period, truncating, at most 200 ms.
-    static std::int32_t SoundingTime(std::int32_t period);
+    static std::int32_t soundingTime(std::int32_t period);
 
     // One pass at clock reading `now`. When a beat is due the last beat time moves
     // to the latest grid point not after `now`: lateness never accumulates into drift
     // and missed beats are dropped, not replayed.
-    BeatPass Pass(std::uint32_t now, int bpm, int multiplier);
+    BeatPass pass(std::uint32_t now, int bpm, int multiplier);
 
     // The first clock reading from `now` on at which a pass has something to do: the
     // end of the sounding time, or else the next beat. A beat that came so late that
     // its sounding time is already over is released by the very next pass.
-    std::uint32_t NextActionAt(std::uint32_t now, int bpm, int multiplier) const;
+    std::uint32_t nextActionAt(std::uint32_t now, int bpm, int multiplier) const;
 
-    std::uint32_t LastBeatTime() const { return m_lastBeatTime; }
+    std::uint32_t lastBeatTime() const { return m_lastBeatTime; }
 
     // Moves the grid so that `origin` is its latest point: the next beat comes one
     // period after it.
-    void MoveGrid(std::uint32_t origin);
+    void moveGrid(std::uint32_t origin);
     // Starts the grid afresh: the next pass sounds a beat at once, without a release
     // before it, and the grid runs from that pass.
-    void BeatAtNextPass() { m_beatAtNextPass = true; }
+    void beatAtNextPass() { m_beatAtNextPass = true; }
 
 private:
     std::uint32_t m_lastBeatTime;
     bool m_releasedSinceBeat = false; // a pass has released the latest beat already
     bool m_beatAtNextPass = false;
 };
+
+} // namespace pulsewerk

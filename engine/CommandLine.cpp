@@ -15,7 +15,7 @@
 
 #include <optional>
 
-namespace mdlMain {
+namespace pulsewerk {
 
 namespace {
 
@@ -36,7 +36,7 @@ const QList<std::pair<QString, QString>> kPresetMeters = {
 };
 const QString kCustomEntry = QStringLiteral("Custom ...");
 
-CommandLine Failure(const QString &line)
+CommandLine failure(const QString &line)
 {
     CommandLine result;
     result.run = false;
@@ -45,7 +45,7 @@ CommandLine Failure(const QString &line)
     return result;
 }
 
-CommandLine Finish(const QString &output)
+CommandLine finish(const QString &output)
 {
     CommandLine result;
     result.run = false;
@@ -53,33 +53,33 @@ CommandLine Finish(const QString &output)
     return result;
 }
 
-QString InvalidValue(const QString &what, const QString &value, const QString &option, const QString &range)
+QString invalidValue(const QString &what, const QString &value, const QString &option, const QString &range)
 {
     return QStringLiteral("invalid %1 \"%2\" for %3; give %4").arg(what, value, option, range);
 }
 
 // What the tempo box would make of the text: digits with at most one decimal point,
 // rounded half to even, and a tempo only within the slider's range.
-bool ValidTempo(const QString &text)
+bool validTempo(const QString &text)
 {
     static const QRegularExpression number(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]*\\.?[0-9]*")));
     if (!number.match(text).hasMatch() || !text.contains(QRegularExpression(QStringLiteral("[0-9]"))))
         return false;
-    const std::int32_t tempo = platform::RoundToInt32(platform::Val(text));
+    const std::int32_t tempo = pulsewerk::roundToInt32(pulsewerk::val(text));
     return tempo >= 40 && tempo <= 208;
 }
 
 // The characters the custom meter dialog lets through, at most one per lamp.
-bool ValidPattern(const QString &text)
+bool validPattern(const QString &text)
 {
     static const QRegularExpression pattern(
         QRegularExpression::anchoredPattern(QStringLiteral("[012.]{1,%1}").arg(frmCustomMeter::kMaxPattern)));
     return pattern.match(text).hasMatch();
 }
 
-QString Dashed(const QString &name) { return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name; }
+QString dashed(const QString &name) { return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name; }
 
-QString VersionText()
+QString versionText()
 {
     return QStringLiteral("%1 %2\n"
                           "Copyright (C) 2026 The Pulsewerk authors\n"
@@ -90,7 +90,7 @@ QString VersionText()
 }
 
 // Types `text` into `box` key by key over whatever it holds, as the keyboard would.
-void Type(QLineEdit *box, const QString &text)
+void type(QLineEdit *box, const QString &text)
 {
     box->selectAll();
     for (const QChar c : text) {
@@ -102,7 +102,7 @@ void Type(QLineEdit *box, const QString &text)
     }
 }
 
-void PressEnter(QWidget *widget)
+void pressEnter(QWidget *widget)
 {
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
     QCoreApplication::sendEvent(widget, &press);
@@ -111,7 +111,7 @@ void PressEnter(QWidget *widget)
 }
 
 // A left-button press and release in the middle of `widget`.
-void Click(QWidget *widget)
+void click(QWidget *widget)
 {
     const QPointF centre = QRectF(widget->rect()).center();
     const QPointF global = widget->mapToGlobal(centre);
@@ -143,8 +143,8 @@ protected:
         QMetaObject::invokeMethod(
             dialog,
             [dialog, pattern = m_pattern] {
-                Type(dialog->txtMeter, pattern);
-                PressEnter(dialog->txtMeter);
+                type(dialog->txtMeter, pattern);
+                pressEnter(dialog->txtMeter);
                 dialog->setAttribute(Qt::WA_DontShowOnScreen, false);
             },
             Qt::QueuedConnection);
@@ -155,7 +155,7 @@ private:
     QString m_pattern;
 };
 
-void ChooseMeter(frmMain &window, const QString &entry)
+void chooseMeter(frmMain &window, const QString &entry)
 {
     const int index = window.cboMeter->findText(entry);
     if (index < 0)
@@ -167,7 +167,7 @@ void ChooseMeter(frmMain &window, const QString &entry)
 
 } // namespace
 
-CommandLine ParseCommandLine(const QStringList &arguments)
+CommandLine parseCommandLine(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -199,8 +199,8 @@ CommandLine ParseCommandLine(const QStringList &arguments)
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
         if (!unknown.isEmpty())
-            return Failure(
-                QStringLiteral("unknown option %1; the options are %2").arg(Dashed(unknown.first()), kOptionNames));
+            return failure(
+                QStringLiteral("unknown option %1; the options are %2").arg(dashed(unknown.first()), kOptionNames));
         // A value missing after an option, or given to one that takes none: the parser's
         // sentence ("Missing value after '-t'.") as a line like the others.
         QString line = parser.errorText();
@@ -216,28 +216,28 @@ CommandLine ParseCommandLine(const QStringList &arguments)
             line += QStringLiteral("; give ") + kMultiplierRange;
         else
             line += QStringLiteral("; the options are ") + kOptionNames;
-        return Failure(line);
+        return failure(line);
     }
     if (!parser.positionalArguments().isEmpty())
-        return Failure(QStringLiteral("unexpected argument \"%1\"; the options are %2")
+        return failure(QStringLiteral("unexpected argument \"%1\"; the options are %2")
                            .arg(parser.positionalArguments().constFirst(), kOptionNames));
     if (parser.isSet(help)) {
         // The usage line names the program as it is typed, not the path it was started by.
         QString text = parser.helpText();
         text.replace(QStringLiteral("Usage: ") + QCoreApplication::arguments().value(0),
                      QStringLiteral("Usage: pulsewerk"));
-        return Finish(text);
+        return finish(text);
     }
     if (parser.isSet(version))
-        return Finish(VersionText());
+        return finish(versionText());
 
     CommandLine result;
     StartOptions &options = result.options;
     if (parser.isSet(tempo)) {
         options.tempo = parser.value(tempo);
-        if (!ValidTempo(options.tempo))
-            return Failure(
-                InvalidValue(QStringLiteral("tempo"), options.tempo, QStringLiteral("-t/--tempo"), kTempoRange));
+        if (!validTempo(options.tempo))
+            return failure(
+                invalidValue(QStringLiteral("tempo"), options.tempo, QStringLiteral("-t/--tempo"), kTempoRange));
     }
     if (parser.isSet(meter)) {
         const QString value = parser.value(meter);
@@ -245,18 +245,18 @@ CommandLine ParseCommandLine(const QStringList &arguments)
             if (value.compare(written, Qt::CaseInsensitive) == 0)
                 options.meter = entry;
         }
-        if (options.meter.isEmpty() && ValidPattern(value)) {
+        if (options.meter.isEmpty() && validPattern(value)) {
             options.meter = kCustomEntry;
             options.pattern = value;
         }
         if (options.meter.isEmpty())
-            return Failure(InvalidValue(QStringLiteral("meter"), value, QStringLiteral("-m/--meter"), kMeterRange));
+            return failure(invalidValue(QStringLiteral("meter"), value, QStringLiteral("-m/--meter"), kMeterRange));
     }
     if (parser.isSet(multiplier)) {
         const QString value = parser.value(multiplier);
         if (value != QLatin1String("1") && value != QLatin1String("2") && value != QLatin1String("4"))
-            return Failure(
-                InvalidValue(QStringLiteral("multiplier"), value, QStringLiteral("-x/--multiplier"), kMultiplierRange));
+            return failure(
+                invalidValue(QStringLiteral("multiplier"), value, QStringLiteral("-x/--multiplier"), kMultiplierRange));
         options.multiplier = value.toInt();
     }
     options.mute = parser.isSet(mute);
@@ -266,23 +266,23 @@ CommandLine ParseCommandLine(const QStringList &arguments)
     return result;
 }
 
-void ApplyStartOptions(frmMain &window, const StartOptions &options)
+void applyStartOptions(frmMain &window, const StartOptions &options)
 {
     if (!options.meter.isEmpty()) {
         std::optional<CustomMeterEntry> customEntry;
         if (!options.pattern.isEmpty())
             customEntry.emplace(options.pattern);
-        ChooseMeter(window, options.meter);
+        chooseMeter(window, options.meter);
     }
     if (!options.tempo.isEmpty()) {
-        Type(window.Text1, options.tempo);
-        PressEnter(window.Text1);
+        type(window.Text1, options.tempo);
+        pressEnter(window.Text1);
     }
     // The multiplier button steps 1, 2, 4 and back to 1.
     for (int multiplier = 1; multiplier < options.multiplier; multiplier *= 2)
-        Click(window.imgDouble);
+        click(window.imgDouble);
     if (options.mute)
-        Click(window.imgMute);
+        click(window.imgMute);
 }
 
-} // namespace mdlMain
+} // namespace pulsewerk

@@ -8,7 +8,7 @@
 
 class frmMain;
 
-namespace mdlMain {
+namespace pulsewerk {
 
 // What the command line asks for at start. The defaults leave the start as it is.
 struct StartOptions {
@@ -36,12 +36,12 @@ struct CommandLine {
 // Reads `arguments`, the program's name first; PULSEWERK_AUDIO=jack asks for JACK as
 // --jack does. The application's name and version (QCoreApplication) go into the help
 // and version texts.
-CommandLine ParseCommandLine(const QStringList &arguments);
+CommandLine parseCommandLine(const QStringList &arguments);
 
 // Applies `options` to the loaded main window through its own controls: the tempo is
 // typed into the tempo box and entered, the meter chosen from the list (a custom
 // pattern typed into the custom meter dialog, which stays off screen), and the
 // multiplier and mute buttons clicked.
-void ApplyStartOptions(frmMain &window, const StartOptions &options);
+void applyStartOptions(frmMain &window, const StartOptions &options);
 
-} // namespace mdlMain
+} // namespace pulsewerk

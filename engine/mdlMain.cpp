@@ -25,7 +25,7 @@ bool g_blnQuit = false;
 
 namespace {
 
-std::function<void()> &endProcess()
+std::function<void()> &endProcessReplacement()
 {
     static std::function<void()> replacement;
     return replacement;
@@ -38,10 +38,10 @@ struct GridMove {
 };
 std::optional<GridMove> g_gridMove;
 
-void EndProcess()
+void endProcess()
 {
-    if (endProcess()) {
-        endProcess()();
+    if (endProcessReplacement()) {
+        endProcessReplacement()();
         return;
     }
     // At once: no further window events run, nothing else is saved.
@@ -51,7 +51,7 @@ void EndProcess()
 
 // A signal to end does what the window's close does; a modal dialog open at the time is
 // closed first, so that its wait ends and the beat loop sees the quit flag.
-void CloseForSignal()
+void closeForSignal()
 {
     for (QWidget *modal = QApplication::activeModalWidget(); modal; modal = QApplication::activeModalWidget()) {
         modal->close();
@@ -66,37 +66,37 @@ void CloseForSignal()
 std::chrono::steady_clock::time_point SaveDeadline()
 {
     using namespace std::chrono_literals;
-    if (const auto signalled = platform::EndSignalTime())
+    if (const auto signalled = pulsewerk::endSignalTime())
         return *signalled + 150ms;
     return std::chrono::steady_clock::now() + 5s;
 }
 
 } // namespace
 
-void StartBeatGrid() { g_gridMove = GridMove{true, 0}; }
+void startBeatGrid() { g_gridMove = GridMove{true, 0}; }
 
-void MoveBeatGrid(std::uint32_t origin) { g_gridMove = GridMove{false, origin}; }
+void moveBeatGrid(std::uint32_t origin) { g_gridMove = GridMove{false, origin}; }
 
-void SetEndProcess(std::function<void()> replacement) { endProcess() = std::move(replacement); }
+void setEndProcess(std::function<void()> replacement) { endProcessReplacement() = std::move(replacement); }
 
-void CloseOnSignals() { platform::EndOnSignals(CloseForSignal); }
+void closeOnSignals() { pulsewerk::endOnSignals(closeForSignal); }
 
-void Main(const StartOptions &options)
+void Main(const pulsewerk::StartOptions &options)
 {
     QApplication::setQuitOnLastWindowClosed(false);
-    platform::UseUserSettingsFolder();
+    pulsewerk::useUserSettingsFolder();
     g_frmMain = new frmMain; // lives until the process ends
     g_frmMain->show();       // the first show runs the window's load step
-    CloseOnSignals();
-    ApplyStartOptions(*g_frmMain, options);
+    closeOnSignals();
+    pulsewerk::applyStartOptions(*g_frmMain, options);
     RunBeatLoop();
 }
 
 void RunBeatLoop()
 {
     mdlMidi::OpenMidiOut();
-    platform::Clock &clock = platform::clock();
-    BeatTiming timing(clock.timeGetTime());
+    pulsewerk::Clock &clock = pulsewerk::clock();
+    pulsewerk::BeatTiming timing(clock.timeGetTime());
     g_gridMove.reset();
     g_frmMain->repaint();
 
@@ -110,36 +110,36 @@ void RunBeatLoop()
         }
         if (g_gridMove) {
             if (g_gridMove->beatNow)
-                timing.BeatAtNextPass();
+                timing.beatAtNextPass();
             else
-                timing.MoveGrid(g_gridMove->origin);
+                timing.moveGrid(g_gridMove->origin);
             g_gridMove.reset();
         }
-        clock.waitUntil(BeatLoopPass(timing));
+        clock.waitUntil(beatLoopPass(timing));
     }
 
-    mdlMidi::ReleaseSoundingNotes(); // no note left hanging in the synthesizer
+    mdlMidi::releaseSoundingNotes(); // no note left hanging in the synthesizer
     mdlMidi::CloseMidiOut();
-    platform::EndSettingsSaves(SaveDeadline());
-    EndProcess();
+    pulsewerk::endSettingsSaves(SaveDeadline());
+    endProcess();
 }
 
-std::uint32_t BeatLoopPass(BeatTiming &timing)
+std::uint32_t beatLoopPass(pulsewerk::BeatTiming &timing)
 {
-    const std::uint32_t now = platform::clock().timeGetTime();
+    const std::uint32_t now = pulsewerk::clock().timeGetTime();
     const int bpm = g_frmMain->m_intBpm;
     const int multiplier = g_frmMain->imgDouble->Tag().toInt();
-    const BeatPass pass = timing.Pass(now, bpm, multiplier);
+    const pulsewerk::BeatPass pass = timing.pass(now, bpm, multiplier);
     // A beat belongs on its grid point, however late this pass came, and so does the
     // release sent with it: their messages carry that time to the output.
     std::optional<mdlMidi::SoundingAt> onTheGrid;
     if (pass.beat)
-        onTheGrid.emplace(timing.LastBeatTime());
+        onTheGrid.emplace(timing.lastBeatTime());
     if (pass.beatOff)
         g_frmMain->OnBeatOff();
     if (pass.beat)
         g_frmMain->OnBeat();
-    return timing.NextActionAt(now, bpm, multiplier);
+    return timing.nextActionAt(now, bpm, multiplier);
 }
 
 } // namespace mdlMain

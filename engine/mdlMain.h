@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <functional>
 
+namespace pulsewerk {
 class BeatTiming;
+}
 class frmMain;
 
 namespace mdlMain {
@@ -20,11 +22,11 @@ extern bool g_blnQuit;
 // Creates and shows the main window (which loads the settings), applies the command
 // line's start options, then runs the beat loop, which ends the process. Needs a
 // QApplication.
-void Main(const StartOptions &options = {});
+void Main(const pulsewerk::StartOptions &options = {});
 
 // Makes SIGTERM, SIGINT and SIGHUP end the program as the window's close does (an open
 // dialog is closed first); a second one while it ends ends it at once. Main calls it.
-void CloseOnSignals();
+void closeOnSignals();
 
 // Opens the MIDI output and beats until g_blnQuit is set; then releases the sounding
 // note, closes the output and ends the process.
@@ -32,17 +34,17 @@ void RunBeatLoop();
 
 // Asks the beat loop to start its grid afresh at its next pass: that pass sounds a
 // beat at once, and the grid runs from it.
-void StartBeatGrid();
+void startBeatGrid();
 // Asks the beat loop to move its grid so that the next beat comes one period after
 // the clock reading `origin`.
-void MoveBeatGrid(std::uint32_t origin);
+void moveBeatGrid(std::uint32_t origin);
 // One pass of the loop after the window events: reads the clock, releases and sounds
 // the beat as the timing rules say, and returns the clock reading at which the next
 // pass has something to do.
-std::uint32_t BeatLoopPass(BeatTiming &timing);
+std::uint32_t beatLoopPass(pulsewerk::BeatTiming &timing);
 
 // Replaces the call that ends the process after the loop (tests keep the process).
 // An empty function restores the default, which exits with status 0 at once.
-void SetEndProcess(std::function<void()> endProcess);
+void setEndProcess(std::function<void()> endProcess);
 
 } // namespace mdlMain

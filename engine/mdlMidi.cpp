@@ -9,7 +9,7 @@
 
 namespace mdlMidi {
 
-std::unique_ptr<platform::MidiOutDevice> g_hMidiOut;
+std::unique_ptr<pulsewerk::MidiOutDevice> g_hMidiOut;
 
 namespace {
 
@@ -26,7 +26,7 @@ void OpenMidiOut()
 {
     if (g_hMidiOut)
         return;
-    g_hMidiOut = platform::createDefaultMidiOut();
+    g_hMidiOut = pulsewerk::createDefaultMidiOut();
     if (g_hMidiOut)
         g_hMidiOut->open();
 }
@@ -46,12 +46,12 @@ void PlayNote(const std::int16_t &channel, const std::int16_t &note, const std::
         return;
     if (!g_hMidiOut)
         return;
-    g_hMidiOut->sendShortMsg(PackNoteOn(channel, note, velocity),
-                             g_soundingAt.value_or(platform::clock().timeGetTime()));
+    g_hMidiOut->sendShortMsg(packNoteOn(channel, note, velocity),
+                             g_soundingAt.value_or(pulsewerk::clock().timeGetTime()));
     g_sounding.set(static_cast<std::size_t>(channel * 128 + note), velocity != 0);
 }
 
-void ReleaseSoundingNotes()
+void releaseSoundingNotes()
 {
     for (std::int16_t channel = 0; channel < 16; ++channel) {
         for (std::int16_t note = 0; note < 128; ++note) {

@@ -11,7 +11,7 @@
 namespace mdlMidi {
 
 // The open output device; empty until OpenMidiOut and after CloseMidiOut.
-extern std::unique_ptr<platform::MidiOutDevice> g_hMidiOut;
+extern std::unique_ptr<pulsewerk::MidiOutDevice> g_hMidiOut;
 
 // Opens the default MIDI output, without callbacks. Failures are silent.
 void OpenMidiOut();
@@ -22,7 +22,7 @@ void CloseMidiOut();
 // 0..127) would make a malformed message, so such a call sends nothing.
 void PlayNote(const std::int16_t &channel, const std::int16_t &note, const std::int16_t &velocity);
 // Releases every note that a PlayNote started and none released yet.
-void ReleaseSoundingNotes();
+void releaseSoundingNotes();
 
 // While one lives, the notes sent are meant to sound at the clock reading `clockMs`
 // (the grid point of a beat the loop sends a little late); otherwise when sent.
@@ -35,7 +35,7 @@ public:
 };
 
 // The packed message, least significant byte first: status, note, velocity, 0.
-constexpr std::uint32_t PackNoteOn(std::int16_t channel, std::int16_t note, std::int16_t velocity)
+constexpr std::uint32_t packNoteOn(std::int16_t channel, std::int16_t note, std::int16_t velocity)
 {
     return static_cast<std::uint32_t>(note) * 256u + static_cast<std::uint32_t>(velocity) * 65536u + 0x90u +
            static_cast<std::uint32_t>(channel);

@@ -11,7 +11,7 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 
-void frmMain::SetUpPracticeTools()
+void frmMain::setUpPracticeTools()
 {
     actStartStop = new QAction(this);
     actStartStop->setShortcut(QKeySequence(Qt::Key_Space));
@@ -31,21 +31,21 @@ void frmMain::SetUpPracticeTools()
     mnuContext = std::make_unique<QMenu>();
     mnuContext->setAccessibleName(tr("Practice tools"));
     mnuContext->addActions({actStartStop, actTapTempo, actSpeedTrainer});
-    connect(mnuContext.get(), &QMenu::aboutToShow, this, &frmMain::UpdatePracticeTools);
-    UpdatePracticeTools();
+    connect(mnuContext.get(), &QMenu::aboutToShow, this, &frmMain::updatePracticeTools);
+    updatePracticeTools();
 }
 
-void frmMain::UpdatePracticeTools()
+void frmMain::updatePracticeTools()
 {
     actStartStop->setText(m_running ? tr("Stop") : tr("Start"));
-    actSpeedTrainer->setText(m_trainer.IsRunning() ? tr("Stop speed trainer") : tr("Speed trainer..."));
+    actSpeedTrainer->setText(m_trainer.isRunning() ? tr("Stop speed trainer") : tr("Speed trainer..."));
 }
 
 // A popup, so the beat goes on while it is open. Picture buttons answer every mouse
 // button with their own action, so a right click on one shows no menu.
 void frmMain::contextMenuEvent(QContextMenuEvent *event)
 {
-    const auto *button = qobject_cast<PictureBox *>(childAt(event->pos()));
+    const auto *button = qobject_cast<pulsewerk::PictureBox *>(childAt(event->pos()));
     if (button && button->parentWidget() != Picture1) {
         event->ignore();
         return;
@@ -63,44 +63,44 @@ void frmMain::StartStop_Triggered()
         m_running = false;
         UpdateLedRow(); // every lamp dark
     } else {
-        RestartWithDownbeat();
+        restartWithDownbeat();
     }
-    UpdatePracticeTools();
+    updatePracticeTools();
 }
 
 // The first position of the pattern sounds at the loop's next pass, and the beat grid
 // runs from there.
-void frmMain::RestartWithDownbeat()
+void frmMain::restartWithDownbeat()
 {
     OnBeatOff(); // nothing while stopped
     m_running = true;
     m_intBeat = static_cast<std::int16_t>(m_strPattern.size() - 1);
-    m_trainer.RestartBar();
-    mdlMain::StartBeatGrid();
+    m_trainer.restartBar();
+    mdlMain::startBeatGrid();
 }
 
 // ---- Tap tempo ----------------------------------------------------------------------
 
 void frmMain::TapTempo_Triggered()
 {
-    const std::uint32_t now = platform::clock().timeGetTime();
-    const std::optional<int> tempo = m_tapTempo.Tap(now);
+    const std::uint32_t now = pulsewerk::clock().timeGetTime();
+    const std::optional<int> tempo = m_tapTempo.tap(now);
     if (!tempo)
         return;
-    SetTempoAsTyped(*tempo);
+    setTempoAsTyped(*tempo);
     if (!m_running)
         return;
     // The beat lands with the taps: the first position, one period after this tap.
     OnBeatOff();
     m_intBeat = static_cast<std::int16_t>(m_strPattern.size() - 1);
-    mdlMain::MoveBeatGrid(now);
+    mdlMain::moveBeatGrid(now);
 }
 
 // The tempo goes in as if typed into the tempo box and Enter pressed.
-void frmMain::SetTempoAsTyped(int tempo)
+void frmMain::setTempoAsTyped(int tempo)
 {
     Text1->setText(QString::number(tempo));
-    int keyAscii = vbKeyReturn;
+    int keyAscii = pulsewerk::vbKeyReturn;
     Text1_KeyPress(keyAscii);
 }
 
@@ -108,9 +108,9 @@ void frmMain::SetTempoAsTyped(int tempo)
 
 void frmMain::SpeedTrainer_Triggered()
 {
-    if (m_trainer.IsRunning()) {
-        m_trainer.Stop();
-        UpdatePracticeTools();
+    if (m_trainer.isRunning()) {
+        m_trainer.stop();
+        updatePracticeTools();
         return;
     }
     if (!m_frmSpeedTrainer)
@@ -119,30 +119,30 @@ void frmMain::SpeedTrainer_Triggered()
     dialog.exec();
     if (!dialog.m_blnOK)
         return;
-    m_trainer.Start({dialog.m_intStart, dialog.m_intEnd, dialog.m_intStep, dialog.m_intBars});
+    m_trainer.start({dialog.m_intStart, dialog.m_intEnd, dialog.m_intStep, dialog.m_intBars});
     m_trainerSetsTempo = true;
-    SetTempoAsTyped(dialog.m_intStart);
+    setTempoAsTyped(dialog.m_intStart);
     m_trainerSetsTempo = false;
-    RestartWithDownbeat(); // the first bar starts now
-    UpdatePracticeTools();
+    restartWithDownbeat(); // the first bar starts now
+    updatePracticeTools();
 }
 
 // Any tempo but the trainer's own stops the trainer.
-void frmMain::TempoChanged()
+void frmMain::tempoChanged()
 {
-    if (m_trainerSetsTempo || !m_trainer.IsRunning())
+    if (m_trainerSetsTempo || !m_trainer.isRunning())
         return;
-    m_trainer.Stop();
-    UpdatePracticeTools();
+    m_trainer.stop();
+    updatePracticeTools();
 }
 
-void frmMain::TrainerDownbeat()
+void frmMain::trainerDownbeat()
 {
-    const int tempo = m_trainer.Downbeat();
+    const int tempo = m_trainer.downbeat();
     if (tempo == 0)
         return;
     m_trainerSetsTempo = true;
-    SetTempoAsTyped(tempo);
+    setTempoAsTyped(tempo);
     m_trainerSetsTempo = false;
-    UpdatePracticeTools();
+    updatePracticeTools();
 }

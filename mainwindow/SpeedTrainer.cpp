@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
-void SpeedTrainer::Start(const Plan &plan)
+namespace pulsewerk {
+
+void SpeedTrainer::start(const Plan &plan)
 {
     m_plan = plan;
     m_tempo = plan.start;
@@ -13,7 +15,7 @@ void SpeedTrainer::Start(const Plan &plan)
     m_running = plan.start != plan.end;
 }
 
-int SpeedTrainer::Downbeat()
+int SpeedTrainer::downbeat()
 {
     if (!m_running)
         return 0;
@@ -28,3 +30,5 @@ int SpeedTrainer::Downbeat()
         m_running = false;
     return m_tempo;
 }
+
+} // namespace pulsewerk

@@ -3,6 +3,8 @@
 // so many bars. No Qt here, so a session can be stepped through bar by bar.
 #pragma once
 
+namespace pulsewerk {
+
 class SpeedTrainer {
 public:
     struct Plan {
@@ -14,17 +16,17 @@ public:
 
     // Starts a session; the tempo is the start tempo, and the bar that begins at the
     // next downbeat is the first.
-    void Start(const Plan &plan);
+    void start(const Plan &plan);
     // Ends the session; the tempo stays where it is.
-    void Stop() { m_running = false; }
-    bool IsRunning() const { return m_running; }
+    void stop() { m_running = false; }
+    bool isRunning() const { return m_running; }
 
     // The bar in progress is dropped: the next downbeat begins a bar, ending none.
-    void RestartBar() { m_inBar = false; }
+    void restartBar() { m_inBar = false; }
     // A bar begins. When that completes a step's bars, the tempo moves one step toward
     // the end tempo (never past it) and the new tempo is returned; otherwise 0. The
     // session ends when the end tempo is reached.
-    int Downbeat();
+    int downbeat();
 
 private:
     Plan m_plan;
@@ -33,3 +35,5 @@ private:
     bool m_inBar = false;
     bool m_running = false;
 };
+
+} // namespace pulsewerk

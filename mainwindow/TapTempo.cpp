@@ -5,7 +5,9 @@
 
 #include <algorithm>
 
-std::optional<int> TapTempo::Tap(std::uint32_t now)
+namespace pulsewerk {
+
+std::optional<int> TapTempo::tap(std::uint32_t now)
 {
     if (m_count > 0 && now - m_taps[static_cast<std::size_t>(m_count - 1)] >= kSeriesGap)
         m_count = 0;
@@ -24,3 +26,5 @@ std::optional<int> TapTempo::Tap(std::uint32_t now)
     const std::int64_t tempo = (2 * 60000 * intervals + span) / (2 * span);
     return static_cast<int>(std::clamp<std::int64_t>(tempo, kSlowest, kFastest));
 }
+
+} // namespace pulsewerk

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace pulsewerk {
+
 class TapTempo {
 public:
     // A pause this long or longer starts a new series.
@@ -19,9 +21,11 @@ public:
     // A tap at clock reading `now`. From the second tap of a series on: 60000 divided
     // by the mean of the last intervals (at most four), rounded and held within
     // 40..208. The first tap of a series gives no tempo.
-    std::optional<int> Tap(std::uint32_t now);
+    std::optional<int> tap(std::uint32_t now);
 
 private:
     std::array<std::uint32_t, kIntervals + 1> m_taps{}; // the latest taps, oldest first
     int m_count = 0;                                    // taps of the series held in m_taps
 };
+
+} // namespace pulsewerk

@@ -20,7 +20,7 @@
 
 #include <algorithm>
 
-using platform::Val;
+using pulsewerk::val;
 
 namespace {
 
@@ -31,7 +31,7 @@ const QString kSection = QStringLiteral("Options");
 // when the text cannot serve (hand-edited, corrupt, out of range).
 std::int16_t ReadSoundSetting(const QString &key, int defaultValue, int low, int high)
 {
-    return static_cast<std::int16_t>(platform::ReadWholeNumber(kApplication, kSection, key, defaultValue, low, high));
+    return static_cast<std::int16_t>(pulsewerk::readWholeNumber(kApplication, kSection, key, defaultValue, low, high));
 }
 
 } // namespace
@@ -41,7 +41,7 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
-    setWindowIcon(platform::ApplicationIcon());
+    setWindowIcon(pulsewerk::applicationIcon());
     // The tempo controls and the meter list keep the desktop theme's colours, not the
     // window's black and white: every role of the theme's palette is set on them.
     for (QWidget *themed : std::initializer_list<QWidget *>{Slider1, Text1, cboMeter}) {
@@ -62,39 +62,39 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     // The slider's change and scroll notifications are one signal here: valueChanged
     // fires while the thumb is dragged and when code sets the position.
     connect(Slider1, &QSlider::valueChanged, this, &frmMain::Slider1_Change);
-    connect(Slider1, &Slider::GotFocus, this, &frmMain::Slider1_GotFocus);
+    connect(Slider1, &pulsewerk::Slider::GotFocus, this, &frmMain::Slider1_GotFocus);
     Text1->KeyDown = [this](int &KeyCode, int Shift) { Text1_KeyDown(KeyCode, Shift); };
     Text1->KeyPress = [this](int &KeyAscii) { Text1_KeyPress(KeyAscii); };
     Text1->Validate = [this] { Text1_Validate(); };
     // activated comes for every choice by mouse or keyboard, the entry already shown included.
     connect(cboMeter, &QComboBox::activated, this, &frmMain::cboMeter_Click);
 
-    connect(imgDouble, &PictureBox::MouseDown, this, &frmMain::imgDouble_MouseDown);
-    connect(imgDouble, &PictureBox::MouseUp, this, &frmMain::imgDouble_MouseUp);
-    connect(imgDouble, &PictureBox::Click, this, &frmMain::imgDouble_Click);
-    connect(imgMute, &PictureBox::MouseDown, this, &frmMain::imgMute_MouseDown);
-    connect(imgMute, &PictureBox::MouseUp, this, &frmMain::imgMute_MouseUp);
-    connect(imgMute, &PictureBox::Click, this, &frmMain::imgMute_Click);
-    connect(imgOptions, &PictureBox::MouseDown, this, &frmMain::imgOptions_MouseDown);
-    connect(imgOptions, &PictureBox::MouseUp, this, &frmMain::imgOptions_MouseUp);
-    connect(imgOptions, &PictureBox::Click, this, &frmMain::imgOptions_Click);
-    connect(imgOptions, &PictureBox::DblClick, this, &frmMain::imgOptions_MouseDown);
-    connect(imgAbout, &PictureBox::MouseDown, this, &frmMain::imgAbout_MouseDown);
-    connect(imgAbout, &PictureBox::MouseUp, this, &frmMain::imgAbout_MouseUp);
-    connect(imgAbout, &PictureBox::Click, this, &frmMain::imgAbout_Click);
-    connect(imgAbout, &PictureBox::DblClick, this, &frmMain::imgAbout_MouseDown);
-    connect(imgExit, &PictureBox::MouseDown, this, &frmMain::imgExit_MouseDown);
-    connect(imgExit, &PictureBox::MouseUp, this, &frmMain::imgExit_MouseUp);
-    connect(imgExit, &PictureBox::Click, this, &frmMain::imgExit_Click);
-    connect(imgExit, &PictureBox::DblClick, this, &frmMain::imgExit_MouseDown);
+    connect(imgDouble, &pulsewerk::PictureBox::MouseDown, this, &frmMain::imgDouble_MouseDown);
+    connect(imgDouble, &pulsewerk::PictureBox::MouseUp, this, &frmMain::imgDouble_MouseUp);
+    connect(imgDouble, &pulsewerk::PictureBox::Click, this, &frmMain::imgDouble_Click);
+    connect(imgMute, &pulsewerk::PictureBox::MouseDown, this, &frmMain::imgMute_MouseDown);
+    connect(imgMute, &pulsewerk::PictureBox::MouseUp, this, &frmMain::imgMute_MouseUp);
+    connect(imgMute, &pulsewerk::PictureBox::Click, this, &frmMain::imgMute_Click);
+    connect(imgOptions, &pulsewerk::PictureBox::MouseDown, this, &frmMain::imgOptions_MouseDown);
+    connect(imgOptions, &pulsewerk::PictureBox::MouseUp, this, &frmMain::imgOptions_MouseUp);
+    connect(imgOptions, &pulsewerk::PictureBox::Click, this, &frmMain::imgOptions_Click);
+    connect(imgOptions, &pulsewerk::PictureBox::DblClick, this, &frmMain::imgOptions_MouseDown);
+    connect(imgAbout, &pulsewerk::PictureBox::MouseDown, this, &frmMain::imgAbout_MouseDown);
+    connect(imgAbout, &pulsewerk::PictureBox::MouseUp, this, &frmMain::imgAbout_MouseUp);
+    connect(imgAbout, &pulsewerk::PictureBox::Click, this, &frmMain::imgAbout_Click);
+    connect(imgAbout, &pulsewerk::PictureBox::DblClick, this, &frmMain::imgAbout_MouseDown);
+    connect(imgExit, &pulsewerk::PictureBox::MouseDown, this, &frmMain::imgExit_MouseDown);
+    connect(imgExit, &pulsewerk::PictureBox::MouseUp, this, &frmMain::imgExit_MouseUp);
+    connect(imgExit, &pulsewerk::PictureBox::Click, this, &frmMain::imgExit_Click);
+    connect(imgExit, &pulsewerk::PictureBox::DblClick, this, &frmMain::imgExit_MouseDown);
 
-    SetUpShortcuts();
+    setUpShortcuts();
     imgMute->setCheckable(true);
-    DescribeButtons();
+    describeButtons();
     // After the buttons' own click handlers, so the names tell the new state.
-    connect(imgDouble, &PictureBox::Click, this, &frmMain::DescribeButtons);
-    connect(imgMute, &PictureBox::Click, this, &frmMain::DescribeButtons);
-    SetUpPracticeTools();
+    connect(imgDouble, &pulsewerk::PictureBox::Click, this, &frmMain::describeButtons);
+    connect(imgMute, &pulsewerk::PictureBox::Click, this, &frmMain::describeButtons);
+    setUpPracticeTools();
 }
 
 frmMain::~frmMain() = default;
@@ -146,7 +146,7 @@ void frmMain::Slider1_Change()
     m_intBpm = static_cast<std::int16_t>(Slider1->value());
     UpdateTempoLabels();
     if (changed)
-        TempoChanged();
+        tempoChanged();
 }
 
 void frmMain::Slider1_GotFocus() { Text1->setFocus(Qt::OtherFocusReason); }
@@ -154,29 +154,29 @@ void frmMain::Slider1_GotFocus() { Text1->setFocus(Qt::OtherFocusReason); }
 void frmMain::Text1_KeyDown(int &KeyCode, int Shift)
 {
     const int step = Shift != 0 ? Slider1->pageStep() : Slider1->singleStep();
-    if (KeyCode == vbKeyUp)
-        SetSliderPosition(static_cast<long long>(Slider1->value()) - step);
-    else if (KeyCode == vbKeyDown)
-        SetSliderPosition(static_cast<long long>(Slider1->value()) + step);
+    if (KeyCode == pulsewerk::vbKeyUp)
+        setSliderPosition(static_cast<long long>(Slider1->value()) - step);
+    else if (KeyCode == pulsewerk::vbKeyDown)
+        setSliderPosition(static_cast<long long>(Slider1->value()) + step);
 }
 
 void frmMain::Text1_KeyPress(int &KeyAscii)
 {
-    if (KeyAscii == vbKeyReturn)
-        SetSliderPosition(TextToTempo());
+    if (KeyAscii == pulsewerk::vbKeyReturn)
+        setSliderPosition(textToTempo());
     const bool digit = KeyAscii >= '0' && KeyAscii <= '9';
-    if (!digit && KeyAscii != vbKeyBack && KeyAscii != '.')
+    if (!digit && KeyAscii != pulsewerk::vbKeyBack && KeyAscii != '.')
         KeyAscii = 0;
 }
 
-void frmMain::Text1_Validate() { SetSliderPosition(TextToTempo()); }
+void frmMain::Text1_Validate() { setSliderPosition(textToTempo()); }
 
-long long frmMain::TextToTempo() const { return platform::RoundToInt32(Val(Text1->text())); }
+long long frmMain::textToTempo() const { return pulsewerk::roundToInt32(val(Text1->text())); }
 
 // The slider is the one authority on the tempo. A position beyond its range goes to
 // the nearer end; when that is where the slider already stands no change
 // notification comes, so the text box is brought back into agreement here.
-void frmMain::SetSliderPosition(long long position)
+void frmMain::setSliderPosition(long long position)
 {
     const int clamped = static_cast<int>(std::clamp<long long>(position, Slider1->minimum(), Slider1->maximum()));
     if (clamped == Slider1->value())
@@ -232,14 +232,14 @@ void frmMain::cboMeter_Click()
         break;
     }
     m_intBeat = static_cast<std::int16_t>(m_strPattern.size() - 1);
-    m_trainer.RestartBar(); // the bar cut short is no pass through a pattern
+    m_trainer.restartBar(); // the bar cut short is no pass through a pattern
     QCoreApplication::processEvents();
     UpdateLedRow();
 }
 
 void frmMain::UpdateLedRow()
 {
-    for (PictureBox *lamp : imgLed)
+    for (pulsewerk::PictureBox *lamp : imgLed)
         lamp->hide();
     for (int j = 0; j < m_strPattern.size() && j < static_cast<int>(imgLed.size()); ++j) {
         imgLed[j]->show();
@@ -247,12 +247,12 @@ void frmMain::UpdateLedRow()
         // an earlier meter.
         imgLed[j]->setPicture(m_strPattern.at(j) == u'2' ? QStringLiteral("LED_ROFF") : QStringLiteral("LED_GOFF"));
     }
-    DescribeLampRow(QStringLiteral("none of %1 lit").arg(m_strPattern.size()));
+    describeLampRow(QStringLiteral("none of %1 lit").arg(m_strPattern.size()));
 }
 
 // ---- Beat operations ----------------------------------------------------------------
 
-bool frmMain::SoundOn() const { return Val(imgMute->Tag()) == 0; }
+bool frmMain::soundOn() const { return val(imgMute->Tag()) == 0; }
 
 void frmMain::OnBeat()
 {
@@ -264,11 +264,11 @@ void frmMain::OnBeat()
     const std::int16_t channel = static_cast<std::int16_t>(m_intMidiChannel - 1);
     const QString beat = m_strPattern.mid(m_intBeat, 1);
     if (beat == QLatin1String("2")) {
-        if (SoundOn())
+        if (soundOn())
             mdlMidi::PlayNote(channel, m_intStrongNote, m_intStrongVelocity);
         imgLed[m_intBeat]->setPicture(QStringLiteral("LED_RON"));
     } else if (beat == QLatin1String("1")) {
-        if (SoundOn())
+        if (soundOn())
             mdlMidi::PlayNote(channel, m_intWeakNote, m_intWeakVelocity);
         imgLed[m_intBeat]->setPicture(QStringLiteral("LED_GON"));
     } else {
@@ -277,9 +277,9 @@ void frmMain::OnBeat()
     const QString kind = beat == QLatin1String("2")   ? QStringLiteral("strong")
                          : beat == QLatin1String("1") ? QStringLiteral("weak")
                                                       : QStringLiteral("silent");
-    DescribeLampRow(QStringLiteral("%1 of %2, %3").arg(m_intBeat + 1).arg(m_strPattern.size()).arg(kind));
+    describeLampRow(QStringLiteral("%1 of %2, %3").arg(m_intBeat + 1).arg(m_strPattern.size()).arg(kind));
     if (m_intBeat == 0)
-        TrainerDownbeat();
+        trainerDownbeat();
 }
 
 void frmMain::OnBeatOff()
@@ -302,12 +302,12 @@ void frmMain::OnBeatOff()
     }
     // A note started before a meter or options change is not the one named above;
     // it is released too, so no note is left hanging.
-    mdlMidi::ReleaseSoundingNotes();
+    mdlMidi::releaseSoundingNotes();
 }
 
 // ---- Picture buttons ----------------------------------------------------------------
 
-void frmMain::ShowDoublePicture(const QString &suffix)
+void frmMain::showDoublePicture(const QString &suffix)
 {
     const QString tag = imgDouble->Tag();
     if (tag == QLatin1String("1"))
@@ -318,17 +318,17 @@ void frmMain::ShowDoublePicture(const QString &suffix)
         imgDouble->setPicture(QStringLiteral("X4") + suffix);
 }
 
-void frmMain::imgDouble_MouseDown() { ShowDoublePicture(QStringLiteral("_D")); }
+void frmMain::imgDouble_MouseDown() { showDoublePicture(QStringLiteral("_D")); }
 
-void frmMain::imgDouble_MouseUp() { ShowDoublePicture(QStringLiteral("_U")); }
+void frmMain::imgDouble_MouseUp() { showDoublePicture(QStringLiteral("_U")); }
 
 void frmMain::imgDouble_Click()
 {
-    const double doubled = Val(imgDouble->Tag()) * 2;
+    const double doubled = val(imgDouble->Tag()) * 2;
     imgDouble->setTag(QString::number(doubled));
-    if (Val(imgDouble->Tag()) > 4)
+    if (val(imgDouble->Tag()) > 4)
         imgDouble->setTag(QStringLiteral("1"));
-    ShowDoublePicture(QStringLiteral("_U"));
+    showDoublePicture(QStringLiteral("_U"));
 }
 
 void frmMain::imgMute_MouseDown() { imgMute->setPicture(QStringLiteral("MUTE_D")); }
@@ -337,8 +337,8 @@ void frmMain::imgMute_MouseUp() { imgMute->setPicture(QStringLiteral("MUTE_U"));
 
 void frmMain::imgMute_Click()
 {
-    imgMute->setTag(QString::number(1 - Val(imgMute->Tag())));
-    if (Val(imgMute->Tag()) == 0) {
+    imgMute->setTag(QString::number(1 - val(imgMute->Tag())));
+    if (val(imgMute->Tag()) == 0) {
         imgMute->setPicture(QStringLiteral("MUTE_U"));
     } else {
         imgMute->setPicture(QStringLiteral("MUTE_D"));
@@ -391,18 +391,18 @@ void frmMain::imgExit_Click() { close(); }
 // Each shortcut belongs to the button it works and does what a click on it does. They are
 // window shortcuts, so none fires while a dialog is the active window; and none repeats
 // while its keys are held, as a mouse button does not.
-void frmMain::SetUpShortcuts()
+void frmMain::setUpShortcuts()
 {
-    const auto bind = [this](PictureBox *button, const QList<QKeySequence> &keys, auto action) {
+    const auto bind = [this](pulsewerk::PictureBox *button, const QList<QKeySequence> &keys, auto action) {
         auto *shortcut = new QShortcut(button);
         shortcut->setKeys(keys);
         shortcut->setAutoRepeat(false);
         connect(shortcut, &QShortcut::activated, this, action);
     };
     bind(imgDouble, {Qt::Key_Asterisk, Qt::KeypadModifier | Qt::Key_Asterisk}, [this] { imgDouble->click(); });
-    bind(imgDouble, {Qt::ALT | Qt::Key_1}, [this] { ClickMultiplierTo(QStringLiteral("1")); });
-    bind(imgDouble, {Qt::ALT | Qt::Key_2}, [this] { ClickMultiplierTo(QStringLiteral("2")); });
-    bind(imgDouble, {Qt::ALT | Qt::Key_4}, [this] { ClickMultiplierTo(QStringLiteral("4")); });
+    bind(imgDouble, {Qt::ALT | Qt::Key_1}, [this] { clickMultiplierTo(QStringLiteral("1")); });
+    bind(imgDouble, {Qt::ALT | Qt::Key_2}, [this] { clickMultiplierTo(QStringLiteral("2")); });
+    bind(imgDouble, {Qt::ALT | Qt::Key_4}, [this] { clickMultiplierTo(QStringLiteral("4")); });
     bind(imgMute, {Qt::ALT | Qt::Key_M}, [this] { imgMute->click(); });
     bind(imgOptions, {Qt::ALT | Qt::Key_O}, [this] { imgOptions->click(); });
     bind(imgAbout, {Qt::Key_F1}, [this] { imgAbout->click(); });
@@ -410,23 +410,23 @@ void frmMain::SetUpShortcuts()
 }
 
 // Clicks the multiplier until it shows `tag`; at most once round its cycle.
-void frmMain::ClickMultiplierTo(const QString &tag)
+void frmMain::clickMultiplierTo(const QString &tag)
 {
     for (int clicks = 0; clicks < 3 && imgDouble->Tag() != tag; ++clicks)
         imgDouble->click();
 }
 
 // The picture buttons' names tell what a click does; their tool tips add the keys.
-void frmMain::DescribeButtons()
+void frmMain::describeButtons()
 {
-    const auto describe = [](PictureBox *button, const QString &name, const QString &tip) {
+    const auto describe = [](pulsewerk::PictureBox *button, const QString &name, const QString &tip) {
         button->setAccessibleName(name);
         button->setToolTip(QStringLiteral("%1 (%2)").arg(tip, button->shortcutKeys().join(QStringLiteral(", "))));
     };
     const QString multiplier = QStringLiteral("Multiplier \u00d7") + imgDouble->Tag();
     describe(imgDouble, multiplier, multiplier);
-    imgMute->setChecked(!SoundOn());
-    const QString mute = SoundOn() ? QStringLiteral("Mute") : QStringLiteral("Unmute");
+    imgMute->setChecked(!soundOn());
+    const QString mute = soundOn() ? QStringLiteral("Mute") : QStringLiteral("Unmute");
     describe(imgMute, mute, mute);
     describe(imgOptions, QStringLiteral("Options"), QStringLiteral("Options"));
     describe(imgAbout, QStringLiteral("About"), QStringLiteral("About ..."));
@@ -435,7 +435,7 @@ void frmMain::DescribeButtons()
 
 // The lamp row is one element to assistive technology; its description changes at most
 // once a beat, and only when it says something new.
-void frmMain::DescribeLampRow(const QString &description)
+void frmMain::describeLampRow(const QString &description)
 {
     if (Picture1->accessibleDescription() != description)
         Picture1->setAccessibleDescription(description);

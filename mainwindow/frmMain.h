@@ -37,7 +37,7 @@ public:
     void OnBeatOff();
 
     // The control arrays: lamp i stands for pattern position i; tempo names by rising tempo.
-    std::array<PictureBox *, 19> imgLed{};
+    std::array<pulsewerk::PictureBox *, 19> imgLed{};
     std::array<QLabel *, 8> lblTempo{};
 
     // False while the user has stopped the beat: the beat loop then only waits for events.
@@ -67,8 +67,8 @@ private:
     void Text1_KeyPress(int &KeyAscii);
     void Text1_Validate();
     void UpdateTempoLabels();
-    void SetSliderPosition(long long position);
-    long long TextToTempo() const;
+    void setSliderPosition(long long position);
+    long long textToTempo() const;
 
     void cboMeter_Click();
     void UpdateLedRow();
@@ -76,7 +76,7 @@ private:
     void imgDouble_MouseDown();
     void imgDouble_MouseUp();
     void imgDouble_Click();
-    void ShowDoublePicture(const QString &suffix);
+    void showDoublePicture(const QString &suffix);
     void imgMute_MouseDown();
     void imgMute_MouseUp();
     void imgMute_Click();
@@ -90,22 +90,22 @@ private:
     void imgExit_MouseUp();
     void imgExit_Click();
 
-    bool SoundOn() const;
+    bool soundOn() const;
 
-    void SetUpShortcuts();
-    void ClickMultiplierTo(const QString &tag);
-    void DescribeButtons();
-    void DescribeLampRow(const QString &description);
+    void setUpShortcuts();
+    void clickMultiplierTo(const QString &tag);
+    void describeButtons();
+    void describeLampRow(const QString &description);
 
-    void SetUpPracticeTools();
-    void UpdatePracticeTools();
+    void setUpPracticeTools();
+    void updatePracticeTools();
     void StartStop_Triggered();
     void TapTempo_Triggered();
     void SpeedTrainer_Triggered();
-    void SetTempoAsTyped(int tempo);
-    void RestartWithDownbeat();
-    void TempoChanged();
-    void TrainerDownbeat();
+    void setTempoAsTyped(int tempo);
+    void restartWithDownbeat();
+    void tempoChanged();
+    void trainerDownbeat();
 
     QString m_strPattern;
     std::int16_t m_intBeat = 0;
@@ -124,7 +124,7 @@ private:
     std::unique_ptr<frmSpeedTrainer> m_frmSpeedTrainer;
 
     bool m_running = true;
-    TapTempo m_tapTempo;
-    SpeedTrainer m_trainer;
+    pulsewerk::TapTempo m_tapTempo;
+    pulsewerk::SpeedTrainer m_trainer;
     bool m_trainerSetsTempo = false; // the tempo being set is the trainer's, not the user's
 };

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <memory>
 
-namespace platform {
+namespace pulsewerk {
 
 // Where a back end with a MIDI port takes the messages of the buffer being rendered.
 class MessageSink {
@@ -70,4 +70,4 @@ struct JackOptions {
 // server; a server lost later is waited for, and the client comes back with it.
 std::unique_ptr<AudioBackend> createJackBackend(const JackOptions &options);
 
-} // namespace platform
+} // namespace pulsewerk

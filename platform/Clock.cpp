@@ -14,7 +14,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
-namespace platform {
+namespace pulsewerk {
 namespace {
 
 std::int64_t monotonicNs()
@@ -94,4 +94,4 @@ Clock &clock()
 
 void setClock(Clock *replacement) { g_replacement = replacement; }
 
-} // namespace platform
+} // namespace pulsewerk

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace pulsewerk {
 
 // A 32-bit millisecond count from a fixed start. Elapsed time is the unsigned
 // 32-bit difference of two readings, so the wrap of the count never matters.
@@ -29,4 +29,4 @@ Clock &clock();
 // Installs `replacement` (not owned) as the clock in use; nullptr restores the system clock.
 void setClock(Clock *replacement);
 
-} // namespace platform
+} // namespace pulsewerk

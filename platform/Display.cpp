@@ -16,7 +16,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace platform {
+namespace pulsewerk {
 namespace {
 
 // Whether a server accepts a connection on the Unix socket `path`; a leading '@'
@@ -82,7 +82,7 @@ void guardMessages(QtMsgType type, const QMessageLogContext &context, const QStr
 {
     if (type == QtFatalMsg) {
         // The only fatal message while the toolkit starts is that it found no display.
-        ReportNoDisplay();
+        reportNoDisplay();
         std::_Exit(1);
     }
     g_heldMessages.append({type, QByteArray(context.category), text});
@@ -90,7 +90,7 @@ void guardMessages(QtMsgType type, const QMessageLogContext &context, const QStr
 
 } // namespace
 
-bool DisplayAvailable()
+bool displayAvailable()
 {
     // With no platform chosen, Qt picks X or Wayland by the session; a list is tried in turn.
     const QByteArray platforms = qgetenv("QT_QPA_PLATFORM");
@@ -113,7 +113,7 @@ bool DisplayAvailable()
     return (x11 && x11DisplayAnswers()) || (wayland && waylandDisplayAnswers(waylandChosen));
 }
 
-void ReportNoDisplay()
+void reportNoDisplay()
 {
     std::fputs("pulsewerk: no display to show its window on (neither DISPLAY nor WAYLAND_DISPLAY names one "
                "that answers); run it in a desktop session, or headless with: xvfb-run -a pulsewerk\n",
@@ -133,4 +133,4 @@ DisplayConnectionGuard::~DisplayConnectionGuard()
     g_heldMessages.clear();
 }
 
-} // namespace platform
+} // namespace pulsewerk

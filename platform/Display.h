@@ -5,18 +5,18 @@
 
 #include <QtGlobal>
 
-namespace platform {
+namespace pulsewerk {
 
 // True when a platform Qt may use can show windows: an X or Wayland display named by
 // DISPLAY or WAYLAND_DISPLAY answers on its socket, or another platform (offscreen,
 // vnc ...) is chosen with QT_QPA_PLATFORM.
-bool DisplayAvailable();
+bool displayAvailable();
 
 // Writes the one line that says there is no display and how to run headless.
-void ReportNoDisplay();
+void reportNoDisplay();
 
 // While it lives, a toolkit that cannot reach its display ends the process with
-// ReportNoDisplay's line and exit status 1, instead of aborting with its own report.
+// reportNoDisplay's line and exit status 1, instead of aborting with its own report.
 // The toolkit's other messages are held back and passed on when the guard goes.
 class DisplayConnectionGuard {
 public:
@@ -25,4 +25,4 @@ public:
     Q_DISABLE_COPY_MOVE(DisplayConnectionGuard)
 };
 
-} // namespace platform
+} // namespace pulsewerk

@@ -7,7 +7,7 @@
 
 #include <fluidsynth.h>
 
-namespace platform {
+namespace pulsewerk {
 namespace {
 
 constexpr double kRate = 44100.0;
@@ -59,4 +59,4 @@ private:
 
 std::unique_ptr<AudioBackend> createFluidSynthDriverBackend() { return std::make_unique<FluidSynthDriverBackend>(); }
 
-} // namespace platform
+} // namespace pulsewerk

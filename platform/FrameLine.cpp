@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace pulsewerk {
+
 namespace {
 
 // The line moves only when the server's clock, averaged over about kAverageUs, is
@@ -66,3 +68,5 @@ void FrameLine::place(double us, std::int64_t frame, bool settle)
     m_known = true;
     m_moved = true;
 }
+
+} // namespace pulsewerk

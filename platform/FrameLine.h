@@ -8,6 +8,8 @@
 #include <array>
 #include <cstdint>
 
+namespace pulsewerk {
+
 class FrameLine {
 public:
     explicit FrameLine(double sampleRate) : m_usPerFrame(1e6 / sampleRate) {}
@@ -44,3 +46,5 @@ private:
     std::array<double, kSettleCycles> m_settling{}; // the errors of the cycles after placing
     int m_settled = kSettleCycles;
 };
+
+} // namespace pulsewerk

@@ -14,7 +14,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
-namespace platform {
+namespace pulsewerk {
 namespace {
 
 // A lock older than this is taken for one left behind; a live writer holds it far less.
@@ -102,9 +102,9 @@ bool syncWhole(const QString &fileName)
 
 } // namespace
 
-void SetReplaceHook(std::function<void(ReplaceStep)> hook) { replaceHook() = std::move(hook); }
+void setReplaceHook(std::function<void(ReplaceStep)> hook) { replaceHook() = std::move(hook); }
 
-bool StoreIniValues(const QString &fileName, const QString &section, const IniValues &values, const ReplaceGuard &guard)
+bool storeIniValues(const QString &fileName, const QString &section, const IniValues &values, const ReplaceGuard &guard)
 {
     if (!QDir().mkpath(QFileInfo(fileName).absolutePath()))
         return false;
@@ -177,4 +177,4 @@ bool StoreIniValues(const QString &fileName, const QString &section, const IniVa
     return true;
 }
 
-} // namespace platform
+} // namespace pulsewerk

@@ -8,14 +8,14 @@
 
 #include <functional>
 
-namespace platform {
+namespace pulsewerk {
 
 // Keys (letters and digits) with their whole-number values.
 using IniValues = QList<QPair<QString, int>>;
 
 // The moments of a replacement, in order, for tests that end the process at each.
 enum class ReplaceStep { Locked, Read, Written, Replaced };
-void SetReplaceHook(std::function<void(ReplaceStep)> hook);
+void setReplaceHook(std::function<void(ReplaceStep)> hook);
 
 // Runs `replace` (the rename over the old file) and returns its result, or declines it
 // by returning false without running it.
@@ -28,7 +28,7 @@ using ReplaceGuard = std::function<bool(const std::function<bool()> &replace)>;
 // old values or all the new ones. Returns true when the file holds the new values; a
 // file that cannot be read, or is read-only, is left as it is. A lock left by a process
 // that is gone is broken; a live one is waited for a little while only.
-bool StoreIniValues(const QString &fileName, const QString &section, const IniValues &values,
+bool storeIniValues(const QString &fileName, const QString &section, const IniValues &values,
                     const ReplaceGuard &guard = {});
 
-} // namespace platform
+} // namespace pulsewerk

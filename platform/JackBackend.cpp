@@ -16,7 +16,7 @@
 #include <mutex>
 #include <thread>
 
-namespace platform {
+namespace pulsewerk {
 namespace {
 
 constexpr char kClientName[] = "Pulsewerk";
@@ -290,4 +290,4 @@ std::unique_ptr<AudioBackend> createJackBackend(const JackOptions &options)
     return std::make_unique<JackBackend>(options);
 }
 
-} // namespace platform
+} // namespace pulsewerk

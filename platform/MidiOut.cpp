@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <string>
 
-namespace platform {
+namespace pulsewerk {
 namespace {
 
 // How long after its intended time a note is heard, beyond the stream's own latency:
@@ -250,4 +250,4 @@ QString chooseSoundFont()
 
 void setSoundFontPaths(const QStringList &paths) { soundFontOverride() = paths; }
 
-} // namespace platform
+} // namespace pulsewerk

@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-namespace platform {
+namespace pulsewerk {
 
 class MidiOutDevice {
 public:
@@ -17,7 +17,7 @@ public:
     // Opens the device. Failure is silent to the caller; the device then drops every message.
     virtual void open() = 0;
     // One short message, least significant byte first: status, data 1, data 2, 0, meant
-    // to sound at the clock reading `atMs` (platform::clock()): now, or the grid point of
+    // to sound at the clock reading `atMs` (pulsewerk::clock()): now, or the grid point of
     // a beat sent a little late. A device that schedules its output places it there.
     virtual void sendShortMsg(std::uint32_t message, std::uint32_t atMs) = 0;
     virtual void close() = 0;
@@ -48,4 +48,4 @@ QString chooseSoundFont();
 // The SoundFonts the synthesizer tries, in order; empty restores the search above.
 void setSoundFontPaths(const QStringList &paths);
 
-} // namespace platform
+} // namespace pulsewerk

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace pulsewerk {
+
 namespace {
 
 // The reports the line is fitted to: long enough to average out their jitter, short
@@ -144,3 +146,5 @@ void NoteScheduler::fill(std::int64_t nowUs, int frames, const std::function<voi
         render(position, frames);
     m_frames = end;
 }
+
+} // namespace pulsewerk

@@ -9,6 +9,8 @@
 #include <functional>
 #include <mutex>
 
+namespace pulsewerk {
+
 // When each frame of a stream is heard: a straight line through the audio server's
 // reports (frame f heard at monotonic time t), fitted over the last few seconds, so
 // that it follows the audio clock's rate (no drift) without taking on the reports'
@@ -84,3 +86,5 @@ private:
     std::int64_t m_frames = 0;       // audio thread only
     std::int64_t m_firstFillUs = -1; // audio thread only
 };
+
+} // namespace pulsewerk

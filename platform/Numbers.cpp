@@ -9,7 +9,7 @@
 #include <string>
 #include <system_error>
 
-namespace platform {
+namespace pulsewerk {
 namespace {
 
 template <typename Int> Int roundSaturated(double value)
@@ -27,7 +27,7 @@ template <typename Int> Int roundSaturated(double value)
 
 } // namespace
 
-double Val(const QString &text)
+double val(const QString &text)
 {
     std::string number;
     bool seenPoint = false;
@@ -53,19 +53,19 @@ double Val(const QString &text)
     return value;
 }
 
-std::int32_t RoundToInt32(double value)
+std::int32_t roundToInt32(double value)
 {
     std::fesetround(FE_TONEAREST);
     return roundSaturated<std::int32_t>(value);
 }
 
-std::int16_t RoundToInt16(double value)
+std::int16_t roundToInt16(double value)
 {
     std::fesetround(FE_TONEAREST);
     return roundSaturated<std::int16_t>(value);
 }
 
-std::int16_t AddSaturated16(std::int16_t value, int delta)
+std::int16_t addSaturated16(std::int16_t value, int delta)
 {
     const long sum = static_cast<long>(value) + delta;
     if (sum > std::numeric_limits<std::int16_t>::max())
@@ -75,4 +75,4 @@ std::int16_t AddSaturated16(std::int16_t value, int delta)
     return static_cast<std::int16_t>(sum);
 }
 
-} // namespace platform
+} // namespace pulsewerk

@@ -12,7 +12,7 @@ static void initResources()
     Q_INIT_RESOURCE(resources);
 }
 
-namespace platform {
+namespace pulsewerk {
 
 namespace {
 
@@ -24,7 +24,7 @@ void ensureResources()
 
 } // namespace
 
-QPixmap LoadPicture(const QString &name)
+QPixmap loadPicture(const QString &name)
 {
     ensureResources();
     // A screen with more than one device pixel to a logical pixel gets the picture drawn
@@ -45,9 +45,9 @@ QPixmap LoadPicture(const QString &name)
     return QPixmap(QStringLiteral(":/bitmaps/") + name + QStringLiteral(".bmp"));
 }
 
-} // namespace platform
+} // namespace pulsewerk
 
-QIcon platform::ApplicationIcon()
+QIcon pulsewerk::applicationIcon()
 {
     ensureResources();
     QIcon icon;

@@ -6,14 +6,14 @@
 #include <QPixmap>
 #include <QString>
 
-namespace platform {
+namespace pulsewerk {
 
 // The bitmap named `name` (for example "LED_RON"); a null pixmap when there is none.
 // Where the screens have a device pixel ratio above 1 it is the picture drawn at twice
 // the size, with a device pixel ratio of 2: the same logical size, sharp.
-QPixmap LoadPicture(const QString &name);
+QPixmap loadPicture(const QString &name);
 
 // The program's icon: a pyramid-shaped beat-keeper, 16 and 32 pixels and larger.
-QIcon ApplicationIcon();
+QIcon applicationIcon();
 
-} // namespace platform
+} // namespace pulsewerk

@@ -14,7 +14,7 @@
 #include <sched.h>
 #include <vector>
 
-namespace platform {
+namespace pulsewerk {
 namespace {
 
 // The stream's whole latency, buffer and server together: long enough for a busy
@@ -345,4 +345,4 @@ private:
 
 std::unique_ptr<AudioBackend> createPulseAudioBackend() { return std::make_unique<PulseAudioBackend>(); }
 
-} // namespace platform
+} // namespace pulsewerk

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-namespace platform {
+namespace pulsewerk {
 namespace {
 
 const QString kOrganisation = QStringLiteral("Pulsewerk");
@@ -121,7 +121,7 @@ private:
             lock.unlock();
             // The rename happens under the mutex, so a save given up never lands later.
             // Once the file holds the values, there is nothing left to report, given up or not.
-            const bool stored = StoreIniValues(save.fileName, save.section, save.values, [&](const auto &replace) {
+            const bool stored = storeIniValues(save.fileName, save.section, save.values, [&](const auto &replace) {
                 std::lock_guard held(m_mutex);
                 if (save.id <= m_givenUpTo || !replace())
                     return false;
@@ -168,7 +168,7 @@ Saver &saver()
 
 } // namespace
 
-QString SettingsFileName(const QString &application)
+QString settingsFileName(const QString &application)
 {
     if (!g_folder) {
         const QSettings store(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, application);
@@ -181,7 +181,7 @@ QString SettingsFileName(const QString &application)
 
 QString ReadSetting(const QString &application, const QString &section, const QString &key, int defaultValue)
 {
-    const QString fileName = SettingsFileName(application);
+    const QString fileName = settingsFileName(application);
     if (fileName.isEmpty())
         return QString::number(defaultValue);
     QSettings store(fileName, QSettings::IniFormat);
@@ -192,7 +192,7 @@ QString ReadSetting(const QString &application, const QString &section, const QS
     return value.toString();
 }
 
-int ReadWholeNumber(const QString &application, const QString &section, const QString &key, int defaultValue, int low,
+int readWholeNumber(const QString &application, const QString &section, const QString &key, int defaultValue, int low,
                     int high)
 {
     const QString text = ReadSetting(application, section, key, defaultValue);
@@ -207,21 +207,21 @@ int ReadWholeNumber(const QString &application, const QString &section, const QS
 void WriteSettings(const QString &application, const QString &section, const IniValues &values,
                    std::function<void()> onFailure)
 {
-    const QString fileName = SettingsFileName(application);
+    const QString fileName = settingsFileName(application);
     if (fileName.isEmpty())
         return;
     saver().add({0, fileName, section, values, std::move(onFailure)});
 }
 
-bool WaitForSettingsSaves(std::chrono::steady_clock::time_point deadline) { return saver().wait(deadline); }
+bool waitForSettingsSaves(std::chrono::steady_clock::time_point deadline) { return saver().wait(deadline); }
 
-void EndSettingsSaves(std::chrono::steady_clock::time_point deadline)
+void endSettingsSaves(std::chrono::steady_clock::time_point deadline)
 {
     if (!saver().wait(deadline))
         saver().giveUp();
 }
 
-QString UserSettingsFolder(const QByteArray &xdgConfigHome, const QByteArray &home)
+QString userSettingsFolder(const QByteArray &xdgConfigHome, const QByteArray &home)
 {
     // A relative XDG_CONFIG_HOME is ignored, as the rules say.
     if (xdgConfigHome.startsWith('/'))
@@ -232,10 +232,10 @@ QString UserSettingsFolder(const QByteArray &xdgConfigHome, const QByteArray &ho
     return QDir::cleanPath(homeFolder) + QStringLiteral("/.config");
 }
 
-void UseUserSettingsFolder()
+void useUserSettingsFolder()
 {
-    const QString folder = UserSettingsFolder(qgetenv("XDG_CONFIG_HOME"), qgetenv("HOME"));
-    SetSettingsFolder(folder);
+    const QString folder = userSettingsFolder(qgetenv("XDG_CONFIG_HOME"), qgetenv("HOME"));
+    setSettingsFolder(folder);
     if (folder.isEmpty()) {
         std::fprintf(stderr, "Pulsewerk: no home folder and no absolute XDG_CONFIG_HOME, so settings cannot be "
                              "kept; the options hold for this run only.\n");
@@ -243,8 +243,8 @@ void UseUserSettingsFolder()
     }
 }
 
-void SetSettingsFolder(const QString &folder) { g_folder = folder; }
+void setSettingsFolder(const QString &folder) { g_folder = folder; }
 
-void ClearSettingsFolder() { g_folder.reset(); }
+void clearSettingsFolder() { g_folder.reset(); }
 
-} // namespace platform
+} // namespace pulsewerk

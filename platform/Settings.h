@@ -11,14 +11,14 @@
 #include <chrono>
 #include <functional>
 
-namespace platform {
+namespace pulsewerk {
 
 // The text stored under `key`, or `defaultValue` as decimal text when the key is missing.
 QString ReadSetting(const QString &application, const QString &section, const QString &key, int defaultValue);
 
 // The whole number stored under `key` when it is plain decimal digits within
 // [low, high]; otherwise, or when the key is missing, `defaultValue`.
-int ReadWholeNumber(const QString &application, const QString &section, const QString &key, int defaultValue, int low,
+int readWholeNumber(const QString &application, const QString &section, const QString &key, int defaultValue, int low,
                     int high);
 
 // Stores all `values` under `section` in one atomic replacement of the file, on a thread
@@ -31,23 +31,23 @@ void WriteSettings(const QString &application, const QString &section, const Ini
 
 // Waits until the saves under way are done or `deadline` has come, and runs the
 // failures' calls. Returns true when none is left.
-bool WaitForSettingsSaves(std::chrono::steady_clock::time_point deadline);
+bool waitForSettingsSaves(std::chrono::steady_clock::time_point deadline);
 // As the wait above; then the saves still under way are given up: none of them replaces
 // the file after this returns, and each reports its failure.
-void EndSettingsSaves(std::chrono::steady_clock::time_point deadline);
+void endSettingsSaves(std::chrono::steady_clock::time_point deadline);
 
 // The folder for the settings by the XDG base directory rules: an absolute
 // XDG_CONFIG_HOME, else .config in an absolute home folder other than the root. Empty
 // when there is neither.
-QString UserSettingsFolder(const QByteArray &xdgConfigHome, const QByteArray &home);
+QString userSettingsFolder(const QByteArray &xdgConfigHome, const QByteArray &home);
 // Keeps the settings in the folder that the environment gives; without one, says once
 // that settings cannot be kept, and nothing is read or written.
-void UseUserSettingsFolder();
+void useUserSettingsFolder();
 // Keeps the settings in `folder`; an empty one means nowhere.
-void SetSettingsFolder(const QString &folder);
+void setSettingsFolder(const QString &folder);
 // Back to where QSettings puts the files (QSettings::setPath included).
-void ClearSettingsFolder();
+void clearSettingsFolder();
 // The settings file of `application`; empty when there is no settings folder.
-QString SettingsFileName(const QString &application);
+QString settingsFileName(const QString &application);
 
-} // namespace platform
+} // namespace pulsewerk

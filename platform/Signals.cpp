@@ -12,7 +12,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace platform {
+namespace pulsewerk {
 namespace {
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
@@ -41,7 +41,7 @@ void onSignal(int signal)
 
 } // namespace
 
-void EndOnSignals(std::function<void()> end)
+void endOnSignals(std::function<void()> end)
 {
     g_end = std::move(end);
     if (!g_notifier) {
@@ -67,7 +67,7 @@ void EndOnSignals(std::function<void()> end)
         sigaction(signal, &action, nullptr);
 }
 
-std::optional<std::chrono::steady_clock::time_point> EndSignalTime()
+std::optional<std::chrono::steady_clock::time_point> endSignalTime()
 {
     if (!g_received)
         return std::nullopt;
@@ -77,4 +77,4 @@ std::optional<std::chrono::steady_clock::time_point> EndSignalTime()
         std::chrono::duration_cast<std::chrono::steady_clock::duration>(since));
 }
 
-} // namespace platform
+} // namespace pulsewerk

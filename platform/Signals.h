@@ -7,14 +7,14 @@
 #include <functional>
 #include <optional>
 
-namespace platform {
+namespace pulsewerk {
 
 // From now on SIGTERM, SIGINT and SIGHUP run `end` on this thread's event loop: the
 // handler only writes a byte to a pipe that the loop watches. A second of these signals
 // while the first is being dealt with ends the process at once, by that signal.
-void EndOnSignals(std::function<void()> end);
+void endOnSignals(std::function<void()> end);
 
 // When the first of these signals came, if one has.
-std::optional<std::chrono::steady_clock::time_point> EndSignalTime();
+std::optional<std::chrono::steady_clock::time_point> endSignalTime();
 
-} // namespace platform
+} // namespace pulsewerk

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace platform {
+namespace pulsewerk {
 namespace {
 
 // FluidSynth renders in blocks of this many frames and starts a note on a block.
@@ -167,4 +167,4 @@ int SynthPool::sounding() const
     return static_cast<int>(std::count_if(m_voices.begin(), m_voices.end(), [](const Voice &v) { return v.active; }));
 }
 
-} // namespace platform
+} // namespace pulsewerk

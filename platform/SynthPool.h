@@ -13,7 +13,7 @@ struct _fluid_hashtable_t;
 struct _fluid_synth_t;
 struct _fluid_sfont_t;
 
-namespace platform {
+namespace pulsewerk {
 
 class SynthPool {
 public:
@@ -58,4 +58,4 @@ private:
     std::uint64_t m_started = 0;
 };
 
-} // namespace platform
+} // namespace pulsewerk

@@ -46,7 +46,7 @@ void TestAbout::looks()
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
     const QPixmap icon = dialog.Image1->pixmap();
     QCOMPARE(icon.size(), QSize(32, 32));
-    QCOMPARE(icon.toImage(), platform::ApplicationIcon().pixmap(32, 32).toImage());
+    QCOMPARE(icon.toImage(), pulsewerk::applicationIcon().pixmap(32, 32).toImage());
     QCOMPARE(focus, (QList<QWidget *>{dialog.cmdOK, dialog.cmdOK}));
 }
 

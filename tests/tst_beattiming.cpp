@@ -64,50 +64,50 @@ void TestBeatTiming::workedValues()
     QFETCH(int, multiplier);
     QFETCH(int, period);
     QFETCH(int, sounding);
-    QCOMPARE(BeatTiming::Period(bpm, multiplier), period);
-    QCOMPARE(BeatTiming::SoundingTime(period), sounding);
+    QCOMPARE(pulsewerk::BeatTiming::period(bpm, multiplier), period);
+    QCOMPARE(pulsewerk::BeatTiming::soundingTime(period), sounding);
 }
 
 void TestBeatTiming::beatOnlyWhenMoreThanAPeriodElapsed()
 {
-    BeatTiming timing(10000);
-    QVERIFY(!timing.Pass(10000, 120, 1).beat);
-    QVERIFY(!timing.Pass(10500, 120, 1).beat);
-    const BeatPass pass = timing.Pass(10501, 120, 1);
+    pulsewerk::BeatTiming timing(10000);
+    QVERIFY(!timing.pass(10000, 120, 1).beat);
+    QVERIFY(!timing.pass(10500, 120, 1).beat);
+    const pulsewerk::BeatPass pass = timing.pass(10501, 120, 1);
     QVERIFY(pass.beat);
     QVERIFY(pass.beatOff); // the release always comes before the beat in the same pass
-    QCOMPARE(timing.LastBeatTime(), 10500u);
+    QCOMPARE(timing.lastBeatTime(), 10500u);
 }
 
 void TestBeatTiming::releaseAfterSoundingTime()
 {
-    BeatTiming timing(0);
-    QVERIFY(!timing.Pass(200, 120, 1).beatOff);
-    QVERIFY(timing.Pass(201, 120, 1).beatOff);
-    QVERIFY(timing.Pass(350, 120, 1).beatOff);
-    const BeatPass atPeriod = timing.Pass(500, 120, 1);
+    pulsewerk::BeatTiming timing(0);
+    QVERIFY(!timing.pass(200, 120, 1).beatOff);
+    QVERIFY(timing.pass(201, 120, 1).beatOff);
+    QVERIFY(timing.pass(350, 120, 1).beatOff);
+    const pulsewerk::BeatPass atPeriod = timing.pass(500, 120, 1);
     QVERIFY(atPeriod.beatOff);
     QVERIFY(!atPeriod.beat);
 }
 
 void TestBeatTiming::lateBeatKeepsTheGrid()
 {
-    BeatTiming timing(0);
-    const BeatPass pass = timing.Pass(1234, 120, 1);
+    pulsewerk::BeatTiming timing(0);
+    const pulsewerk::BeatPass pass = timing.pass(1234, 120, 1);
     QVERIFY(pass.beat);
-    QCOMPARE(timing.LastBeatTime(), 1000u); // now - 234
-    QVERIFY(!timing.Pass(1500, 120, 1).beat);
-    QVERIFY(timing.Pass(1501, 120, 1).beat);
-    QCOMPARE(timing.LastBeatTime(), 1500u);
+    QCOMPARE(timing.lastBeatTime(), 1000u); // now - 234
+    QVERIFY(!timing.pass(1500, 120, 1).beat);
+    QVERIFY(timing.pass(1501, 120, 1).beat);
+    QCOMPARE(timing.lastBeatTime(), 1500u);
 }
 
 void TestBeatTiming::multiplierSwitchMidBeat()
 {
-    BeatTiming timing(0);
-    QVERIFY(!timing.Pass(300, 120, 1).beat);
-    const BeatPass pass = timing.Pass(300, 120, 4);
+    pulsewerk::BeatTiming timing(0);
+    QVERIFY(!timing.pass(300, 120, 1).beat);
+    const pulsewerk::BeatPass pass = timing.pass(300, 120, 4);
     QVERIFY(pass.beat);
-    QCOMPARE(timing.LastBeatTime(), 250u); // now - 300 mod 125
+    QCOMPARE(timing.lastBeatTime(), 250u); // now - 300 mod 125
 }
 
 void TestBeatTiming::wrapOfTheCount_data()
@@ -120,66 +120,66 @@ void TestBeatTiming::wrapOfTheCount_data()
 void TestBeatTiming::wrapOfTheCount()
 {
     QFETCH(quint32, start);
-    BeatTiming timing(start);
-    QVERIFY(!timing.Pass(start + 500u, 120, 1).beat);
-    QVERIFY(timing.Pass(start + 501u, 120, 1).beat);
-    QCOMPARE(timing.LastBeatTime(), start + 500u);
-    QVERIFY(!timing.Pass(start + 700u, 120, 1).beatOff);
-    QVERIFY(timing.Pass(start + 701u, 120, 1).beatOff);
-    QVERIFY(timing.Pass(start + 1001u, 120, 1).beat);
-    QCOMPARE(timing.LastBeatTime(), start + 1000u);
+    pulsewerk::BeatTiming timing(start);
+    QVERIFY(!timing.pass(start + 500u, 120, 1).beat);
+    QVERIFY(timing.pass(start + 501u, 120, 1).beat);
+    QCOMPARE(timing.lastBeatTime(), start + 500u);
+    QVERIFY(!timing.pass(start + 700u, 120, 1).beatOff);
+    QVERIFY(timing.pass(start + 701u, 120, 1).beatOff);
+    QVERIFY(timing.pass(start + 1001u, 120, 1).beat);
+    QCOMPARE(timing.lastBeatTime(), start + 1000u);
 }
 
 void TestBeatTiming::nextActionAt()
 {
-    BeatTiming timing(5000);
-    QCOMPARE(timing.NextActionAt(5000, 120, 1), 5201u); // end of the sounding time
-    timing.Pass(5201, 120, 1);
-    QCOMPARE(timing.NextActionAt(5201, 120, 1), 5501u); // then the next beat
-    QCOMPARE(timing.NextActionAt(5201, 120, 4), 5201u); // a shorter period already past: due at once
-    timing.Pass(5501, 120, 1);
-    QCOMPARE(timing.NextActionAt(5501, 120, 1), 5701u);
-    QCOMPARE(timing.NextActionAt(5501, 208, 4), 5537u); // a faster tempo shortens the wait at once
+    pulsewerk::BeatTiming timing(5000);
+    QCOMPARE(timing.nextActionAt(5000, 120, 1), 5201u); // end of the sounding time
+    timing.pass(5201, 120, 1);
+    QCOMPARE(timing.nextActionAt(5201, 120, 1), 5501u); // then the next beat
+    QCOMPARE(timing.nextActionAt(5201, 120, 4), 5201u); // a shorter period already past: due at once
+    timing.pass(5501, 120, 1);
+    QCOMPARE(timing.nextActionAt(5501, 120, 1), 5701u);
+    QCOMPARE(timing.nextActionAt(5501, 208, 4), 5537u); // a faster tempo shortens the wait at once
 }
 
 void TestBeatTiming::lateBeatIsReleasedAtOnce()
 {
-    BeatTiming timing(0);
-    timing.Pass(300, 120, 1);                         // releases position 0
-    QVERIFY(timing.Pass(950, 120, 2).beat);           // x2: 450 ms elapsed, grid point 750
-    QCOMPARE(timing.NextActionAt(950, 120, 2), 950u); // its 125 ms are over: the next pass releases
-    QVERIFY(timing.Pass(950, 120, 2).beatOff);
-    QCOMPARE(timing.NextActionAt(950, 120, 2), 1001u);
+    pulsewerk::BeatTiming timing(0);
+    timing.pass(300, 120, 1);                         // releases position 0
+    QVERIFY(timing.pass(950, 120, 2).beat);           // x2: 450 ms elapsed, grid point 750
+    QCOMPARE(timing.nextActionAt(950, 120, 2), 950u); // its 125 ms are over: the next pass releases
+    QVERIFY(timing.pass(950, 120, 2).beatOff);
+    QCOMPARE(timing.nextActionAt(950, 120, 2), 1001u);
 }
 
 void TestBeatTiming::degenerateInputs()
 {
-    QCOMPARE(BeatTiming::Period(0, 0), 60000);
-    QCOMPARE(BeatTiming::Period(-5, 1), 60000);
-    QVERIFY(BeatTiming::Period(32767, 4) >= 1);
-    BeatTiming timing(0);
-    QVERIFY(timing.Pass(60001, 0, 0).beat);
+    QCOMPARE(pulsewerk::BeatTiming::period(0, 0), 60000);
+    QCOMPARE(pulsewerk::BeatTiming::period(-5, 1), 60000);
+    QVERIFY(pulsewerk::BeatTiming::period(32767, 4) >= 1);
+    pulsewerk::BeatTiming timing(0);
+    QVERIFY(timing.pass(60001, 0, 0).beat);
 }
 
 void TestBeatTiming::gridMoves()
 {
-    BeatTiming timing(0);
-    timing.Pass(300, 120, 1);
-    timing.BeatAtNextPass();
-    QCOMPARE(timing.NextActionAt(320, 120, 1), 320u);
-    const BeatPass start = timing.Pass(350, 120, 1);
+    pulsewerk::BeatTiming timing(0);
+    timing.pass(300, 120, 1);
+    timing.beatAtNextPass();
+    QCOMPARE(timing.nextActionAt(320, 120, 1), 320u);
+    const pulsewerk::BeatPass start = timing.pass(350, 120, 1);
     QVERIFY(start.beat);
     QVERIFY(!start.beatOff); // nothing sounds before a start
-    QCOMPARE(timing.LastBeatTime(), 350u);
-    QCOMPARE(timing.NextActionAt(350, 120, 1), 551u);
+    QCOMPARE(timing.lastBeatTime(), 350u);
+    QCOMPARE(timing.nextActionAt(350, 120, 1), 551u);
 
-    timing.MoveGrid(700); // a tap at 700
-    QVERIFY(!timing.Pass(700, 150, 1).beat);
-    QCOMPARE(timing.NextActionAt(700, 150, 1), 901u);
-    QVERIFY(timing.Pass(901, 150, 1).beatOff);
-    QVERIFY(!timing.Pass(1100, 150, 1).beat);
-    QVERIFY(timing.Pass(1101, 150, 1).beat); // one period after the tap
-    QCOMPARE(timing.LastBeatTime(), 1100u);
+    timing.moveGrid(700); // a tap at 700
+    QVERIFY(!timing.pass(700, 150, 1).beat);
+    QCOMPARE(timing.nextActionAt(700, 150, 1), 901u);
+    QVERIFY(timing.pass(901, 150, 1).beatOff);
+    QVERIFY(!timing.pass(1100, 150, 1).beat);
+    QVERIFY(timing.pass(1101, 150, 1).beat); // one period after the tap
+    QCOMPARE(timing.lastBeatTime(), 1100u);
 }
 
 QTEST_GUILESS_MAIN(TestBeatTiming)

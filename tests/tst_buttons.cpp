@@ -70,7 +70,7 @@ struct Outcome {
 // box (or the meter list) holding the focus; an options dialog that opens gets channel 3
 // and OK, any other dialog is closed.
 Outcome runOn(const TempSettings &settings, const QString &button, bool focusOnMeter,
-              const std::function<void(frmMain &, PictureBox *)> &act)
+              const std::function<void(frmMain &, pulsewerk::PictureBox *)> &act)
 {
     QFile::remove(settings.fileName());
     Outcome out;
@@ -86,8 +86,9 @@ Outcome runOn(const TempSettings &settings, const QString &button, bool focusOnM
     h.midi.messages.clear();
     if (focusOnMeter)
         w.cboMeter->setFocus(Qt::TabFocusReason);
-    auto *target = w.findChild<PictureBox *>(button);
-    for (auto signal : {&PictureBox::MouseDown, &PictureBox::MouseUp, &PictureBox::Click})
+    auto *target = w.findChild<pulsewerk::PictureBox *>(button);
+    for (auto signal :
+         {&pulsewerk::PictureBox::MouseDown, &pulsewerk::PictureBox::MouseUp, &pulsewerk::PictureBox::Click})
         QObject::connect(target, signal, [&out, target] { out.pictures << target->Picture(); });
     DialogCloser closer([](QWidget *dialog) {
         if (auto *options = qobject_cast<frmOptions *>(dialog)) {
@@ -328,7 +329,7 @@ void TestButtons::doubleClickOpensOneDialog()
     BeatHarness h;
     frmMain &w = h.window();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    auto *target = w.findChild<PictureBox *>(button);
+    auto *target = w.findChild<pulsewerk::PictureBox *>(button);
     QVERIFY(target);
     DialogCloser closer;
     doubleClick(w, target);
@@ -382,7 +383,7 @@ void TestButtons::plainButtonLooks()
     QFETCH(QSize, size);
     BeatHarness h;
     frmMain &w = h.window();
-    auto *target = w.findChild<PictureBox *>(button);
+    auto *target = w.findChild<pulsewerk::PictureBox *>(button);
     QVERIFY(target);
     QCOMPARE(target->Picture(), up);
     QTest::mousePress(target, Qt::LeftButton, {}, centre(target));
@@ -440,11 +441,11 @@ void TestButtons::shortcutsClick()
     QFETCH(QKeyCombination, keys);
     QFETCH(bool, focusOnMeter);
     QFETCH(QString, tag);
-    const Outcome clicked = runOn(m_settings, button, focusOnMeter, [clicks](frmMain &, PictureBox *target) {
+    const Outcome clicked = runOn(m_settings, button, focusOnMeter, [clicks](frmMain &, pulsewerk::PictureBox *target) {
         for (int i = 0; i < clicks; ++i)
             QTest::mouseClick(target, Qt::LeftButton, {}, centre(target));
     });
-    const Outcome keyed = runOn(m_settings, button, focusOnMeter, [keys](frmMain &w, PictureBox *) {
+    const Outcome keyed = runOn(m_settings, button, focusOnMeter, [keys](frmMain &w, pulsewerk::PictureBox *) {
         QTest::keyClick(w.windowHandle(), keys.key(), keys.keyboardModifiers());
     });
     QCOMPARE(keyed.pictures.size(), 3 * clicks);

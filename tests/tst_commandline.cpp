@@ -150,7 +150,7 @@ void TestCommandLine::readsAudioOptions()
     QFETCH(bool, connectPorts);
     QFETCH(bool, synth);
     qputenv("PULSEWERK_AUDIO", audio);
-    const mdlMain::CommandLine commandLine = mdlMain::ParseCommandLine(QStringList{"pulsewerk"} + arguments);
+    const pulsewerk::CommandLine commandLine = pulsewerk::parseCommandLine(QStringList{"pulsewerk"} + arguments);
     qunsetenv("PULSEWERK_AUDIO");
     QVERIFY(commandLine.run);
     QCOMPARE(commandLine.options.jack, jack);
@@ -265,11 +265,11 @@ void TestCommandLine::appliesStartOptions()
     QFETCH(QString, multiplier);
     QFETCH(QString, mute);
 
-    const mdlMain::CommandLine commandLine = mdlMain::ParseCommandLine(QStringList{"pulsewerk"} + arguments);
+    const pulsewerk::CommandLine commandLine = pulsewerk::parseCommandLine(QStringList{"pulsewerk"} + arguments);
     QVERIFY(commandLine.run);
     BeatHarness h;
     frmMain &w = h.window();
-    mdlMain::ApplyStartOptions(w, commandLine.options);
+    pulsewerk::applyStartOptions(w, commandLine.options);
 
     QCOMPARE(int(w.m_intBpm), bpm);
     QCOMPARE(w.Slider1->value(), bpm);
@@ -290,7 +290,7 @@ void TestCommandLine::customMeterDialogShowsLater()
 {
     BeatHarness h;
     frmMain &w = h.window();
-    mdlMain::ApplyStartOptions(w, mdlMain::ParseCommandLine({"pulsewerk", "-m", "2101"}).options);
+    pulsewerk::applyStartOptions(w, pulsewerk::parseCommandLine({"pulsewerk", "-m", "2101"}).options);
     frmCustomMeter *dialog = frmMainTestAccess::customMeter(w);
     QVERIFY(dialog);
     QVERIFY(!dialog->isVisible());

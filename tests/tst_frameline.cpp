@@ -17,7 +17,7 @@ constexpr double kStartUs = 1e9;
 
 // Feeds `line` `cycles` cycles from frame `from`; `heardAt(frame)` says when the server
 // has each one heard. Returns how many times the line moved after it was first placed.
-int feed(FrameLine &line, std::int64_t from, int cycles, const std::function<double(std::int64_t)> &heardAt)
+int feed(pulsewerk::FrameLine &line, std::int64_t from, int cycles, const std::function<double(std::int64_t)> &heardAt)
 {
     int moves = 0;
     for (int i = 0; i < cycles; ++i) {
@@ -33,7 +33,7 @@ int feed(FrameLine &line, std::int64_t from, int cycles, const std::function<dou
 double jitter(std::int64_t frame, double us) { return us * std::sin(double(frame) * 0.7071); }
 
 // The frame of each beat 500 ms apart from `firstUs`, rounded as notes are placed.
-QList<std::int64_t> beatIntervals(const FrameLine &line, double firstUs, int beats)
+QList<std::int64_t> beatIntervals(const pulsewerk::FrameLine &line, double firstUs, int beats)
 {
     QList<std::int64_t> intervals;
     for (int k = 1; k < beats; ++k)
@@ -78,7 +78,7 @@ void TestFrameLine::jitteryCyclesLeaveTheLineStill()
     QFETCH(double, jitterUs);
     QFETCH(double, firstLateUs);
     const std::int64_t lateFrame = firstLateUs > kPeriodUs ? kPeriod : 0;
-    FrameLine line(kRate);
+    pulsewerk::FrameLine line(kRate);
     const auto heardAt = [&](std::int64_t frame) {
         return kStartUs + double(frame) * 1e6 / kRate + jitter(frame, jitterUs) +
                (frame == lateFrame ? firstLateUs : 0);
@@ -95,7 +95,7 @@ void TestFrameLine::jitteryCyclesLeaveTheLineStill()
 
 void TestFrameLine::oneLateCycleIsIgnored()
 {
-    FrameLine line(kRate);
+    pulsewerk::FrameLine line(kRate);
     const auto heardAt = [](std::int64_t frame) {
         return kStartUs + double(frame) * 1e6 / kRate + (frame == 100 * kPeriod ? 15000 : 0);
     };
@@ -105,7 +105,7 @@ void TestFrameLine::oneLateCycleIsIgnored()
 
 void TestFrameLine::jumpPlacesTheLineAnew()
 {
-    FrameLine line(kRate);
+    pulsewerk::FrameLine line(kRate);
     const auto heardAt = [](std::int64_t frame) {
         return kStartUs + double(frame) * 1e6 / kRate + (frame >= 100 * kPeriod ? 20000 : 0);
     };
@@ -128,7 +128,7 @@ void TestFrameLine::driftingClockIsFollowedInSteps_data()
 void TestFrameLine::driftingClockIsFollowedInSteps()
 {
     QFETCH(double, ppm);
-    FrameLine line(kRate);
+    pulsewerk::FrameLine line(kRate);
     // A card fast by `ppm` plays each frame sooner than the nominal rate says.
     const auto heardAt = [ppm](std::int64_t frame) {
         return kStartUs + double(frame) * 1e6 / kRate / (1 + ppm * 1e-6) + jitter(frame, 30);

@@ -40,7 +40,7 @@ private:
 void TestHiDpi::initTestCase()
 {
     QCOMPARE(qApp->devicePixelRatio(), 2.0);
-    QVERIFY(!platform::LoadPicture(QStringLiteral("LED_GOFF")).isNull()); // the resources are in
+    QVERIFY(!pulsewerk::loadPicture(QStringLiteral("LED_GOFF")).isNull()); // the resources are in
 }
 
 void TestHiDpi::twiceTheSize_data()
@@ -58,7 +58,7 @@ void TestHiDpi::twiceTheSize()
     QVERIFY(!normal.isNull());
     QVERIFY(!sharp.isNull());
     QCOMPARE(sharp.size(), normal.size() * 2);
-    const QPixmap loaded = platform::LoadPicture(name);
+    const QPixmap loaded = pulsewerk::loadPicture(name);
     QCOMPARE(loaded.devicePixelRatio(), 2.0);
     QCOMPARE(loaded.deviceIndependentSize().toSize(), normal.size());
     QCOMPARE(loaded.toImage().convertToFormat(QImage::Format_RGB32), sharp);
@@ -94,7 +94,7 @@ void TestHiDpi::shownSharpAtLogicalSize()
     QFETCH(QSize, size);
     BeatHarness h;
     frmMain &w = h.window();
-    auto *box = w.findChild<PictureBox *>(control);
+    auto *box = w.findChild<pulsewerk::PictureBox *>(control);
     QVERIFY(box);
     const QPoint place = box->pos();
     if (box->Picture() != picture) {

@@ -34,7 +34,7 @@ std::vector<Control> designedControls()
     const Qt::Alignment none;
     std::vector<Control> controls{
         {"Label1", "QLabel", "frmMain", 1140, 120, 675, 195, "BPM", centre, "", ""},
-        {"imgAbout", "PictureBox", "frmMain", 2520, 60, 360, 360, "", none, "", "About ... (F1)"},
+        {"imgAbout", "pulsewerk::PictureBox", "frmMain", 2520, 60, 360, 360, "", none, "", "About ... (F1)"},
         {"Slider1", "QSlider", "frmMain", 1140, 420, 675, 2535, "", none, "", ""},
         {"lblTempo_0", "QLabel", "frmMain", 120, 645, 900, 210, "Largo", right, "40", ""},
         {"lblTempo_1", "QLabel", "frmMain", 1950, 795, 1000, 195, "Larghetto", left, "60", ""},
@@ -45,20 +45,20 @@ std::vector<Control> designedControls()
         {"lblTempo_6", "QLabel", "frmMain", 120, 2355, 900, 240, "Presto", right, "168", ""},
         {"lblTempo_7", "QLabel", "frmMain", 1950, 2595, 1000, 240, "Prestissimo", left, "200", ""},
         {"Text1", "QLineEdit", "frmMain", 1140, 3060, 675, 300, "20", centre, "", ""},
-        {"imgDouble", "PictureBox", "frmMain", 1920, 2985, 450, 465, "", none, "1",
+        {"imgDouble", "pulsewerk::PictureBox", "frmMain", 1920, 2985, 450, 465, "", none, "1",
          "Multiplier \u00d71 (*, Num+*, Alt+1, Alt+2, Alt+4)"},
         {"Label2", "QLabel", "frmMain", 570, 3585, 435, 225, "Meter", right, "", ""},
         {"cboMeter", "QComboBox", "frmMain", 1140, 3540, 1200, 315, "", none, "", ""},
         {"Picture1", "QFrame", "frmMain", 180, 3960, 2475, 555, "", none, "", ""},
-        {"imgOptions", "PictureBox", "frmMain", 60, 4575, 960, 420, "", none, "", "Options (Alt+O)"},
-        {"imgMute", "PictureBox", "frmMain", 1080, 4560, 450, 465, "", none, "0", "Mute (Alt+M)"},
-        {"imgExit", "PictureBox", "frmMain", 2040, 4575, 825, 405, "", none, "", "Exit (Alt+X, Ctrl+Q)"},
+        {"imgOptions", "pulsewerk::PictureBox", "frmMain", 60, 4575, 960, 420, "", none, "", "Options (Alt+O)"},
+        {"imgMute", "pulsewerk::PictureBox", "frmMain", 1080, 4560, 450, 465, "", none, "0", "Mute (Alt+M)"},
+        {"imgExit", "pulsewerk::PictureBox", "frmMain", 2040, 4575, 825, 405, "", none, "", "Exit (Alt+X, Ctrl+Q)"},
     };
     for (int i = 0; i < 19; ++i) {
         const int left = i < 10 ? 60 + 240 * i : 180 + 240 * (i - 10);
         const int top = i < 10 ? 60 : 300;
-        controls.push_back(
-            {QStringLiteral("imgLed_%1").arg(i), "PictureBox", "Picture1", left, top, 210, 210, "", none, "", ""});
+        controls.push_back({QStringLiteral("imgLed_%1").arg(i), "pulsewerk::PictureBox", "Picture1", left, top, 210,
+                            210, "", none, "", ""});
     }
     return controls;
 }
@@ -243,7 +243,7 @@ void TestLayout::controls()
     QVERIFY(c);
     QVERIFY2(c->inherits(designed.kind), c->metaObject()->className());
     const bool label = qstrcmp(designed.kind, "QLabel") == 0;
-    QVERIFY(!label || !c->inherits("PictureBox"));
+    QVERIFY(!label || !c->inherits("pulsewerk::PictureBox"));
     QCOMPARE(c->parentWidget()->objectName(), QString::fromLatin1(designed.container));
     QCOMPARE(c->geometry(), pixels(designed));
     if (label) {
@@ -281,7 +281,7 @@ void TestLayout::initialValues()
     QCOMPARE(w.imgDouble->Picture(), QStringLiteral("X1_U"));
     QCOMPARE(w.imgMute->Picture(), QStringLiteral("MUTE_U"));
     QCOMPARE(w.imgOptions->Picture(), QStringLiteral("OPTIONS_U"));
-    for (const PictureBox *lamp : w.imgLed)
+    for (const pulsewerk::PictureBox *lamp : w.imgLed)
         QCOMPARE(lamp->Picture(), QStringLiteral("LED_GOFF"));
     QCOMPARE(w.imgDouble->Tag().toInt(), 1);
     QCOMPARE(w.imgMute->Tag().toInt(), 0);
@@ -421,12 +421,12 @@ void TestLayout::bitmaps()
 {
     QFETCH(QString, name);
     QFETCH(QSize, size);
-    const QPixmap picture = platform::LoadPicture(name);
+    const QPixmap picture = pulsewerk::loadPicture(name);
     QVERIFY(!picture.isNull());
     QCOMPARE(picture.size(), size);
     QVERIFY(!picture.hasAlphaChannel());
-    QVERIFY(platform::LoadPicture(name.toLower()).isNull());
-    QVERIFY(platform::LoadPicture(name.left(1) + name.mid(1).toLower()).isNull());
+    QVERIFY(pulsewerk::loadPicture(name.toLower()).isNull());
+    QVERIFY(pulsewerk::loadPicture(name.left(1) + name.mid(1).toLower()).isNull());
     // Black or nearly so around the button or lamp, like the window behind it.
     const QImage image = picture.toImage();
     for (const QPoint corner : {QPoint(0, 0), QPoint(size.width() - 1, 0), QPoint(0, size.height() - 1),
@@ -436,7 +436,7 @@ void TestLayout::bitmaps()
 
 void TestLayout::bitmapLooks()
 {
-    const auto average = [](const QString &name) { return averageColour(platform::LoadPicture(name).toImage()); };
+    const auto average = [](const QString &name) { return averageColour(pulsewerk::loadPicture(name).toImage()); };
     const auto dominant = [](const QColor &c, int channel) {
         const int values[] = {c.red(), c.green(), c.blue()};
         return values[channel] * 10 > 13 * std::max(values[(channel + 1) % 3], values[(channel + 2) % 3]);
@@ -462,7 +462,7 @@ void TestLayout::pictureControlTakesPictureSize()
     QFETCH(QSize, size);
     QWidget holder;
     holder.resize(100, 100);
-    PictureBox box(&holder);
+    pulsewerk::PictureBox box(&holder);
     box.setGeometry(10, 20, 5, 5);
     box.setPicture(size.width() > 30 ? QStringLiteral("LED_RON") : QStringLiteral("OPTIONS_D")); // another size first
     box.setPicture(name);
@@ -474,7 +474,7 @@ void TestLayout::pictureControlTakesPictureSize()
     QVERIFY(QTest::qWaitForWindowExposed(&holder));
     QCOMPARE(box.geometry(), QRect(QPoint(10, 20), size));
     QCOMPARE(box.grab().toImage().convertToFormat(QImage::Format_RGB32),
-             platform::LoadPicture(name).toImage().convertToFormat(QImage::Format_RGB32));
+             pulsewerk::loadPicture(name).toImage().convertToFormat(QImage::Format_RGB32));
 }
 
 QTEST_MAIN(TestLayout)

@@ -55,7 +55,7 @@ void typePatternAndOk(frmCustomMeter &dialog, const QString &pattern)
 QStringList lampRow(frmMain &w)
 {
     QStringList row;
-    for (PictureBox *lamp : w.imgLed)
+    for (pulsewerk::PictureBox *lamp : w.imgLed)
         row << (lamp->isVisible() ? lamp->Picture() : QStringLiteral("-"));
     return row;
 }

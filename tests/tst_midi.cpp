@@ -12,7 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using platform::RecordingMidiOut;
+using pulsewerk::RecordingMidiOut;
 
 class TestMidi : public QObject {
     Q_OBJECT
@@ -47,14 +47,14 @@ private:
 void TestMidi::init()
 {
     m_log = {};
-    platform::setMidiOutFactory([this] { return std::make_unique<RecordingMidiOut>(m_log); });
+    pulsewerk::setMidiOutFactory([this] { return std::make_unique<RecordingMidiOut>(m_log); });
     mdlMidi::OpenMidiOut();
 }
 
 void TestMidi::cleanup()
 {
     mdlMidi::CloseMidiOut();
-    platform::setMidiOutFactory({});
+    pulsewerk::setMidiOutFactory({});
 }
 
 void TestMidi::packedBytes_data()
@@ -137,23 +137,23 @@ void TestMidi::releaseSoundingNotes()
     mdlMidi::PlayNote(drums, b, off);
     mdlMidi::PlayNote(piano, c, loud);
     m_log.messages.clear();
-    mdlMidi::ReleaseSoundingNotes();
+    mdlMidi::releaseSoundingNotes();
     QCOMPARE(m_log.messages.size(), std::size_t(2));
     QCOMPARE(m_log.messages[0].message, NoteOn(0, 62, 0));
     QCOMPARE(m_log.messages[1].message, NoteOn(9, 60, 0));
     m_log.messages.clear();
-    mdlMidi::ReleaseSoundingNotes(); // already released: nothing more
+    mdlMidi::releaseSoundingNotes(); // already released: nothing more
     QVERIFY(m_log.messages.empty());
 }
 
 void TestMidi::noDeviceIsSilent()
 {
     mdlMidi::CloseMidiOut();
-    platform::setMidiOutFactory([] { return std::unique_ptr<platform::MidiOutDevice>(); });
+    pulsewerk::setMidiOutFactory([] { return std::unique_ptr<pulsewerk::MidiOutDevice>(); });
     mdlMidi::OpenMidiOut();
     const std::int16_t c = 9, n = 60, v = 50;
     mdlMidi::PlayNote(c, n, v);
-    mdlMidi::ReleaseSoundingNotes();
+    mdlMidi::releaseSoundingNotes();
     mdlMidi::CloseMidiOut();
     QVERIFY(!mdlMidi::g_hMidiOut);
 }
@@ -219,7 +219,7 @@ void TestMidi::soundFontSearchOrder()
         qputenv("PULSEWERK_SOUNDFONT", root.filePath(chosenVariable).toLocal8Bit());
     qputenv("XDG_DATA_HOME", root.filePath("home").toLocal8Bit());
     qputenv("XDG_DATA_DIRS", (root.filePath("a") + ':' + root.filePath("b")).toLocal8Bit());
-    const QString chosen = platform::chooseSoundFont();
+    const QString chosen = pulsewerk::chooseSoundFont();
     qputenv("PULSEWERK_SOUNDFONT", saved[0]);
     qputenv("XDG_DATA_HOME", saved[1]);
     qputenv("XDG_DATA_DIRS", saved[2]);

@@ -28,7 +28,7 @@ class Server {
 public:
     explicit Server(double ppm = 0) : usPerFrame(1e6 / kRate * (1 + ppm * 1e-6)) {}
 
-    NoteScheduler scheduler{kRate, kDelayUs};
+    pulsewerk::NoteScheduler scheduler{kRate, kDelayUs};
     double usPerFrame;
     double originUs = 1'000'000;
     std::vector<Placed> placed;

@@ -27,9 +27,9 @@ Q_DECLARE_METATYPE(Sent)
 
 namespace {
 
-TextBox *box(frmOptions &dialog, const QString &name)
+pulsewerk::TextBox *box(frmOptions &dialog, const QString &name)
 {
-    auto *found = dialog.findChild<TextBox *>(name);
+    auto *found = dialog.findChild<pulsewerk::TextBox *>(name);
     Q_ASSERT(found);
     return found;
 }
@@ -49,7 +49,7 @@ std::int16_t &field(frmOptions &dialog, const QString &name)
 }
 
 // Clicks into `target` and selects its whole text with the keyboard.
-void selectAllOf(QDialog &dialog, TextBox *target)
+void selectAllOf(QDialog &dialog, pulsewerk::TextBox *target)
 {
     QTest::mouseClick(target, Qt::LeftButton);
     press(dialog, Qt::Key_End);
@@ -125,21 +125,21 @@ private:
     Sent sent() const;
 
     std::unique_ptr<TempSettings> m_settings;
-    platform::RecordingMidiOut::Log m_log;
+    pulsewerk::RecordingMidiOut::Log m_log;
 };
 
 void TestOptions::init()
 {
     m_settings = std::make_unique<TempSettings>(); // a new file name each time: no cached store
     m_log = {};
-    platform::setMidiOutFactory([this] { return std::make_unique<platform::RecordingMidiOut>(m_log); });
+    pulsewerk::setMidiOutFactory([this] { return std::make_unique<pulsewerk::RecordingMidiOut>(m_log); });
     mdlMidi::OpenMidiOut();
 }
 
 void TestOptions::cleanup()
 {
     mdlMidi::CloseMidiOut();
-    platform::setMidiOutFactory({});
+    pulsewerk::setMidiOutFactory({});
     m_settings.reset();
 }
 
@@ -175,8 +175,8 @@ void TestOptions::opening()
     bool okDuringShowing = true;
     whileModal([&] { dialog.exec(); },
                [&](QDialog &) {
-                   for (TextBox *each : {dialog.txtChannel, dialog.txtStrong, dialog.txtStrongVelocity, dialog.txtWeak,
-                                         dialog.txtWeakVelocity})
+                   for (pulsewerk::TextBox *each : {dialog.txtChannel, dialog.txtStrong, dialog.txtStrongVelocity,
+                                                    dialog.txtWeak, dialog.txtWeakVelocity})
                        texts << each->text();
                    focus = QApplication::focusWidget();
                    okDuringShowing = dialog.m_blnOK;
@@ -349,7 +349,7 @@ void TestOptions::valueKeys()
     QFETCH(Sent, sounds);
     frmOptions dialog;
     field(dialog, boxName) = static_cast<std::int16_t>(handed);
-    TextBox *target = box(dialog, boxName);
+    pulsewerk::TextBox *target = box(dialog, boxName);
     const bool open = whileModal([&] { dialog.exec(); },
                                  [&](QDialog &d) {
                                      QTest::mouseClick(target, Qt::LeftButton);

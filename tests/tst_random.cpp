@@ -422,7 +422,7 @@ private:
         const QString pattern = Access::pattern(m_w);
         int lit = 0;
         for (int i = 0; i < static_cast<int>(m_w.imgLed.size()); ++i) {
-            const PictureBox *lamp = m_w.imgLed[static_cast<std::size_t>(i)];
+            const pulsewerk::PictureBox *lamp = m_w.imgLed[static_cast<std::size_t>(i)];
             const bool shown = !lamp->isHidden();
             if (shown != (i < pattern.size())) {
                 fail("the lamps shown are the pattern's positions",
@@ -490,7 +490,7 @@ private:
         const int period = std::max((60000 / std::max<int>(m_w.m_intBpm, 1)) / multiplier, 1);
         const int sounding = std::min(period / 2, 200);
         const std::uint32_t now = m_h.clock.sinceStart();
-        auto at = [this](const platform::RecordedMessage &m) { return m.timeMs - m_clockStart; };
+        auto at = [this](const pulsewerk::RecordedMessage &m) { return m.timeMs - m_clockStart; };
         int noteOns = 0;
         std::uint32_t previous = 0;
         for (; m_loopChecked < messages.size(); ++m_loopChecked) {
@@ -605,7 +605,7 @@ private:
 
     // The key filters: a typed character that a box does not take leaves its text alone
     // (the channel box rewrites its text from its field on every key).
-    void checkKeyFilter(TextBox *box, const Key &key, const QString &before)
+    void checkKeyFilter(pulsewerk::TextBox *box, const Key &key, const QString &before)
     {
         if (key.text.isEmpty() || key.key == Qt::Key_Return || key.key == Qt::Key_Enter || key.key == Qt::Key_Tab ||
             key.key == Qt::Key_Backtab)
@@ -753,7 +753,7 @@ private:
     // the arrows and Enter of the options boxes, and which keys close a dialog.
     void sendKey(QWidget *target, const Key &key)
     {
-        auto *box = qobject_cast<TextBox *>(target);
+        auto *box = qobject_cast<pulsewerk::TextBox *>(target);
         const QString before = box ? box->text() : QString();
         const int bpm = m_w.m_intBpm;
         auto *dialog = qobject_cast<QDialog *>(target->window());
@@ -819,7 +819,8 @@ private:
 
     // Up and Down step a note or velocity box from its text (within 0..127) and sound a
     // note box's row; Enter writes the value back and sounds the row, note-on then release.
-    void checkValueKey(frmOptions *options, TextBox *box, const Key &key, const QString &before, std::size_t sent)
+    void checkValueKey(frmOptions *options, pulsewerk::TextBox *box, const Key &key, const QString &before,
+                       std::size_t sent)
     {
         const bool up = key.key == Qt::Key_Up;
         const bool down = key.key == Qt::Key_Down;
@@ -873,7 +874,7 @@ private:
 
     // Leaving an options box corrects its text: a note or velocity above 127 shows 127;
     // the channel takes the box's value within 1..16.
-    void checkLeaveCheck(frmOptions *options, TextBox *left, const QString &before)
+    void checkLeaveCheck(frmOptions *options, pulsewerk::TextBox *left, const QString &before)
     {
         count(QStringLiteral("checked: leaving an options box"));
         if (left == options->txtChannel) {
@@ -1041,7 +1042,7 @@ private:
     // Text composed by an input method (a dead key, a compose sequence, an emoji picker)
     // arrives in one commit. The key filter holds for it as for typed keys: it adds no
     // character that the box does not take, and it never moves the tempo.
-    void compose(TextBox *box, const QString &where)
+    void compose(pulsewerk::TextBox *box, const QString &where)
     {
         static const std::vector<QString> commits{
             QStringLiteral("\u00e9"), QStringLiteral("1"),      QStringLiteral("12"),
@@ -1124,7 +1125,7 @@ private:
         effect.edits = true;
     }
 
-    PictureBox *randomPicture()
+    pulsewerk::PictureBox *randomPicture()
     {
         const int which = m_rnd.between(0, 99);
         if (which < 35)
@@ -1152,7 +1153,7 @@ private:
 
     void clickPicture()
     {
-        PictureBox *button = randomPicture();
+        pulsewerk::PictureBox *button = randomPicture();
         const Qt::MouseButton mouseButton = randomButton();
         log(QStringLiteral("click %1%2").arg(button->objectName(), buttonName(mouseButton)));
         count(QStringLiteral("main: click ") + button->objectName());
@@ -1175,7 +1176,7 @@ private:
             return;
         }
         const QPoint local = target->mapFrom(&m_w, point);
-        const bool picture = qobject_cast<PictureBox *>(target) != nullptr;
+        const bool picture = qobject_cast<pulsewerk::PictureBox *>(target) != nullptr;
         const Qt::MouseButton mouseButton = picture ? randomButton() : Qt::LeftButton;
         log(QStringLiteral("click %1 at %2,%3%4")
                 .arg(target->objectName())
@@ -1192,7 +1193,7 @@ private:
     }
 
     // The tempo box's own edit commands, as its context menu gives them.
-    void editCommand(TextBox *box, const QString &where)
+    void editCommand(pulsewerk::TextBox *box, const QString &where)
     {
         const int which = m_rnd.between(0, 5);
         static const std::array<const char *, 6> names{
@@ -1233,7 +1234,7 @@ private:
 
     void doubleClickPicture()
     {
-        PictureBox *button = randomPicture();
+        pulsewerk::PictureBox *button = randomPicture();
         log(QStringLiteral("double click %1").arg(button->objectName()));
         count(QStringLiteral("main: double click ") + button->objectName());
         const QString tag = button->Tag();
@@ -1246,7 +1247,7 @@ private:
     }
 
     // One click, or one double click, advances the multiplier or toggles mute once.
-    void checkButtonAfterClick(PictureBox *button, const QString &before, bool doubleClick)
+    void checkButtonAfterClick(pulsewerk::PictureBox *button, const QString &before, bool doubleClick)
     {
         if (button == m_w.imgDouble) {
             const QString expected = before == QLatin1String("1")   ? QStringLiteral("2")
@@ -1279,7 +1280,7 @@ private:
 
     void pressOffPicture()
     {
-        PictureBox *button = m_rnd.chance(80) ? randomPicture() : m_w.imgExit;
+        pulsewerk::PictureBox *button = m_rnd.chance(80) ? randomPicture() : m_w.imgExit;
         log(QStringLiteral("press %1, release beside it").arg(button->objectName()));
         count(QStringLiteral("main: press off"));
         const QString tag = button->Tag();
@@ -1510,7 +1511,7 @@ private:
             bool same = TempSettings::waitForSaves(); // the save runs off the beat loop's thread
             for (std::size_t i = 0; i < keys.size(); ++i) {
                 const QString value =
-                    platform::ReadSetting(QStringLiteral("Pulsewerk"), QStringLiteral("Options"), keys[i], -1);
+                    pulsewerk::ReadSetting(QStringLiteral("Pulsewerk"), QStringLiteral("Options"), keys[i], -1);
                 stored << value;
                 same = same && value == QString::number(now.sound[i]);
             }
@@ -1616,8 +1617,8 @@ private:
                   QStringLiteral("m_intChannel %1").arg(options->m_intChannel));
     }
 
-    void driveDialog(QWidget *dialog, const std::vector<TextBox *> &boxes, const std::vector<QPushButton *> &buttons,
-                     const MainState &mainBefore)
+    void driveDialog(QWidget *dialog, const std::vector<pulsewerk::TextBox *> &boxes,
+                     const std::vector<QPushButton *> &buttons, const MainState &mainBefore)
     {
         const QString name = dialog->objectName();
         check("a dialog opens with the focus on its first button", dialog->focusWidget() == buttons.front(),
@@ -1675,9 +1676,9 @@ private:
         }
     }
 
-    void dialogEvent(QWidget *dialog, const std::vector<TextBox *> &boxes)
+    void dialogEvent(QWidget *dialog, const std::vector<pulsewerk::TextBox *> &boxes)
     {
-        auto *left = qobject_cast<TextBox *>(dialog->focusWidget());
+        auto *left = qobject_cast<pulsewerk::TextBox *>(dialog->focusWidget());
         const QString before = left ? left->text() : QString();
         dialogInput(dialog, boxes);
         auto *options = qobject_cast<frmOptions *>(dialog);
@@ -1686,7 +1687,7 @@ private:
             checkLeaveCheck(options, left, before);
     }
 
-    void dialogInput(QWidget *dialog, const std::vector<TextBox *> &boxes)
+    void dialogInput(QWidget *dialog, const std::vector<pulsewerk::TextBox *> &boxes)
     {
         const QString name = dialog->objectName();
         const int kind = m_rnd.between(0, 99);
@@ -1698,10 +1699,10 @@ private:
             sendKey(target, key);
             return;
         }
-        TextBox *box = boxes[m_rnd.below(boxes.size())];
+        pulsewerk::TextBox *box = boxes[m_rnd.below(boxes.size())];
         if (m_keyboardOnly) {
             // No mouse: type into the box that has the focus, if any.
-            box = qobject_cast<TextBox *>(dialog->focusWidget());
+            box = qobject_cast<pulsewerk::TextBox *>(dialog->focusWidget());
             if (!box) {
                 const Key key = specialKey(Qt::Key_Tab, Qt::NoModifier, QStringLiteral("Tab"));
                 log(QStringLiteral("  [%1] key Tab").arg(name));

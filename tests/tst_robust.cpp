@@ -58,20 +58,20 @@ private:
 
 void TestRobust::init()
 {
-    platform::setMidiOutFactory({}); // the real synthesizer
+    pulsewerk::setMidiOutFactory({}); // the real synthesizer
     qputenv("PULSE_SERVER", "unix:/nonexistent/pulse/native");
 }
 
 void TestRobust::cleanup()
 {
     mdlMidi::CloseMidiOut();
-    platform::setSoundFontPaths({});
+    pulsewerk::setSoundFontPaths({});
     qunsetenv("PULSE_SERVER");
 }
 
 void TestRobust::noSoundFont()
 {
-    platform::setSoundFontPaths({QStringLiteral("/nonexistent/none.sf2")});
+    pulsewerk::setSoundFontPaths({QStringLiteral("/nonexistent/none.sf2")});
     StderrCapture captured;
     mdlMidi::OpenMidiOut();
     const std::int16_t channel = 9, note = 60, velocity = 50, release = 0;
@@ -100,14 +100,14 @@ void TestRobust::noAudioServer()
     QFETCH(bool, synth);
     QFETCH(QStringList, expected);
     qputenv("JACK_DEFAULT_SERVER", "pulsewerk-test-none");
-    platform::setAudioOptions({jack, true, synth});
+    pulsewerk::setAudioOptions({jack, true, synth});
     StderrCapture captured;
     mdlMidi::OpenMidiOut();
     const std::int16_t channel = 9, note = 61, velocity = 80;
     mdlMidi::PlayNote(channel, note, velocity);
-    mdlMidi::ReleaseSoundingNotes();
+    mdlMidi::releaseSoundingNotes();
     mdlMidi::CloseMidiOut();
-    platform::setAudioOptions({});
+    pulsewerk::setAudioOptions({});
     qunsetenv("JACK_DEFAULT_SERVER");
     const QStringList lines = captured.lines();
     QCOMPARE(lines.size(), expected.size());
@@ -118,7 +118,7 @@ void TestRobust::noAudioServer()
 void TestRobust::loopRunsInSilence()
 {
     BeatHarness h;
-    platform::setMidiOutFactory({}); // the synthesizer, which finds no audio server
+    pulsewerk::setMidiOutFactory({}); // the synthesizer, which finds no audio server
     QStringList lamp0;
     for (const std::uint32_t t : {550u, 750u, 1050u})
         h.clock.at(t, [&h, &lamp0] { lamp0 << h.window().imgLed[0]->Picture(); });

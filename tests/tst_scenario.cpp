@@ -18,7 +18,7 @@
 
 namespace {
 
-void click(PictureBox *button) { QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center()); }
+void click(pulsewerk::PictureBox *button) { QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center()); }
 
 // Runs `act` on the modal dialog that the next event opens.
 template <typename Dialog> void onNextDialog(std::function<void(Dialog *)> act)
@@ -41,7 +41,7 @@ QByteArray describe(const Sent &s) { return QStringLiteral("%1: %2").arg(s.time)
 int litLamps(frmMain &w)
 {
     int lit = 0;
-    for (PictureBox *lamp : w.imgLed)
+    for (pulsewerk::PictureBox *lamp : w.imgLed)
         lit += lamp->isVisible() && lamp->Picture().endsWith(QStringLiteral("ON"));
     return lit;
 }
@@ -109,7 +109,7 @@ void TestScenario::wholeSession()
     QStringList lamps; // snapshots: the pictures of the shown lamps
     auto snapshot = [&w, &lamps] {
         QStringList shown;
-        for (PictureBox *lamp : w.imgLed) {
+        for (pulsewerk::PictureBox *lamp : w.imgLed) {
             if (lamp->isVisible())
                 shown << lamp->Picture();
         }

@@ -48,10 +48,10 @@ bool operator==(const Sound &a, const Sound &b)
 
 const QStringList kKeys{"Channel", "StrongNote", "StrongVel", "WeakNote", "WeakVel"};
 
-platform::IniValues iniValues(const Sound &s)
+pulsewerk::IniValues iniValues(const Sound &s)
 {
     const int values[] = {s.channel, s.strongNote, s.strongVelocity, s.weakNote, s.weakVelocity};
-    platform::IniValues out;
+    pulsewerk::IniValues out;
     for (int i = 0; i < kKeys.size(); ++i)
         out.append({kKeys[i], values[i]});
     return out;
@@ -348,28 +348,28 @@ void TestSettings::roundTrip()
 void TestSettings::killedAtEachStep()
 {
     const Sound old{3, 70, 100, 65, 40}, wanted{16, 127, 0, 0, 127};
-    const auto steps = {platform::ReplaceStep::Locked, platform::ReplaceStep::Read, platform::ReplaceStep::Written,
-                        platform::ReplaceStep::Replaced};
-    for (const platform::ReplaceStep step : steps) {
+    const auto steps = {pulsewerk::ReplaceStep::Locked, pulsewerk::ReplaceStep::Read, pulsewerk::ReplaceStep::Written,
+                        pulsewerk::ReplaceStep::Replaced};
+    for (const pulsewerk::ReplaceStep step : steps) {
         writeFile(fileWithOthers(old));
         QVariantMap others = readBack(m_settings->fileName());
         takeSound(others);
         const int status = inChild([&] {
-            platform::SetReplaceHook([step](platform::ReplaceStep now) {
+            pulsewerk::setReplaceHook([step](pulsewerk::ReplaceStep now) {
                 if (now == step)
                     std::raise(SIGKILL);
             });
-            platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(wanted));
+            pulsewerk::storeIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(wanted));
         });
         QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
         QSettings::Status read = QSettings::AccessError;
         QVariantMap keys = readBack(m_settings->fileName(), &read);
         QCOMPARE(read, QSettings::NoError);
-        QCOMPARE(takeSound(keys), soundText(step == platform::ReplaceStep::Replaced ? wanted : old));
+        QCOMPARE(takeSound(keys), soundText(step == pulsewerk::ReplaceStep::Replaced ? wanted : old));
         QCOMPARE(keys, others);
     }
     // The lock the last one left behind does not stand in the way.
-    QVERIFY(platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(old)));
+    QVERIFY(pulsewerk::storeIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(old)));
 }
 
 void TestSettings::killedAtRandom()
@@ -382,9 +382,9 @@ void TestSettings::killedAtRandom()
     // Kills spread over a few saves' time, so that every step of one is hit.
     QElapsedTimer timer;
     timer.start();
-    QVERIFY(platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(first)));
+    QVERIFY(pulsewerk::storeIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(first)));
     qint64 rangeNs = 3 * std::max<qint64>(timer.nsecsElapsed(), 100000);
-    QVERIFY(platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(old)));
+    QVERIFY(pulsewerk::storeIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(old)));
     std::mt19937_64 random(16);
     const QStringList allowed{soundText(old), soundText(first), soundText(second)};
     QMap<QString, int> seen; // how many kills left each set of values
@@ -405,8 +405,8 @@ void TestSettings::killedAtRandom()
             if (timer_create(CLOCK_MONOTONIC, &event, &killer) != 0 || timer_settime(killer, 0, &when, nullptr) != 0)
                 _exit(2);
             for (int i = 0; i < 1000; ++i)
-                platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"),
-                                         iniValues(i % 2 ? second : first));
+                pulsewerk::storeIniValues(m_settings->fileName(), QStringLiteral("Options"),
+                                          iniValues(i % 2 ? second : first));
             _exit(3);
         });
         QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL, qPrintable(QString::number(status)));
@@ -421,7 +421,7 @@ void TestSettings::killedAtRandom()
     qInfo() << "values after 200 kills:" << seen;
     QVERIFY2(seen.size() >= 2, "no kill came after a save was done"); // the kills did land in saves
     // The next save goes through what the kills left, and takes their temporary files away.
-    QVERIFY(platform::StoreIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(first)));
+    QVERIFY(pulsewerk::storeIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(first)));
     QCOMPARE(QDir(m_settings->folder() + QStringLiteral("/Pulsewerk")).entryList({"Pulsewerk.conf.new-*"}),
              QStringList());
 }
@@ -535,29 +535,29 @@ void TestSettings::saveOutcome()
         QCOMPARE(keys, others);
     // A file that holds the values already is left as it is.
     bool rewritten = false;
-    platform::SetReplaceHook([&](platform::ReplaceStep step) { rewritten |= step == platform::ReplaceStep::Read; });
-    QVERIFY(platform::StoreIniValues(fileName, QStringLiteral("Options"), iniValues(wanted)));
-    platform::SetReplaceHook({});
+    pulsewerk::setReplaceHook([&](pulsewerk::ReplaceStep step) { rewritten |= step == pulsewerk::ReplaceStep::Read; });
+    QVERIFY(pulsewerk::storeIniValues(fileName, QStringLiteral("Options"), iniValues(wanted)));
+    pulsewerk::setReplaceHook({});
     QVERIFY(!rewritten);
 }
 
 void TestSettings::savesOfOtherGroupsKept()
 {
     Gate gate;
-    platform::SetReplaceHook([&gate](platform::ReplaceStep step) {
-        if (step == platform::ReplaceStep::Read)
+    pulsewerk::setReplaceHook([&gate](pulsewerk::ReplaceStep step) {
+        if (step == pulsewerk::ReplaceStep::Read)
             gate.open.tryAcquire(1, 30000); // the first save waits here while the others queue
     });
     const auto save = [](const char *section, const char *key, int value) {
-        platform::WriteSettings(QStringLiteral("Pulsewerk"), QString::fromLatin1(section),
-                                {{QString::fromLatin1(key), value}}, [] { QFAIL("a save failed"); });
+        pulsewerk::WriteSettings(QStringLiteral("Pulsewerk"), QString::fromLatin1(section),
+                                 {{QString::fromLatin1(key), value}}, [] { QFAIL("a save failed"); });
     };
     save("Options", "Channel", 3);
     save("Trainer", "Start", 96);
     save("Options", "Channel", 4); // overtakes the Options save still waiting, not the Trainer one
     gate.open.release(3);
     QVERIFY(TempSettings::waitForSaves());
-    platform::SetReplaceHook({});
+    pulsewerk::setReplaceHook({});
     QSettings store(m_settings->fileName(), QSettings::IniFormat);
     QCOMPARE(store.value(QStringLiteral("Options/Channel")).toString(), QStringLiteral("4"));
     QCOMPARE(store.value(QStringLiteral("Trainer/Start")).toString(), QStringLiteral("96"));
@@ -577,10 +577,10 @@ void TestSettings::beatsOnDuringSave()
     }
     const qint64 oldSize = QFileInfo(m_settings->fileName()).size();
     Gate gate;
-    platform::SetReplaceHook([&gate](platform::ReplaceStep step) {
-        if (step == platform::ReplaceStep::Read) {
+    pulsewerk::setReplaceHook([&gate](pulsewerk::ReplaceStep step) {
+        if (step == pulsewerk::ReplaceStep::Read) {
             gate.open.tryAcquire(1, 30000); // the save waits here until the beats have been checked
-        } else if (step == platform::ReplaceStep::Replaced) {
+        } else if (step == pulsewerk::ReplaceStep::Replaced) {
             gate.replaced = 1;
         }
     });
@@ -595,7 +595,7 @@ void TestSettings::beatsOnDuringSave()
     h.clock.at(5400, [&] { w.close(); });
     StderrCapture capture;
     QCOMPARE(h.runLoop(), 1); // the end waits for the save
-    platform::SetReplaceHook({});
+    pulsewerk::setReplaceHook({});
     const QStringList said = capture.lines();
     QVERIFY2(said.isEmpty(), qPrintable(said.join(u'\n')));
     QVERIFY(!savedDuringBeats);
@@ -620,22 +620,22 @@ void TestSettings::signalDuringSave()
 {
     writeFile(fileWithOthers({3, 70, 100, 65, 40}));
     Gate gate;
-    platform::SetReplaceHook([&gate](platform::ReplaceStep step) {
-        if (step == platform::ReplaceStep::Read)
+    pulsewerk::setReplaceHook([&gate](pulsewerk::ReplaceStep step) {
+        if (step == pulsewerk::ReplaceStep::Read)
             gate.open.tryAcquire(1, 30000);
     });
     StderrCapture capture;
     {
         BeatHarness h;
         frmMain &w = h.window();
-        mdlMain::CloseOnSignals();
+        mdlMain::closeOnSignals();
         h.clock.at(300, [&] { okWithChannelUp(w); });
         h.clock.at(400, [] { std::raise(SIGTERM); });
         QCOMPARE(h.runLoop(), 1); // it gave the save up, or this would wait for the gate
         gate.open.release();
     }
     QVERIFY(TempSettings::waitForSaves());
-    platform::SetReplaceHook({});
+    pulsewerk::setReplaceHook({});
     const QStringList said = capture.lines();
     QCOMPARE(said, QStringList{"Pulsewerk: the options could not be saved; they hold for this run only."});
     QVariantMap keys = readBack(m_settings->fileName());
@@ -665,7 +665,7 @@ void TestSettings::settingsFolder()
     QFETCH(QByteArray, home);
     QFETCH(QString, expected);
     expected.replace(QStringLiteral("HOME"), QFile::decodeName(home));
-    QCOMPARE(platform::UserSettingsFolder(xdgConfigHome, home), expected);
+    QCOMPARE(pulsewerk::userSettingsFolder(xdgConfigHome, home), expected);
 }
 
 void TestSettings::noSettingsFolder()
@@ -674,13 +674,13 @@ void TestSettings::noSettingsFolder()
     qunsetenv("HOME");
     qputenv("XDG_CONFIG_HOME", "relative");
     StderrCapture capture;
-    platform::UseUserSettingsFolder();
+    pulsewerk::useUserSettingsFolder();
     qputenv("HOME", home);
     if (xdg.isNull())
         qunsetenv("XDG_CONFIG_HOME");
     else
         qputenv("XDG_CONFIG_HOME", xdg);
-    QVERIFY(platform::SettingsFileName(QStringLiteral("Pulsewerk")).isEmpty());
+    QVERIFY(pulsewerk::settingsFileName(QStringLiteral("Pulsewerk")).isEmpty());
     {
         BeatHarness h;
         frmMain &w = h.window();

@@ -24,7 +24,7 @@ namespace {
 int holdOnEnd(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    platform::EndOnSignals([] {
+    pulsewerk::endOnSignals([] {
         std::fputs("ending\n", stdout);
         std::fflush(stdout);
         for (;;)
@@ -81,7 +81,7 @@ void TestSignals::endsLikeClose()
 {
     QFETCH(int, signal);
     BeatHarness h;
-    mdlMain::CloseOnSignals();
+    mdlMain::closeOnSignals();
     h.clock.at(600, [signal] { std::raise(signal); }); // the beat of 501 still sounds
     QCOMPARE(h.runLoop(), 1);
     const auto sent = h.messages();
@@ -98,7 +98,7 @@ void TestSignals::closesAnOpenDialog()
 {
     BeatHarness h;
     frmMain &w = h.window();
-    mdlMain::CloseOnSignals();
+    mdlMain::closeOnSignals();
     bool closedBySignal = false;
     h.clock.at(600, [&] {
         whileModal([&] { QTest::mouseClick(w.imgOptions, Qt::LeftButton); },

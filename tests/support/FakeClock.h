@@ -9,7 +9,7 @@
 #include <functional>
 #include <map>
 
-class FakeClock final : public platform::Clock {
+class FakeClock final : public pulsewerk::Clock {
 public:
     explicit FakeClock(std::uint32_t start = 0) : m_now(start), m_start(start) {}
 

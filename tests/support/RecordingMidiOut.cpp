@@ -4,7 +4,7 @@
 
 #include "platform/Clock.h"
 
-namespace platform {
+namespace pulsewerk {
 
 void RecordingMidiOut::sendShortMsg(std::uint32_t message, std::uint32_t atMs)
 {
@@ -13,4 +13,4 @@ void RecordingMidiOut::sendShortMsg(std::uint32_t message, std::uint32_t atMs)
     m_log.messages.push_back({clock().timeGetTime(), message, atMs});
 }
 
-} // namespace platform
+} // namespace pulsewerk

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <vector>
 
-namespace platform {
+namespace pulsewerk {
 
 struct RecordedMessage {
-    std::uint32_t timeMs; // platform::clock() reading when sent
+    std::uint32_t timeMs; // pulsewerk::clock() reading when sent
     std::uint32_t message;
     std::uint32_t atMs; // the clock reading it was meant to sound at
 
@@ -49,4 +49,4 @@ private:
     bool m_open = false;
 };
 
-} // namespace platform
+} // namespace pulsewerk

@@ -12,18 +12,18 @@ TempSettings::TempSettings()
 {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
-    platform::SetSettingsFolder(m_dir.path());
+    pulsewerk::setSettingsFolder(m_dir.path());
 }
 
 TempSettings::~TempSettings()
 {
     waitForSaves();
-    platform::ClearSettingsFolder();
+    pulsewerk::clearSettingsFolder();
 }
 
 bool TempSettings::waitForSaves()
 {
-    return platform::WaitForSettingsSaves(std::chrono::steady_clock::now() + std::chrono::seconds(30));
+    return pulsewerk::waitForSettingsSaves(std::chrono::steady_clock::now() + std::chrono::seconds(30));
 }
 
 QString TempSettings::fileName() const { return m_dir.path() + QStringLiteral("/Pulsewerk/Pulsewerk.conf"); }
@@ -38,8 +38,8 @@ void TempSettings::store(const QString &key, const QString &value)
 
 BeatHarness::BeatHarness(std::uint32_t clockStart) : clock(clockStart), m_start(clockStart)
 {
-    platform::setClock(&clock);
-    platform::setMidiOutFactory([this] { return std::make_unique<platform::RecordingMidiOut>(midi); });
+    pulsewerk::setClock(&clock);
+    pulsewerk::setMidiOutFactory([this] { return std::make_unique<pulsewerk::RecordingMidiOut>(midi); });
     mdlMain::g_blnQuit = false;
     m_window = new frmMain;
     mdlMain::g_frmMain = m_window;
@@ -49,27 +49,27 @@ BeatHarness::BeatHarness(std::uint32_t clockStart) : clock(clockStart), m_start(
 BeatHarness::~BeatHarness()
 {
     mdlMidi::CloseMidiOut();
-    mdlMain::SetEndProcess({});
+    mdlMain::setEndProcess({});
     mdlMain::g_frmMain = nullptr;
     mdlMain::g_blnQuit = false;
     delete m_window;
-    platform::setMidiOutFactory({});
-    platform::setClock(nullptr);
+    pulsewerk::setMidiOutFactory({});
+    pulsewerk::setClock(nullptr);
 }
 
 int BeatHarness::runLoop()
 {
     int ends = 0;
-    mdlMain::SetEndProcess([&ends] { ++ends; });
+    mdlMain::setEndProcess([&ends] { ++ends; });
     mdlMain::RunBeatLoop();
     return ends;
 }
 
 void BeatHarness::openOutput() { mdlMidi::OpenMidiOut(); }
 
-std::vector<platform::RecordedMessage> BeatHarness::messages() const
+std::vector<pulsewerk::RecordedMessage> BeatHarness::messages() const
 {
-    std::vector<platform::RecordedMessage> relative = midi.messages;
+    std::vector<pulsewerk::RecordedMessage> relative = midi.messages;
     for (auto &each : relative) {
         each.timeMs -= m_start;
         each.atMs -= m_start;
@@ -79,6 +79,6 @@ std::vector<platform::RecordedMessage> BeatHarness::messages() const
 
 std::uint32_t NoteOn(int channel0, int note, int velocity)
 {
-    return mdlMidi::PackNoteOn(static_cast<std::int16_t>(channel0), static_cast<std::int16_t>(note),
+    return mdlMidi::packNoteOn(static_cast<std::int16_t>(channel0), static_cast<std::int16_t>(note),
                                static_cast<std::int16_t>(velocity));
 }

@@ -59,9 +59,9 @@ public:
 
     frmMain &window() { return *m_window; }
     FakeClock clock;
-    platform::RecordingMidiOut::Log midi;
+    pulsewerk::RecordingMidiOut::Log midi;
     // Every message sent, with its time in ms after the clock's start.
-    std::vector<platform::RecordedMessage> messages() const;
+    std::vector<pulsewerk::RecordedMessage> messages() const;
 
 private:
     std::uint32_t m_start;
