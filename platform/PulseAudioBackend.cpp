@@ -170,12 +170,12 @@ private:
         if (!m_context || m_stream)
             return;
         m_rate = serverRate >= 8000 && serverRate <= 192000 ? serverRate : 48000;
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, m_rate, 2};
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, m_rate, 2};
         pa_channel_map map;
         pa_channel_map_init_stereo(&map);
         pa_proplist *props = pa_proplist_new();
         pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
-        m_stream = pa_stream_new_with_proplist(m_context, "Pulsewerk", &spec, &map, props);
+        m_stream = pa_stream_new_with_proplist(m_context, "Pulsewerk", &format, &map, props);
         pa_proplist_free(props);
         if (!m_stream) {
             lost();
@@ -191,9 +191,9 @@ private:
             this);
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kLatencyUs, &spec));
+        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kLatencyUs, &format));
         attr.prebuf = static_cast<std::uint32_t>(-1); // the whole buffer, before it plays
-        attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestUs, &spec));
+        attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestUs, &format));
         attr.fragsize = static_cast<std::uint32_t>(-1);
         m_timingAsked = false;
         m_wholeUsFrames = m_rate / std::gcd(m_rate, 1000000u);
