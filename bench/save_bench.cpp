@@ -53,7 +53,7 @@ public:
             us = monotonicUs();
         m_recording.startUs = us / 1000 * 1000;
     }
-    void sendShortMsg(std::uint32_t message) override
+    void sendShortMsg(std::uint32_t message, std::uint32_t /*atMs*/) override
     {
         if (((message >> 16) & 0xFF) != 0)
             m_recording.noteOnUs.push_back(monotonicUs());
