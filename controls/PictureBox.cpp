@@ -8,6 +8,7 @@
 #include <QAccessible>
 #include <QMetaMethod>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QShortcut>
 
 namespace pulsewerk {
@@ -28,6 +29,20 @@ void PictureBox::setPicture(const QString &name)
     setPixmap(picture);
     if (!picture.isNull())
         setFixedSize(picture.deviceIndependentSize().toSize());
+    // A bitmap without transparency covers the whole control: nothing behind it needs
+    // painting when it changes, which a lamp does at every beat.
+    setAttribute(Qt::WA_OpaquePaintEvent, !picture.isNull() && !picture.hasAlphaChannel());
+}
+
+void PictureBox::paintEvent(QPaintEvent *event)
+{
+    const QPixmap shown = pixmap();
+    if (shown.isNull() || !isEnabled()) {
+        QLabel::paintEvent(event); // the style's own drawing: nothing, or the greyed picture
+        return;
+    }
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, shown);
 }
 
 void PictureBox::mousePressEvent(QMouseEvent *event)

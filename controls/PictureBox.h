@@ -50,6 +50,9 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    // The bitmap at the control's top left, as the label would place it, without the
+    // label's layout work at every beat.
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     QString m_picture;

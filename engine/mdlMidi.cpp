@@ -53,6 +53,8 @@ void PlayNote(const std::int16_t &channel, const std::int16_t &note, const std::
 
 void releaseSoundingNotes()
 {
+    if (g_sounding.none())
+        return; // the common case, at every beat's end
     for (std::int16_t channel = 0; channel < 16; ++channel) {
         for (std::int16_t note = 0; note < 128; ++note) {
             if (g_sounding.test(static_cast<std::size_t>(channel * 128 + note)))

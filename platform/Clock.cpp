@@ -44,6 +44,9 @@ public:
             const auto ms = static_cast<int>((wakeNs - nowNs + 999999) / 1000000);
             QTimer::singleShot(ms, Qt::PreciseTimer, [] {});
         }
+        // What the pass posted (the lamps' repaints) is done now, so that the wait below
+        // sleeps until the wake-up or a real event, not around the loop once more.
+        QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Picture lookup by name. QPixmap keeps decoded resources in QPixmapCache, so a
-// lamp switched at every beat is not decoded again each time.
+// Picture lookup by name, decoded once and kept in QPixmapCache, so a lamp switched at
+// every beat costs a hash lookup.
 #include "platform/Pictures.h"
 
 #include <QGuiApplication>
@@ -27,22 +27,22 @@ void ensureResources()
 QPixmap loadPicture(const QString &name)
 {
     ensureResources();
+    // Kept under the picture's own name: loading by file name would ask the resource
+    // for its time stamp (and the system for its time zone) at every beat.
     // A screen with more than one device pixel to a logical pixel gets the picture drawn
-    // at twice the size, shown at the same logical size. It is cached with its ratio
-    // set, so the ratio is not set on a fresh copy at every beat.
-    if (qGuiApp && qGuiApp->devicePixelRatio() > 1.0) {
-        const QString key = QStringLiteral("pulsewerk/") + name + QStringLiteral("@2x");
-        QPixmap sharp;
-        if (QPixmapCache::find(key, &sharp))
-            return sharp;
-        sharp.load(QStringLiteral(":/bitmaps/") + name + QStringLiteral("@2x.bmp"));
-        if (!sharp.isNull()) {
-            sharp.setDevicePixelRatio(2.0);
-            QPixmapCache::insert(key, sharp);
-            return sharp;
-        }
-    }
-    return QPixmap(QStringLiteral(":/bitmaps/") + name + QStringLiteral(".bmp"));
+    // at twice the size, shown at the same logical size, cached with its ratio set.
+    const bool sharpScreen = qGuiApp && qGuiApp->devicePixelRatio() > 1.0;
+    const QString key = QStringLiteral("pulsewerk/") + name + (sharpScreen ? QStringLiteral("@2x") : QString());
+    QPixmap picture;
+    if (QPixmapCache::find(key, &picture))
+        return picture;
+    if (sharpScreen && picture.load(QStringLiteral(":/bitmaps/") + name + QStringLiteral("@2x.bmp")))
+        picture.setDevicePixelRatio(2.0);
+    else
+        picture.load(QStringLiteral(":/bitmaps/") + name + QStringLiteral(".bmp"));
+    if (!picture.isNull())
+        QPixmapCache::insert(key, picture);
+    return picture;
 }
 
 } // namespace pulsewerk
