@@ -21,6 +21,11 @@ constexpr double kSynthGain = 1.2;
 constexpr int kPolyphony = 16;
 // Frames one synthesizer renders in one go.
 constexpr int kScratchFrames = 1024;
+// Takes kept, and the longest sound kept as one.
+constexpr std::size_t kTakes = 4;
+constexpr double kLongestTakeSeconds = 2.0;
+// Notes (key and velocity) whose holding time is remembered.
+constexpr std::size_t kRemembered = 16;
 
 } // namespace
 
@@ -69,6 +74,19 @@ void SynthPool::prepare(double sampleRate)
     }
     clear();
     m_rate = sampleRate;
+    // Room for every take and the recording, set aside now rather than in the audio
+    // callback; pages are only taken up as sound is written.
+    m_maxTakeFrames = static_cast<std::int64_t>(sampleRate * kLongestTakeSeconds);
+    const auto room = static_cast<std::size_t>(m_maxTakeFrames + kScratchFrames);
+    m_takes.assign(kTakes, Take{});
+    for (Take &take : m_takes) {
+        take.left.reserve(room);
+        take.right.reserve(room);
+    }
+    m_recordLeft.reserve(room);
+    m_recordRight.reserve(room);
+    m_replays.reserve(kSynths);
+    m_lastHeld.reserve(kRemembered);
     fluid_settings_setnum(m_settings, "synth.sample-rate", sampleRate);
     for (int i = 0; i < kSynths; ++i) {
         fluid_synth_t *synth = new_fluid_synth(m_settings);
@@ -90,6 +108,44 @@ void SynthPool::clear()
     }
     m_voices.clear();
     m_rate = 0;
+    m_takes.clear();
+    m_replays.clear();
+    m_lastHeld.clear();
+    m_recordLeft.clear();
+    m_recordRight.clear();
+    m_maxTakeFrames = 0;
+}
+
+SynthPool::Voice &SynthPool::idleVoice()
+{
+    auto voice = std::find_if(m_voices.begin(), m_voices.end(), [](const Voice &v) { return !v.active; });
+    if (voice == m_voices.end()) {
+        voice = std::min_element(m_voices.begin(), m_voices.end(),
+                                 [](const Voice &a, const Voice &b) { return a.order < b.order; });
+        fluid_synth_all_sounds_off(voice->synth, -1);
+        if (voice->recording)
+            stopRecording();
+    }
+    return *voice;
+}
+
+void SynthPool::startNote(Voice &voice, int note, int velocity)
+{
+    // Rendering (and throwing away) the rest of its block puts the next block here.
+    if (voice.phase != 0) {
+        float scratch[2][kBlock];
+        fluid_synth_write_float(voice.synth, kBlock - voice.phase, scratch[0], 0, 1, scratch[1], 0, 1);
+        voice.phase = 0;
+    }
+    fluid_synth_noteon(voice.synth, note / 128, note % 128, velocity);
+    voice.key = note;
+    voice.note = note;
+    voice.velocity = velocity;
+    voice.active = true;
+    voice.order = ++m_started;
+    voice.age = 0;
+    voice.held = -1;
+    voice.recording = false;
 }
 
 void SynthPool::noteOn(int channel, int key, int velocity)
@@ -97,31 +153,77 @@ void SynthPool::noteOn(int channel, int key, int velocity)
     if (m_voices.empty())
         return;
     noteOff(channel, key); // as one synthesizer does with a key struck again
-    auto voice = std::find_if(m_voices.begin(), m_voices.end(), [](const Voice &v) { return !v.active; });
-    if (voice == m_voices.end()) {
-        voice = std::min_element(m_voices.begin(), m_voices.end(),
-                                 [](const Voice &a, const Voice &b) { return a.order < b.order; });
-        fluid_synth_all_sounds_off(voice->synth, -1);
+    const int note = channel * 128 + key;
+    if (m_replaying && m_replays.size() < m_voices.size()) {
+        if (const Take *take = findTake(note, velocity, lastHeld(note, velocity))) {
+            const auto index = static_cast<std::size_t>(take - m_takes.data());
+            m_takes[index].used = ++m_started;
+            m_replays.push_back({index, 0, false});
+            return;
+        }
     }
-    // Rendering (and throwing away) the rest of its block puts the next block here.
-    if (voice->phase != 0) {
-        float scratch[2][kBlock];
-        fluid_synth_write_float(voice->synth, kBlock - voice->phase, scratch[0], 0, 1, scratch[1], 0, 1);
-        voice->phase = 0;
+    Voice &voice = idleVoice();
+    startNote(voice, note, velocity);
+    const bool recorderFree =
+        std::none_of(m_voices.begin(), m_voices.end(), [](const Voice &v) { return v.recording; });
+    if (m_replaying && recorderFree && m_maxTakeFrames > 0) {
+        m_recordLeft.clear();
+        m_recordRight.clear();
+        voice.recording = true;
     }
-    fluid_synth_noteon(voice->synth, channel, key, velocity);
-    voice->key = channel * 128 + key;
-    voice->active = true;
-    voice->order = ++m_started;
 }
 
 void SynthPool::noteOff(int channel, int key)
 {
+    const int note = channel * 128 + key;
     for (Voice &voice : m_voices) {
-        if (voice.active && voice.key == channel * 128 + key) {
+        if (voice.active && voice.key == note) {
             fluid_synth_noteoff(voice.synth, channel, key);
             voice.key = -1;
+            voice.held = voice.age;
+            lastHeld(note, voice.velocity) = voice.age;
         }
+    }
+    for (std::size_t i = 0; i < m_replays.size();) {
+        const Replay replay = m_replays[i];
+        const Take &take = m_takes[replay.take];
+        if (replay.released || take.note != note) {
+            ++i;
+            continue;
+        }
+        lastHeld(note, take.velocity) = replay.played;
+        if (replay.played == take.held) {
+            m_replays[i++].released = true; // the take holds this very release
+            continue;
+        }
+        m_replays.erase(m_replays.begin() + static_cast<std::ptrdiff_t>(i));
+        goLive(replay, true);
+    }
+}
+
+void SynthPool::renderVoice(Voice &voice, int frames, float *left, float *right)
+{
+    fluid_synth_write_float(voice.synth, frames, m_scratchLeft.data(), 0, 1, m_scratchRight.data(), 0, 1);
+    for (int i = 0; i < frames; ++i) {
+        left[i] += m_scratchLeft[static_cast<std::size_t>(i)];
+        right[i] += m_scratchRight[static_cast<std::size_t>(i)];
+    }
+    if (voice.recording) {
+        if (static_cast<std::int64_t>(m_recordLeft.size()) + frames > m_maxTakeFrames) {
+            stopRecording(); // too long to keep
+        } else {
+            m_recordLeft.insert(m_recordLeft.end(), m_scratchLeft.begin(), m_scratchLeft.begin() + frames);
+            m_recordRight.insert(m_recordRight.end(), m_scratchRight.begin(), m_scratchRight.begin() + frames);
+        }
+    }
+    voice.phase = (voice.phase + frames) % kBlock;
+    voice.age += frames;
+    if (fluid_synth_get_active_voice_count(voice.synth) == 0) {
+        if (voice.recording)
+            keepTake(voice);
+        voice.active = false;
+        voice.key = -1;
+        voice.recording = false;
     }
 }
 
@@ -133,23 +235,124 @@ void SynthPool::render(int frames, float *left, float *right)
     while (frames > 0) {
         const int n = std::min(frames, kScratchFrames);
         for (Voice &voice : m_voices) {
-            if (!voice.active)
+            if (voice.active)
+                renderVoice(voice, n, left, right);
+        }
+        // After the synthesizers: one that takes over a note below renders its own rest.
+        for (std::size_t i = 0; i < m_replays.size();) {
+            Replay &replay = m_replays[i];
+            const Take &take = m_takes[replay.take];
+            const auto length = static_cast<std::int64_t>(take.left.size());
+            std::int64_t count = std::min<std::int64_t>(n, length - replay.played);
+            if (!replay.released && take.held >= 0)
+                count = std::min(count, take.held - replay.played);
+            const auto from = static_cast<std::size_t>(replay.played);
+            for (std::int64_t k = 0; k < count; ++k) {
+                left[k] += take.left[from + static_cast<std::size_t>(k)];
+                right[k] += take.right[from + static_cast<std::size_t>(k)];
+            }
+            replay.played += count;
+            if (count < n && replay.played < length) {
+                // Held past its take's release: a synthesizer plays on from here.
+                const Replay held = replay;
+                m_replays.erase(m_replays.begin() + static_cast<std::ptrdiff_t>(i));
+                Voice &voice = goLive(held, false);
+                if (voice.active)
+                    renderVoice(voice, n - static_cast<int>(count), left + count, right + count);
                 continue;
-            fluid_synth_write_float(voice.synth, n, m_scratchLeft.data(), 0, 1, m_scratchRight.data(), 0, 1);
-            for (int i = 0; i < n; ++i) {
-                left[i] += m_scratchLeft[static_cast<std::size_t>(i)];
-                right[i] += m_scratchRight[static_cast<std::size_t>(i)];
             }
-            voice.phase = (voice.phase + n) % kBlock;
-            if (fluid_synth_get_active_voice_count(voice.synth) == 0) {
-                voice.active = false;
-                voice.key = -1;
+            if (replay.played >= length) {
+                m_replays.erase(m_replays.begin() + static_cast<std::ptrdiff_t>(i));
+                continue;
             }
+            ++i;
         }
         frames -= n;
         left += n;
         right += n;
     }
+}
+
+// A synthesizer plays the replayed note from its start unheard, up to where the replay
+// is, and the note sounds on from it; with `releaseNow` it is released there.
+SynthPool::Voice &SynthPool::goLive(const Replay &replay, bool releaseNow)
+{
+    const Take &take = m_takes[replay.take];
+    Voice &voice = idleVoice();
+    startNote(voice, take.note, take.velocity);
+    for (std::int64_t done = 0; done < replay.played;) {
+        const int n = static_cast<int>(std::min<std::int64_t>(kScratchFrames, replay.played - done));
+        fluid_synth_write_float(voice.synth, n, m_scratchLeft.data(), 0, 1, m_scratchRight.data(), 0, 1);
+        done += n;
+    }
+    voice.phase = static_cast<int>(replay.played % kBlock);
+    voice.age = replay.played;
+    if (releaseNow) {
+        fluid_synth_noteoff(voice.synth, take.note / 128, take.note % 128);
+        voice.key = -1;
+        voice.held = voice.age;
+    }
+    if (fluid_synth_get_active_voice_count(voice.synth) == 0) {
+        voice.active = false;
+        voice.key = -1;
+    }
+    return voice;
+}
+
+// The recorded sound becomes a take, in the least recently used place that no replay
+// is reading; its storage becomes the next recording's.
+void SynthPool::keepTake(const Voice &voice)
+{
+    Take *place = nullptr;
+    for (std::size_t i = 0; i < m_takes.size(); ++i) {
+        const bool reading =
+            std::any_of(m_replays.begin(), m_replays.end(), [i](const Replay &r) { return r.take == i; });
+        if (!reading && (!place || m_takes[i].used < place->used))
+            place = &m_takes[i];
+    }
+    if (place) {
+        place->note = voice.note;
+        place->velocity = voice.velocity;
+        place->held = voice.held;
+        place->used = ++m_started;
+        place->left.swap(m_recordLeft);
+        place->right.swap(m_recordRight);
+    }
+    stopRecording();
+}
+
+void SynthPool::stopRecording()
+{
+    for (Voice &voice : m_voices)
+        voice.recording = false;
+    m_recordLeft.clear();
+    m_recordRight.clear();
+}
+
+// A take for a note held `held` frames (-1: not known), or none. A take whose note ended
+// before its release serves any note held at least as long as it sounds.
+const SynthPool::Take *SynthPool::findTake(int note, int velocity, std::int64_t held) const
+{
+    for (const Take &take : m_takes) {
+        if (take.note != note || take.velocity != velocity || take.left.empty())
+            continue;
+        if (take.held >= 0 ? take.held == held : held < 0 || held >= static_cast<std::int64_t>(take.left.size()))
+            return &take;
+    }
+    return nullptr;
+}
+
+// How long the last note with this key and velocity was held.
+std::int64_t &SynthPool::lastHeld(int note, int velocity)
+{
+    for (Held &entry : m_lastHeld) {
+        if (entry.note == note && entry.velocity == velocity)
+            return entry.frames;
+    }
+    if (m_lastHeld.size() >= kRemembered)
+        m_lastHeld.erase(m_lastHeld.begin());
+    m_lastHeld.push_back({note, velocity, -1});
+    return m_lastHeld.back().frames;
 }
 
 void SynthPool::silence()
@@ -160,11 +363,14 @@ void SynthPool::silence()
         voice.active = false;
         voice.key = -1;
     }
+    m_replays.clear();
+    stopRecording();
 }
 
 int SynthPool::sounding() const
 {
-    return static_cast<int>(std::count_if(m_voices.begin(), m_voices.end(), [](const Voice &v) { return v.active; }));
+    return static_cast<int>(std::count_if(m_voices.begin(), m_voices.end(), [](const Voice &v) { return v.active; }) +
+                            m_replays.size());
 }
 
 } // namespace pulsewerk

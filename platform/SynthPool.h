@@ -2,6 +2,14 @@
 // FluidSynth synthesizers sharing one loaded SoundFont, so that every note starts on
 // its exact frame: FluidSynth starts a note on its next 64-frame block, so each note-on
 // goes to an idle synthesizer whose block grid is first moved onto the note's frame.
+//
+// A metronome plays the same few notes held for the same time, over and over. A note's
+// whole sound, from its start through its release to silence, is kept once rendered
+// (a take), and the next note with the same key, velocity and holding time plays the
+// take instead of the synthesizer. A synthesizer renders the same sound for the same
+// input, frame for frame, so a note whose release comes at another time than its
+// take's goes live at that frame: a synthesizer plays the note from its start to there
+// unheard, and renders on from there as if it had sounded all along.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +35,8 @@ public:
     bool load(const std::string &soundFont, bool dynamicLoading, std::string &why);
     // Makes the synthesizers for `sampleRate` (anew when it changed), all silent.
     void prepare(double sampleRate);
+    // Whether notes are played from takes (on by default); off, every note is rendered.
+    void setReplaying(bool replaying) { m_replaying = replaying; }
 
     // The audio thread. Messages take effect at the current place in the stream: a
     // note-on exactly there, a release on the next block of the note's synthesizer.
@@ -36,8 +46,10 @@ public:
     void render(int frames, float *left, float *right);
     // Every sound stops at once.
     void silence();
-    // Synthesizers with a sound in them (idle ones cost nothing).
+    // Notes sounding, from synthesizers and from takes.
     int sounding() const;
+    // Of those, the ones played from takes.
+    int replayed() const { return static_cast<int>(m_replays.size()); }
 
 private:
     struct Voice {
@@ -46,8 +58,41 @@ private:
         int key = -1;            // channel * 128 + key of the note held, -1 when none
         bool active = false;     // has a sound to render
         std::uint64_t order = 0; // when its note started, for taking the oldest
+        int note = -1;           // channel * 128 + key of the note it sounds
+        int velocity = 0;        // and its velocity
+        std::int64_t age = 0;    // frames since the note started
+        std::int64_t held = -1;  // frames from its start to its release, -1 until then
+        bool recording = false;  // its sound goes into the recording
+    };
+    // A note's whole sound, released `held` frames after its start (-1: it ended first).
+    struct Take {
+        int note = -1;
+        int velocity = 0;
+        std::int64_t held = -1;
+        std::vector<float> left, right;
+        std::uint64_t used = 0;
+    };
+    // A note played from a take.
+    struct Replay {
+        std::size_t take = 0;
+        std::int64_t played = 0; // frames played
+        bool released = false;
+    };
+    // How long the last note with this key and velocity was held.
+    struct Held {
+        int note;
+        int velocity;
+        std::int64_t frames;
     };
     void clear();
+    Voice &idleVoice();
+    void startNote(Voice &voice, int note, int velocity);
+    void renderVoice(Voice &voice, int frames, float *left, float *right);
+    Voice &goLive(const Replay &replay, bool releaseNow);
+    void keepTake(const Voice &voice);
+    void stopRecording();
+    const Take *findTake(int note, int velocity, std::int64_t held) const;
+    std::int64_t &lastHeld(int note, int velocity);
 
     _fluid_hashtable_t *m_settings = nullptr;
     _fluid_synth_t *m_owner = nullptr; // holds the SoundFont, never renders
@@ -56,6 +101,12 @@ private:
     std::vector<Voice> m_voices;
     std::vector<float> m_scratchLeft, m_scratchRight;
     std::uint64_t m_started = 0;
+    bool m_replaying = true;
+    std::vector<Take> m_takes;     // a few, reused least recently used first
+    std::vector<Replay> m_replays; // at most one per synthesizer
+    std::vector<float> m_recordLeft, m_recordRight;
+    std::int64_t m_maxTakeFrames = 0;
+    std::vector<Held> m_lastHeld;
 };
 
 } // namespace pulsewerk

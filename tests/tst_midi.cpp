@@ -7,6 +7,7 @@
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
 #include "platform/MidiOut.h"
+#include "platform/SynthPool.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -39,6 +40,10 @@ private slots:
     // SoundFont in the user's, then the system's data folders.
     void soundFontSearchOrder_data();
     void soundFontSearchOrder();
+    // A note played from a remembered take sounds as the synthesizer plays it, frame for
+    // frame, also when it is released earlier or later than the take's note was.
+    void takesSoundAsLive_data();
+    void takesSoundAsLive();
 
 private:
     RecordingMidiOut::Log m_log;
@@ -224,6 +229,95 @@ void TestMidi::soundFontSearchOrder()
     qputenv("XDG_DATA_HOME", saved[1]);
     qputenv("XDG_DATA_DIRS", saved[2]);
     QCOMPARE(chosen, expected.isEmpty() ? QString() : root.filePath(expected));
+}
+
+void TestMidi::takesSoundAsLive_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("interval");    // frames from one note-on to the next
+    QTest::addColumn<QList<int>>("held"); // each note's frames from its start to its release
+    QTest::addColumn<bool>("replays");    // some notes come from takes
+    // Low Bongo on the drum channel, 208 bpm x4 at 48 kHz: the sound outlasts its note.
+    QTest::newRow("steady clicks") << 9 << 61 << 3461 << QList<int>{1730, 1730, 1730, 1730, 1730, 1730} << true;
+    QTest::newRow("released early, then later")
+        << 9 << 60 << 12000 << QList<int>{3600, 3600, 3600, 1000, 3600, 9000, 3600, 3600, 3600} << true;
+    // A piano note is shaped by its release.
+    QTest::newRow("a piano note released early and late")
+        << 0 << 60 << 24000 << QList<int>{6000, 6000, 6000, 2000, 6000, 6000, 15000, 6000} << true;
+    QTest::newRow("held past the next note") << 0 << 64 << 9000 << QList<int>{20000, 20000, 20000} << false;
+}
+
+void TestMidi::takesSoundAsLive()
+{
+    QFETCH(int, channel);
+    QFETCH(int, key);
+    QFETCH(int, interval);
+    QFETCH(QList<int>, held);
+    QFETCH(bool, replays);
+    const QString soundFont = pulsewerk::chooseSoundFont();
+    if (soundFont.isEmpty())
+        QSKIP("no General MIDI SoundFont is installed");
+    pulsewerk::SynthPool live, remembered;
+    std::string why;
+    QVERIFY(live.load(soundFont.toStdString(), false, why));
+    QVERIFY(remembered.load(soundFont.toStdString(), false, why));
+    live.setReplaying(false);
+    for (pulsewerk::SynthPool *pool : {&live, &remembered})
+        pool->prepare(48000);
+
+    // Every message on its frame, rendered in uneven pieces between them.
+    struct Event {
+        int frame;
+        int velocity;
+    };
+    QList<Event> events;
+    for (int i = 0; i < held.size(); ++i)
+        events << Event{i * interval, 90} << Event{i * interval + held[i], 0};
+    std::stable_sort(events.begin(), events.end(), [](const Event &a, const Event &b) { return a.frame < b.frame; });
+    const int total = static_cast<int>(held.size()) * interval + 48000 * 2;
+    std::vector<float> out[2][2];
+    for (auto &pair : out)
+        for (auto &channelOut : pair)
+            channelOut.assign(static_cast<std::size_t>(total), 0.0f);
+    int maxReplayed = 0;
+    int at = 0;
+    auto renderTo = [&](int to) {
+        while (at < to) {
+            const int n = std::min(441, to - at);
+            live.render(n, out[0][0].data() + at, out[0][1].data() + at);
+            remembered.render(n, out[1][0].data() + at, out[1][1].data() + at);
+            maxReplayed = std::max(maxReplayed, remembered.replayed());
+            at += n;
+        }
+    };
+    for (const Event &event : events) {
+        renderTo(event.frame);
+        for (pulsewerk::SynthPool *pool : {&live, &remembered}) {
+            if (event.velocity)
+                pool->noteOn(channel, key, event.velocity);
+            else
+                pool->noteOff(channel, key);
+        }
+    }
+    renderTo(total);
+
+    // FluidSynth fades a voice in over its first 64 frames from the level its voice slot
+    // last had, so a note's first block depends on what its synthesizer played before,
+    // live or not; from there on the sound is the same.
+    float peak = 0, difference = 0;
+    for (int side = 0; side < 2; ++side) {
+        for (std::size_t i = 0; i < out[0][side].size(); ++i) {
+            peak = std::max(peak, std::abs(out[0][side][i]));
+            if (static_cast<int>(i) % interval < 64)
+                continue;
+            difference = std::max(difference, std::abs(out[0][side][i] - out[1][side][i]));
+        }
+    }
+    QVERIFY2(peak > 0.01f, "the notes sound");
+    QVERIFY2(difference < 1e-6f, qPrintable(QStringLiteral("off by %1 of a peak of %2").arg(difference).arg(peak)));
+    QCOMPARE(maxReplayed > 0, replays);
+    QCOMPARE(remembered.sounding(), 0);
 }
 
 QTEST_MAIN(TestMidi)
