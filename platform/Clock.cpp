@@ -46,7 +46,7 @@ public:
         }
         // What the pass posted (the lamps' repaints) is done now, so that the wait below
         // sleeps until the wake-up or a real event, not around the loop once more.
-        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
 

@@ -21,6 +21,10 @@ constexpr double kSynthGain = 1.2;
 constexpr int kPolyphony = 16;
 // Frames one synthesizer renders in one go.
 constexpr int kScratchFrames = 1024;
+// A release takes effect on the synthesizer's next block: two notes released within the
+// same block of their start sound the same. This is the frame at which a release given
+// `held` frames after its note's start takes effect.
+std::int64_t releaseFrame(std::int64_t held) { return (held + kBlock - 1) / kBlock * kBlock; }
 // Takes kept, and the longest sound kept as one.
 constexpr std::size_t kTakes = 4;
 constexpr double kLongestTakeSeconds = 2.0;
@@ -192,7 +196,7 @@ void SynthPool::noteOff(int channel, int key)
             continue;
         }
         lastHeld(note, take.velocity) = replay.played;
-        if (replay.played == take.held) {
+        if (releaseFrame(replay.played) == take.held) {
             m_replays[i++].released = true; // the take holds this very release
             continue;
         }
@@ -313,7 +317,7 @@ void SynthPool::keepTake(const Voice &voice)
     if (place) {
         place->note = voice.note;
         place->velocity = voice.velocity;
-        place->held = voice.held;
+        place->held = voice.held >= 0 ? releaseFrame(voice.held) : -1;
         place->used = ++m_started;
         place->left.swap(m_recordLeft);
         place->right.swap(m_recordRight);
@@ -329,14 +333,16 @@ void SynthPool::stopRecording()
     m_recordRight.clear();
 }
 
-// A take for a note held `held` frames (-1: not known), or none. A take whose note ended
+// A take for a note held `held` frames (-1: not known), or none: one released in the
+// same block. A take whose note ended
 // before its release serves any note held at least as long as it sounds.
 const SynthPool::Take *SynthPool::findTake(int note, int velocity, std::int64_t held) const
 {
     for (const Take &take : m_takes) {
         if (take.note != note || take.velocity != velocity || take.left.empty())
             continue;
-        if (take.held >= 0 ? take.held == held : held < 0 || held >= static_cast<std::int64_t>(take.left.size()))
+        if (take.held >= 0 ? held >= 0 && take.held == releaseFrame(held)
+                           : held < 0 || held >= static_cast<std::int64_t>(take.left.size()))
             return &take;
     }
     return nullptr;

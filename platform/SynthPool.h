@@ -64,7 +64,8 @@ private:
         std::int64_t held = -1;  // frames from its start to its release, -1 until then
         bool recording = false;  // its sound goes into the recording
     };
-    // A note's whole sound, released `held` frames after its start (-1: it ended first).
+    // A note's whole sound, its release taking effect `held` frames after its start, on
+    // a block's start (-1: it ended before its release).
     struct Take {
         int note = -1;
         int velocity = 0;

@@ -238,8 +238,9 @@ void TestMidi::takesSoundAsLive_data()
     QTest::addColumn<int>("interval");    // frames from one note-on to the next
     QTest::addColumn<QList<int>>("held"); // each note's frames from its start to its release
     QTest::addColumn<bool>("replays");    // some notes come from takes
-    // Low Bongo on the drum channel, 208 bpm x4 at 48 kHz: the sound outlasts its note.
-    QTest::newRow("steady clicks") << 9 << 61 << 3461 << QList<int>{1730, 1730, 1730, 1730, 1730, 1730} << true;
+    // Low Bongo on the drum channel, 208 bpm x4 at 48 kHz: the sound outlasts its note,
+    // which is held a frame more or less as the millisecond grid falls on the frames.
+    QTest::newRow("steady clicks") << 9 << 61 << 3461 << QList<int>{1730, 1731, 1730, 1731, 1731, 1730} << true;
     QTest::newRow("released early, then later")
         << 9 << 60 << 12000 << QList<int>{3600, 3600, 3600, 1000, 3600, 9000, 3600, 3600, 3600} << true;
     // A piano note is shaped by its release.
