@@ -19,10 +19,11 @@ namespace {
 
 // The stream's whole latency, buffer and server together: long enough for a busy
 // machine, short enough that the click follows its lamp closely.
-constexpr pa_usec_t kLatencyUs = 80000;
+constexpr pa_usec_t kLatencyUs = 100000;
 // The server asks for frames when this much of the buffer is free: fewer, larger
-// writes cost less than many small ones.
-constexpr pa_usec_t kRequestUs = 30000;
+// writes cost less than many small ones. With the latency above, PulseAudio gives the
+// sink itself 10 ms, (latency - 2 x request) / 2.
+constexpr pa_usec_t kRequestUs = 40000;
 // How often the server is asked when it plays which frame. Its library can interpolate
 // between reports, but its estimate saws by milliseconds; the scheduler fits its own
 // line through the raw reports instead.
