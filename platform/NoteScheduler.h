@@ -8,15 +8,19 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 namespace pulsewerk {
 
-// When each frame of a stream is heard: a straight line through the audio server's
-// reports (frame f heard at monotonic time t), fitted over the last few seconds, so
-// that it follows the audio clock's rate (no drift) without taking on the reports'
-// jitter. A report far off the line is a late or disturbed one, unless the reports
-// after it agree with it for a while: then the stream has jumped (an under-run) and
-// the line starts again from them.
+// When each frame of a stream is heard, from the audio server's reports (frame f heard
+// at monotonic time t). Notes are placed by a straight line that takes on the audio
+// clock's rate (no drift) but not the reports' jitter: its rate is fitted to the last
+// half minute of reports, and its offset follows the median of the last ten seconds'
+// gradually, a few microseconds at a time, so that it hardly moves between two notes.
+// Only a young line (just started, or just restarted) is set straight to the reports.
+// A report far off the line is a late or disturbed one, unless the reports after it
+// agree with it for a while: then the stream has jumped (an under-run) and the line
+// starts again from them, at the rate it had.
 class StreamClock {
 public:
     explicit StreamClock(double sampleRate);
@@ -25,26 +29,37 @@ public:
     void observe(std::int64_t nowUs, double frame);
     bool known() const { return m_known; }
     // The frame heard at monotonic time `us`, and the monotonic time at which `frame` is heard.
-    double frameAt(std::int64_t us) const;
-    double timeOf(double frame) const;
+    double frameAt(std::int64_t us) const { return m_line.frameAt(static_cast<double>(us)); }
+    double timeOf(double frame) const { return m_line.timeOf(frame); }
     // Frames per second of the monotonic clock, as fitted.
-    double rate() const { return 1e6 / m_usPerFrame; }
+    double rate() const { return 1e6 / m_line.usPerFrame; }
 
 private:
     struct Report {
         std::int64_t us;
         double frame;
     };
-    void fit();
+    // Frame f is heard at originUs + (f - originFrame) * usPerFrame.
+    struct Line {
+        double originFrame;
+        double originUs;
+        double usPerFrame;
+        double timeOf(double frame) const { return originUs + (frame - originFrame) * usPerFrame; }
+        double frameAt(double us) const { return originFrame + (us - originUs) / usPerFrame; }
+    };
+    // The line through the reports: the fitted rate, through their recent median.
+    Line fit();
+    // How much later than the line says `report` is.
+    double offLine(const Report &report) const { return static_cast<double>(report.us) - timeOf(report.frame); }
 
     double m_nominalUsPerFrame;
+    double m_fittedUsPerFrame; // the last rate fitted (nominal until then), kept over a jump
     bool m_known = false;
-    // The line: frame f is heard at m_originUs + (f - m_originFrame) * m_usPerFrame.
-    double m_originFrame = 0;
-    double m_originUs = 0;
-    double m_usPerFrame;
-    std::deque<Report> m_reports; // on the line, oldest first
-    std::deque<Report> m_suspect; // off the line, since the last report on it
+    Line m_line;                   // the one notes are placed by
+    std::int64_t m_movedUs = 0;    // when it was last moved
+    std::deque<Report> m_reports;  // on the line, oldest first
+    std::deque<Report> m_suspect;  // off the line, agreeing, since the last report on it
+    std::vector<double> m_offsets; // fit()'s, kept to spare allocations
 };
 
 class NoteScheduler {

@@ -30,6 +30,8 @@ constexpr pa_usec_t kRequestUs = 40000;
 constexpr std::int64_t kTimingEveryUs = 250000;
 // A report that took longer than this on its way says too vaguely when it was made.
 constexpr pa_usec_t kVagueReportUs = 1000;
+// A report taken in this long after it was made is stale.
+constexpr std::int64_t kStaleReportUs = 100000;
 // Between attempts to reach a server that is away.
 constexpr pa_usec_t kRetryUs = 400000;
 // How long opening waits for the first answer.
@@ -226,7 +228,9 @@ private:
     }
 
     // The server's timing report: its read index less what the sink still holds is the
-    // frame heard when the report was made, half its round trip ago.
+    // frame heard when the report was made. Its time stamp is the server's (the same
+    // machine's clock), moved onto the monotonic clock: how long this program took to
+    // take the report in is no part of it.
     void timingReport(pa_stream *stream)
     {
         m_timingAsked = false;
@@ -236,7 +240,12 @@ private:
             return;
         const double frame = static_cast<double>(timing->read_index) / (2 * sizeof(float)) -
                              static_cast<double>(timing->sink_usec) * m_rate / 1e6;
-        m_source->heard(monotonicUs() - static_cast<std::int64_t>(timing->transport_usec), frame);
+        timeval wall{};
+        const auto ageUs = static_cast<std::int64_t>(pa_timeval_load(pa_gettimeofday(&wall))) -
+                           static_cast<std::int64_t>(pa_timeval_load(&timing->timestamp));
+        if (ageUs < 0 || ageUs > kStaleReportUs)
+            return; // or the wall clock was set in between
+        m_source->heard(monotonicUs() - ageUs, frame);
     }
 
     // The server wants `bytes` more: the frames it will play next, rendered now.

@@ -38,11 +38,12 @@ public:
     {
         return static_cast<std::int64_t>(originUs + static_cast<double>(m_written) * usPerFrame) - kLatencyUs;
     }
-    // One buffer, `lateUs` after it was asked for, with a report `offUs` off the truth.
-    void callback(std::int64_t lateUs = 0, double offUs = 0)
+    // One buffer, `lateUs` after it was asked for, with a report `offUs` off the truth
+    // (later than it) unless `report` is false.
+    void callback(std::int64_t lateUs = 0, double offUs = 0, bool report = true)
     {
         const std::int64_t now = nextCallbackUs() + lateUs;
-        if (frameAt(static_cast<double>(now)) >= 0)
+        if (report && frameAt(static_cast<double>(now)) >= 0)
             scheduler.observe(now, frameAt(static_cast<double>(now) - offUs));
         int rendered = 0;
         scheduler.fill(
@@ -84,11 +85,13 @@ class TestNoteScheduler : public QObject {
 private slots:
     // Beats over a minute land on their exact frame, to one frame, once the rate is
     // known, with the server's clock on time or running off by 200 ppm either way,
-    // with jittering reports, late callbacks and a report far off.
+    // with jittering reports, late callbacks and a report far off; with reports that
+    // all come somewhat late (made a little after the server's cycle), within that
+    // lateness, and still evenly: each interval to one frame.
     void notesOnTheirFrame_data();
     void notesOnTheirFrame();
     // The stream jumps (an under-run) or starts anew (the server came back): the notes
-    // follow within a moment.
+    // follow within a moment, and after a jump at the rate already fitted.
     void followsAJumpAndARestart_data();
     void followsAJumpAndARestart();
     // Messages keep their order; one overdue goes at once; a note-on long overdue (the
@@ -99,23 +102,30 @@ private slots:
 void TestNoteScheduler::notesOnTheirFrame_data()
 {
     QTest::addColumn<double>("ppm");
+    QTest::addColumn<int>("reportEvery"); // callbacks: 1, or 12 (a report every 240 ms)
     QTest::addColumn<int>("reportJitterUs");
-    QTest::addColumn<int>("lateEvery"); // every so many callbacks one is 6 ms late
-    QTest::addColumn<bool>("wildReport");
-    QTest::newRow("steady") << 0.0 << 0 << 0 << false;
-    QTest::newRow("fast by 200 ppm") << 200.0 << 0 << 0 << false;
-    QTest::newRow("slow by 200 ppm") << -200.0 << 0 << 0 << false;
-    QTest::newRow("jittering reports") << 0.0 << 300 << 0 << false;
-    QTest::newRow("late callbacks, drifting") << 150.0 << 0 << 7 << false;
-    QTest::newRow("a report 5 ms off") << 0.0 << 0 << 0 << true;
+    QTest::addColumn<int>("lateEvery");     // every so many callbacks one is 6 ms late
+    QTest::addColumn<int>("wildReports");   // in a row, 5 ms late, 3 ms late...
+    QTest::addColumn<int>("lateReportsUs"); // up to this late, and one in 20 three times that
+    QTest::newRow("steady") << 0.0 << 1 << 0 << 0 << 0 << 0;
+    QTest::newRow("fast by 200 ppm") << 200.0 << 1 << 0 << 0 << 0 << 0;
+    QTest::newRow("slow by 200 ppm") << -200.0 << 1 << 0 << 0 << 0 << 0;
+    QTest::newRow("jittering reports") << 0.0 << 1 << 300 << 0 << 0 << 0;
+    QTest::newRow("late callbacks, drifting") << 150.0 << 1 << 0 << 7 << 0 << 0;
+    QTest::newRow("a report 5 ms off") << 0.0 << 1 << 0 << 0 << 1 << 0;
+    QTest::newRow("two reports far off in a row") << 0.0 << 12 << 0 << 0 << 2 << 0;
+    QTest::newRow("late reports") << 0.0 << 12 << 0 << 0 << 0 << 300;
+    QTest::newRow("late reports, drifting") << -200.0 << 12 << 0 << 0 << 0 << 300;
 }
 
 void TestNoteScheduler::notesOnTheirFrame()
 {
     QFETCH(double, ppm);
+    QFETCH(int, reportEvery);
     QFETCH(int, reportJitterUs);
     QFETCH(int, lateEvery);
-    QFETCH(bool, wildReport);
+    QFETCH(int, wildReports);
+    QFETCH(int, lateReportsUs);
     Server server(ppm);
     const std::int64_t start = 1'200'000;
     std::vector<std::int64_t> intended;
@@ -123,32 +133,47 @@ void TestNoteScheduler::notesOnTheirFrame()
         intended.push_back(start + k * kBeatUs);
         server.scheduler.push(intended.back(), 0x00503C99u + static_cast<std::uint32_t>(k % 2) * 0x100u);
     }
+    const int wildFrom = 800 / reportEvery; // 16 s in
     for (int n = 0; server.nextCallbackUs() < start + 61'000'000; ++n) {
+        const int r = n / reportEvery;
         // A deterministic jitter: a saw of reportJitterUs peak to peak.
-        const double off = reportJitterUs * ((n * 7919 % 101) / 100.0 - 0.5) + (wildReport && n == 800 ? 5000 : 0);
-        server.callback(lateEvery && n % lateEvery == 0 ? 6000 : 0, off);
+        const double saw = (r * 7919 % 101) / 100.0;
+        const double wild = r >= wildFrom && r < wildFrom + wildReports ? 5000 - 2000 * (r - wildFrom) : 0;
+        const double off = reportJitterUs * (saw - 0.5) + wild + lateReportsUs * (r % 20 == 7 ? 3 : saw);
+        server.callback(lateEvery && n % lateEvery == 0 ? 6000 : 0, off, n % reportEvery == 0);
     }
     QCOMPARE(server.placed.size(), intended.size());
+    const auto lateFrames = static_cast<std::int64_t>(std::ceil(lateReportsUs * kRate / 1e6));
     for (std::size_t k = 0; k < intended.size(); ++k) {
         // Until the rate is fitted (3 s) a clock 200 ppm off places a note up to 0.5 ms off.
         const std::int64_t tolerance = k < 8 ? 24 : 1;
         const std::int64_t error = server.placed[k].frame - server.idealFrame(intended[k]);
-        QVERIFY2(std::llabs(error) <= tolerance,
+        QVERIFY2(error <= tolerance && error >= -tolerance - lateFrames,
                  qPrintable(QStringLiteral("beat %1 is %2 frames off").arg(k).arg(error)));
+        if (k > 8) {
+            const std::int64_t interval = server.placed[k].frame - server.placed[k - 1].frame;
+            const std::int64_t ideal = server.idealFrame(intended[k]) - server.idealFrame(intended[k - 1]);
+            QVERIFY2(
+                std::llabs(interval - ideal) <= 2,
+                qPrintable(QStringLiteral("beat %1 comes %2 frames off its interval").arg(k).arg(interval - ideal)));
+        }
     }
 }
 
 void TestNoteScheduler::followsAJumpAndARestart_data()
 {
     QTest::addColumn<bool>("restart");
-    QTest::newRow("under-run: 30 ms later from 8 s on") << false;
-    QTest::newRow("server back: a new stream at 8 s") << true;
+    QTest::addColumn<double>("ppm");
+    QTest::newRow("under-run: 30 ms later from 8 s on") << false << 0.0;
+    QTest::newRow("under-run on a clock 200 ppm fast") << false << 200.0;
+    QTest::newRow("server back: a new stream at 8 s") << true << 0.0;
 }
 
 void TestNoteScheduler::followsAJumpAndARestart()
 {
     QFETCH(bool, restart);
-    Server server;
+    QFETCH(double, ppm);
+    Server server(ppm);
     const std::int64_t start = 1'200'000;
     const std::int64_t breakAt = start + 8'100'000;
     std::vector<std::int64_t> intended;
