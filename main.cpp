@@ -4,7 +4,7 @@
 #include "engine/CommandLine.h"
 #include "engine/mdlMain.h"
 #include "platform/Display.h"
-#include "platform/MidiOut.h"
+#include "sound/MidiOut.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -11,7 +11,7 @@
 #include "engine/mdlMidi.h"
 #include "mainwindow/frmMain.h"
 #include "platform/Clock.h"
-#include "platform/MidiOut.h"
+#include "sound/MidiOut.h"
 
 #include <QApplication>
 #include <QEventLoop>

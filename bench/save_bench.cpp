@@ -6,8 +6,8 @@
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
 #include "mainwindow/frmMain.h"
-#include "platform/MidiOut.h"
-#include "platform/Settings.h"
+#include "sound/MidiOut.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
 #include <QDir>

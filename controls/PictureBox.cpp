@@ -3,7 +3,7 @@
 #include "controls/PictureBox.h"
 
 #include "controls/AccessibleControls.h"
-#include "platform/Pictures.h"
+#include "controls/Pictures.h"
 
 #include <QAccessible>
 #include <QMetaMethod>

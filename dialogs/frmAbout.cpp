@@ -4,7 +4,7 @@
 
 #include "controls/DialogPlacement.h"
 
-#include "platform/Pictures.h"
+#include "controls/Pictures.h"
 
 #include <QShowEvent>
 

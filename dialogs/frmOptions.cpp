@@ -4,8 +4,8 @@
 
 #include "controls/DialogPlacement.h"
 #include "engine/mdlMidi.h"
-#include "platform/Numbers.h"
-#include "platform/Settings.h"
+#include "controls/Numbers.h"
+#include "settings/Settings.h"
 
 #include <QShowEvent>
 

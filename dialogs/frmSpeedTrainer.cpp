@@ -3,7 +3,7 @@
 #include "dialogs/frmSpeedTrainer.h"
 
 #include "controls/DialogPlacement.h"
-#include "platform/Settings.h"
+#include "settings/Settings.h"
 
 #include <QShowEvent>
 

@@ -5,7 +5,7 @@
 
 #include "dialogs/frmCustomMeter.h"
 #include "mainwindow/frmMain.h"
-#include "platform/Numbers.h"
+#include "controls/Numbers.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

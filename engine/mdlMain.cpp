@@ -8,7 +8,7 @@
 #include "engine/mdlMidi.h"
 #include "mainwindow/frmMain.h"
 #include "platform/Clock.h"
-#include "platform/Settings.h"
+#include "settings/Settings.h"
 #include "platform/Signals.h"
 
 #include <QApplication>

@@ -3,7 +3,7 @@
 // through PlayNote, closed once at the end.
 #pragma once
 
-#include "platform/MidiOut.h"
+#include "sound/MidiOut.h"
 
 #include <cstdint>
 #include <memory>

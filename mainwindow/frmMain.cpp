@@ -9,9 +9,9 @@
 #include "dialogs/frmSpeedTrainer.h"
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
-#include "platform/Numbers.h"
-#include "platform/Pictures.h"
-#include "platform/Settings.h"
+#include "controls/Numbers.h"
+#include "controls/Pictures.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -5,7 +5,7 @@
 #include "TestSupport.h"
 
 #include "dialogs/frmAbout.h"
-#include "platform/Pictures.h"
+#include "controls/Pictures.h"
 
 #include <QPointer>
 #include <QTest>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The frame line of the JACK back end, on made-up cycle times of a 48 kHz server with
 // 256-frame cycles: steady, jittery, late, jumping and drifting.
-#include "platform/FrameLine.h"
+#include "sound/FrameLine.h"
 
 #include <QTest>
 

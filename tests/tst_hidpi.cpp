@@ -3,7 +3,7 @@
 // lamps show the pictures drawn at twice the size, at their usual logical size and place.
 #include "TestSupport.h"
 
-#include "platform/Pictures.h"
+#include "controls/Pictures.h"
 
 #include <QApplication>
 #include <QTest>

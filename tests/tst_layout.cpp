@@ -4,7 +4,7 @@
 // the 18 named bitmaps the picture controls show.
 #include "TestSupport.h"
 
-#include "platform/Pictures.h"
+#include "controls/Pictures.h"
 
 #include <QApplication>
 #include <QFontMetrics>

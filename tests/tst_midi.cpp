@@ -6,8 +6,8 @@
 #include "RecordingMidiOut.h"
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
-#include "platform/MidiOut.h"
-#include "platform/SynthPool.h"
+#include "sound/MidiOut.h"
+#include "sound/SynthPool.h"
 
 #include <QDir>
 #include <QTemporaryDir>

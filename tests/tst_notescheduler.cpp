@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Placing notes in the audio stream: each on the frame at which its intended time is
 // heard, by the server's reports of when frames play, whatever the callbacks' timing.
-#include "platform/NoteScheduler.h"
+#include "sound/NoteScheduler.h"
 
 #include <QTest>
 

@@ -14,7 +14,7 @@
 #include "dialogs/frmCustomMeter.h"
 #include "dialogs/frmOptions.h"
 #include "engine/mdlMain.h"
-#include "platform/Settings.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
 #include <QClipboard>

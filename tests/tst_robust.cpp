@@ -6,7 +6,7 @@
 
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
-#include "platform/MidiOut.h"
+#include "sound/MidiOut.h"
 
 #include <QFile>
 #include <QProcess>

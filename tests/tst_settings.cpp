@@ -9,7 +9,7 @@
 
 #include "dialogs/frmOptions.h"
 #include "engine/mdlMain.h"
-#include "platform/Settings.h"
+#include "settings/Settings.h"
 
 #include <QFile>
 #include <QLockFile>

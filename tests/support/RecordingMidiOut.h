@@ -2,7 +2,7 @@
 // A MIDI output that keeps every message with the clock reading at which it was sent.
 #pragma once
 
-#include "platform/MidiOut.h"
+#include "sound/MidiOut.h"
 
 #include <cstdint>
 #include <vector>

@@ -4,7 +4,7 @@
 
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
-#include "platform/Settings.h"
+#include "settings/Settings.h"
 
 #include <QSettings>
 

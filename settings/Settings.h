@@ -4,7 +4,7 @@
 // the section as a group, in the INI form QSettings reads.
 #pragma once
 
-#include "platform/IniFile.h"
+#include "settings/IniFile.h"
 
 #include <QString>
 

@@ -2,7 +2,7 @@
 // The PulseAudio back end (PipeWire's PulseAudio service included): a playback stream
 // of the program's own on a threaded main loop, at the server's own sample rate, with
 // the server's timing reports passed on; it reconnects by itself when the server returns.
-#include "platform/AudioBackend.h"
+#include "sound/AudioBackend.h"
 #include "platform/Clock.h"
 
 #include <pulse/pulseaudio.h>

@@ -2,7 +2,7 @@
 // The settings store: read through QSettings, written by whole-file replacement on a
 // thread of its own so that a slow disk, a large file or a held lock never holds up the
 // beat.
-#include "platform/Settings.h"
+#include "settings/Settings.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The default MIDI output: FluidSynth with the system's General MIDI SoundFont,
 // every note placed on its exact frame of an audio stream of the program's own.
-#include "platform/MidiOut.h"
+#include "sound/MidiOut.h"
 
-#include "platform/AudioBackend.h"
+#include "sound/AudioBackend.h"
 #include "platform/Clock.h"
-#include "platform/NoteScheduler.h"
-#include "platform/SynthPool.h"
+#include "sound/NoteScheduler.h"
+#include "sound/SynthPool.h"
 
 #include <fluidsynth.h>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Picture lookup by name, decoded once and kept in QPixmapCache, so a lamp switched at
 // every beat costs a hash lookup.
-#include "platform/Pictures.h"
+#include "controls/Pictures.h"
 
 #include <QGuiApplication>
 #include <QPixmapCache>

@@ -2,7 +2,7 @@
 // The frame line: placed by the second cycle and set right by the median of the next
 // ones, moved in steps when the server's clock runs apart from it, placed anew when
 // the stream jumps.
-#include "platform/FrameLine.h"
+#include "sound/FrameLine.h"
 
 #include <algorithm>
 #include <cmath>

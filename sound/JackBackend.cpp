@@ -2,9 +2,9 @@
 // The JACK back end: a client named Pulsewerk with two audio out ports and a MIDI out
 // port carrying every message on its frame, timed by JACK's own clock; it comes back by
 // itself when the JACK server returns.
-#include "platform/AudioBackend.h"
+#include "sound/AudioBackend.h"
 #include "platform/Clock.h"
-#include "platform/FrameLine.h"
+#include "sound/FrameLine.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>

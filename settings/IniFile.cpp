@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A settings file replaced whole: QSettings sets the values in a copy of the file, which
 // is read back and then renamed over the old one.
-#include "platform/IniFile.h"
+#include "settings/IniFile.h"
 
 #include <QDateTime>
 #include <QDir>

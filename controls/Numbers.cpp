@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Number reading and rounding.
-#include "platform/Numbers.h"
+#include "controls/Numbers.h"
 
 #include <cfenv>
 #include <charconv>

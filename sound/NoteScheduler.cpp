@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The note scheduler and the stream clock it places notes by.
-#include "platform/NoteScheduler.h"
+#include "sound/NoteScheduler.h"
 
 #include <algorithm>
 #include <cmath>

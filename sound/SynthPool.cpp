@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The synthesizer pool.
-#include "platform/SynthPool.h"
+#include "sound/SynthPool.h"
 
 #include <fluidsynth.h>
 
