@@ -17,7 +17,7 @@ public:
     // Opens the device. Failure is silent to the caller; the device then drops every message.
     virtual void open() = 0;
     // One short message, least significant byte first: status, data 1, data 2, 0, meant
-    // to sound at the clock reading `atMs` (pulsewerk::clock()): now, or the grid point of
+    // to sound at the clock reading `atMs` (the program's clock): now, or the grid point of
     // a beat sent a little late. A device that schedules its output places it there.
     virtual void sendShortMsg(std::uint32_t message, std::uint32_t atMs) = 0;
     virtual void close() = 0;
