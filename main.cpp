@@ -4,7 +4,6 @@
 #include "engine/CommandLine.h"
 #include "engine/mdlMain.h"
 #include "platform/Display.h"
-#include "sound/MidiOut.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -50,7 +49,6 @@ int main(int argc, char *argv[])
     setNames();
     QApplication::setDesktopFileName(QStringLiteral("io.github.pulsewerk.Pulsewerk"));
     const pulsewerk::StartOptions &options = commandLine.options;
-    pulsewerk::setAudioOptions({options.jack, options.connectPorts, options.synth});
-    mdlMain::Main(options);
+    mdlMain::Main(options, mdlMain::programContext(options.sound));
     return 0; // not reached: the beat loop ends the process
 }

@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The figures a user feels, from the real program with the real synthesizer: start-up
 // (process start to the window shown and the synthesizer ready), CPU while beating at
-// 208 bpm x4, and the peak resident memory. Prints one line.
+// 208 bpm x4, and the peak resident memory. Prints one line. Built as app_bench_baseline
+// (PULSEWERK_BASELINE) it measures the same program on FluidSynth's own audio driver.
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
 #include "mainwindow/frmMain.h"
+#ifdef PULSEWERK_BASELINE
+#include "FluidSynthDriverBackend.h"
+#endif
 
 #include <QApplication>
 #include <QFile>
@@ -52,6 +56,13 @@ int main(int argc, char *argv[])
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
 
     QApplication app(argc, argv);
+    // The program's own, but the loop returns at its end instead of ending the process.
+    mdlMain::Context program = mdlMain::programContext({});
+#ifdef PULSEWERK_BASELINE
+    program.openMidiOut = [] { return pulsewerk::createSynthOut({}, pulsewerk::createFluidSynthDriverBackend); };
+#endif
+    program.endProcess = [] {};
+    const mdlMain::UsingContext inUse(program);
     // Start-up as Main does it: the window created and shown, then the output opened.
     mdlMain::g_frmMain = new frmMain;
     mdlMain::g_frmMain->show();
@@ -62,7 +73,6 @@ int main(int argc, char *argv[])
 
     mdlMain::g_frmMain->Slider1->setValue(208);
     mdlMain::g_frmMain->imgDouble->setTag(QStringLiteral("4"));
-    mdlMain::setEndProcess([] {});
     // The steady beat is measured: from 2 s in, when the output is open and every sound
     // the beat plays has been rendered once, for `seconds` more.
     double wallStart = 0;

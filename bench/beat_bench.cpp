@@ -34,7 +34,7 @@
 namespace {
 
 // The scale of every time here: CLOCK_MONOTONIC, the same clock whose milliseconds
-// (ns / 1e6, truncating) the loop reads through pulsewerk::clock().
+// (ns / 1e6, truncating) the loop reads through pulsewerk::systemClock().
 std::int64_t monotonicNs()
 {
     timespec ts{};
@@ -108,7 +108,7 @@ private:
 void spinningBeatLoop()
 {
     mdlMidi::OpenMidiOut();
-    pulsewerk::BeatTiming timing(pulsewerk::clock().timeGetTime());
+    pulsewerk::BeatTiming timing(mdlMain::context().clock->timeGetTime());
     mdlMain::g_frmMain->repaint();
 
     while (!mdlMain::g_blnQuit) {
@@ -295,8 +295,10 @@ int main(int argc, char *argv[])
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, scratch.path());
 
     Recording recording;
-    pulsewerk::setMidiOutFactory([&recording] { return std::make_unique<TimedMidiOut>(recording); });
-    mdlMain::setEndProcess([] {}); // the loop returns here instead of ending the process
+    // The loop returns at its end instead of ending the process.
+    const mdlMain::Context program{&pulsewerk::systemClock(),
+                                   [&recording] { return std::make_unique<TimedMidiOut>(recording); }, [] {}};
+    const mdlMain::UsingContext inUse(program);
 
     int status = 0;
     for (const Scenario *scenario : chosen) {
@@ -304,7 +306,5 @@ int main(int argc, char *argv[])
             status = 1;
     }
 
-    mdlMain::setEndProcess({});
-    pulsewerk::setMidiOutFactory({});
     return status;
 }

@@ -6,8 +6,9 @@
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
 #include "mainwindow/frmMain.h"
-#include "sound/MidiOut.h"
+#include "platform/Clock.h"
 #include "settings/Settings.h"
+#include "sound/MidiOut.h"
 
 #include <QApplication>
 #include <QDir>
@@ -163,8 +164,10 @@ int main(int argc, char *argv[])
     pulsewerk::setSettingsFolder(scratch.path());
     const QString fileName = pulsewerk::settingsFileName(QStringLiteral("Pulsewerk"));
     Recording recording;
-    pulsewerk::setMidiOutFactory([&recording] { return std::make_unique<TimedMidiOut>(recording); });
-    mdlMain::setEndProcess([] {}); // the loop returns here instead of ending the process
+    // The loop returns at its end instead of ending the process.
+    const mdlMain::Context program{&pulsewerk::systemClock(),
+                                   [&recording] { return std::make_unique<TimedMidiOut>(recording); }, [] {}};
+    const mdlMain::UsingContext inUse(program);
 
     struct Scenario {
         const char *name;
@@ -192,7 +195,5 @@ int main(int argc, char *argv[])
                     recording.noteOnUs.size(), peakRssKb());
         std::fflush(stdout);
     }
-    mdlMain::setEndProcess({});
-    pulsewerk::setMidiOutFactory({});
     return status;
 }

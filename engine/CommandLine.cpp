@@ -3,9 +3,9 @@
 // through the main window's controls.
 #include "engine/CommandLine.h"
 
+#include "controls/Numbers.h"
 #include "dialogs/frmCustomMeter.h"
 #include "mainwindow/frmMain.h"
-#include "controls/Numbers.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -260,9 +260,9 @@ CommandLine parseCommandLine(const QStringList &arguments)
         options.multiplier = value.toInt();
     }
     options.mute = parser.isSet(mute);
-    options.jack = parser.isSet(jack) || qEnvironmentVariable("PULSEWERK_AUDIO") == QLatin1String("jack");
-    options.connectPorts = !parser.isSet(noConnect);
-    options.synth = !parser.isSet(noSynth);
+    options.sound.jack = parser.isSet(jack) || qEnvironmentVariable("PULSEWERK_AUDIO") == QLatin1String("jack");
+    options.sound.connectPorts = !parser.isSet(noConnect);
+    options.sound.audioPorts = !parser.isSet(noSynth);
     return result;
 }
 

@@ -3,6 +3,8 @@
 // after its load step the way the user's own typing and clicks would be.
 #pragma once
 
+#include "sound/MidiOut.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -17,9 +19,7 @@ struct StartOptions {
     QString pattern;    // typed into the custom meter dialog when `meter` is its entry
     int multiplier = 1; // 1, 2 or 4
     bool mute = false;
-    bool jack = false;        // a JACK client instead of the desktop's audio stream
-    bool connectPorts = true; // its audio ports to the first physical playback ports
-    bool synth = true;        // false: its MIDI port only, no audio ports
+    SoundConfig sound; // handed to the MIDI output when it opens
 };
 
 // The outcome of reading the command line: either run with `options`, or end at once

@@ -8,8 +8,8 @@
 #include "engine/mdlMidi.h"
 #include "mainwindow/frmMain.h"
 #include "platform/Clock.h"
-#include "settings/Settings.h"
 #include "platform/Signals.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -25,11 +25,7 @@ bool g_blnQuit = false;
 
 namespace {
 
-std::function<void()> &endProcessReplacement()
-{
-    static std::function<void()> replacement;
-    return replacement;
-}
+const Context *g_context = nullptr; // the innermost UsingContext's
 
 // A grid move asked for by a window event, taken up by the loop's next pass.
 struct GridMove {
@@ -38,12 +34,8 @@ struct GridMove {
 };
 std::optional<GridMove> g_gridMove;
 
-void endProcess()
+void exitAtOnce()
 {
-    if (endProcessReplacement()) {
-        endProcessReplacement()();
-        return;
-    }
     // At once: no further window events run, nothing else is saved.
     std::fflush(nullptr);
     std::_Exit(0);
@@ -77,12 +69,28 @@ void startBeatGrid() { g_gridMove = GridMove{true, 0}; }
 
 void moveBeatGrid(std::uint32_t origin) { g_gridMove = GridMove{false, origin}; }
 
-void setEndProcess(std::function<void()> replacement) { endProcessReplacement() = std::move(replacement); }
+Context programContext(const pulsewerk::SoundConfig &sound)
+{
+    return {&pulsewerk::systemClock(), [sound] { return pulsewerk::createSynthOut(sound); }, exitAtOnce};
+}
+
+const Context &context()
+{
+    if (g_context)
+        return *g_context;
+    static const Context program = programContext({});
+    return program;
+}
+
+UsingContext::UsingContext(const Context &context) : m_outer(g_context) { g_context = &context; }
+
+UsingContext::~UsingContext() { g_context = m_outer; }
 
 void closeOnSignals() { pulsewerk::endOnSignals(closeForSignal); }
 
-void Main(const pulsewerk::StartOptions &options)
+void Main(const pulsewerk::StartOptions &options, const Context &context)
 {
+    const UsingContext inUse(context); // for the life of the process
     QApplication::setQuitOnLastWindowClosed(false);
     pulsewerk::useUserSettingsFolder();
     g_frmMain = new frmMain; // lives until the process ends
@@ -95,7 +103,7 @@ void Main(const pulsewerk::StartOptions &options)
 void RunBeatLoop()
 {
     mdlMidi::OpenMidiOut();
-    pulsewerk::Clock &clock = pulsewerk::clock();
+    pulsewerk::Clock &clock = *context().clock;
     pulsewerk::BeatTiming timing(clock.timeGetTime());
     g_gridMove.reset();
     g_frmMain->repaint();
@@ -121,12 +129,12 @@ void RunBeatLoop()
     mdlMidi::releaseSoundingNotes(); // no note left hanging in the synthesizer
     mdlMidi::CloseMidiOut();
     pulsewerk::endSettingsSaves(SaveDeadline());
-    endProcess();
+    context().endProcess();
 }
 
 std::uint32_t beatLoopPass(pulsewerk::BeatTiming &timing)
 {
-    const std::uint32_t now = pulsewerk::clock().timeGetTime();
+    const std::uint32_t now = context().clock->timeGetTime();
     const int bpm = g_frmMain->m_intBpm;
     const int multiplier = g_frmMain->imgDouble->Tag().toInt();
     const pulsewerk::BeatPass pass = timing.pass(now, bpm, multiplier);

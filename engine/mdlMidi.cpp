@@ -2,6 +2,7 @@
 // The MIDI output wrapper.
 #include "engine/mdlMidi.h"
 
+#include "engine/mdlMain.h"
 #include "platform/Clock.h"
 
 #include <bitset>
@@ -26,7 +27,7 @@ void OpenMidiOut()
 {
     if (g_hMidiOut)
         return;
-    g_hMidiOut = pulsewerk::createDefaultMidiOut();
+    g_hMidiOut = mdlMain::context().openMidiOut();
     if (g_hMidiOut)
         g_hMidiOut->open();
 }
@@ -47,7 +48,7 @@ void PlayNote(const std::int16_t &channel, const std::int16_t &note, const std::
     if (!g_hMidiOut)
         return;
     g_hMidiOut->sendShortMsg(packNoteOn(channel, note, velocity),
-                             g_soundingAt.value_or(pulsewerk::clock().timeGetTime()));
+                             g_soundingAt.value_or(mdlMain::context().clock->timeGetTime()));
     g_sounding.set(static_cast<std::size_t>(channel * 128 + note), velocity != 0);
 }
 

@@ -13,7 +13,7 @@ namespace mdlMidi {
 // The open output device; empty until OpenMidiOut and after CloseMidiOut.
 extern std::unique_ptr<pulsewerk::MidiOutDevice> g_hMidiOut;
 
-// Opens the default MIDI output, without callbacks. Failures are silent.
+// Opens the MIDI output of the context in use, without callbacks. Failures are silent.
 void OpenMidiOut();
 // Closes the output; a no-op when it is not open.
 void CloseMidiOut();

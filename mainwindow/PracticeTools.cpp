@@ -83,7 +83,7 @@ void frmMain::restartWithDownbeat()
 
 void frmMain::TapTempo_Triggered()
 {
-    const std::uint32_t now = pulsewerk::clock().timeGetTime();
+    const std::uint32_t now = mdlMain::context().clock->timeGetTime();
     const std::optional<int> tempo = m_tapTempo.tap(now);
     if (!tempo)
         return;

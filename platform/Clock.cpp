@@ -80,21 +80,15 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
-Clock *g_replacement = nullptr;
-
 } // namespace
 
 std::int64_t monotonicUs() { return monotonicNs() / 1000; }
 
-Clock &clock()
+Clock &systemClock()
 {
-    if (g_replacement)
-        return *g_replacement;
     // Never destroyed: its notifier must not outlive the event dispatcher at exit.
     static auto *const system = new SystemClock;
     return *system;
 }
-
-void setClock(Clock *replacement) { g_replacement = replacement; }
 
 } // namespace pulsewerk

@@ -24,9 +24,7 @@ public:
 // system clock's readings, on which the sound is placed.
 std::int64_t monotonicUs();
 
-// The clock in use: the system's monotonic clock unless a test installed another.
-Clock &clock();
-// Installs `replacement` (not owned) as the clock in use; nullptr restores the system clock.
-void setClock(Clock *replacement);
+// The system's monotonic clock in milliseconds: the program's clock.
+Clock &systemClock();
 
 } // namespace pulsewerk

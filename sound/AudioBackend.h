@@ -3,8 +3,11 @@
 // a FrameSource on its own audio thread and tells it when each frame is heard.
 #pragma once
 
+#include "sound/MidiOut.h"
+
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace pulsewerk {
@@ -50,9 +53,12 @@ public:
 
 // The desktop's audio server through PulseAudio's client library (PipeWire included).
 std::unique_ptr<AudioBackend> createPulseAudioBackend();
-// FluidSynth's own PulseAudio driver: no timing reports, no reconnection; the
-// benchmarks' baseline, chosen with PULSEWERK_AUDIO=fluidsynth.
-std::unique_ptr<AudioBackend> createFluidSynthDriverBackend();
+
+// Makes the back end for the desktop's audio server.
+using DesktopBackendFactory = std::function<std::unique_ptr<AudioBackend>()>;
+// The embedded synthesizer as createSynthOut makes it, with `desktop` making its back
+// end for the desktop's server (the benchmarks compare another with the program's).
+std::unique_ptr<MidiOutDevice> createSynthOut(const SoundConfig &config, DesktopBackendFactory desktop);
 
 // One line on standard error about the sound, from the program.
 inline void say(const char *line)
@@ -61,13 +67,11 @@ inline void say(const char *line)
     std::fflush(stderr);
 }
 
-struct JackOptions {
-    bool audioPorts = true; // out_left and out_right, beside the MIDI port beat
-    bool connect = true;    // the audio ports to the first physical playback ports
-};
-// A JACK client named Pulsewerk. Unlike the PulseAudio back end, its start() fails for
+// A JACK client named Pulsewerk: with `config.audioPorts`, out_left and out_right beside
+// the MIDI port beat, connected to the first physical playback ports when
+// `config.connectPorts`. Unlike the PulseAudio back end, its start() fails for
 // good when no JACK server is running, so that the caller can turn to the desktop's
 // server; a server lost later is waited for, and the client comes back with it.
-std::unique_ptr<AudioBackend> createJackBackend(const JackOptions &options);
+std::unique_ptr<AudioBackend> createJackBackend(const SoundConfig &config);
 
 } // namespace pulsewerk

@@ -2,8 +2,8 @@
 // The JACK back end: a client named Pulsewerk with two audio out ports and a MIDI out
 // port carrying every message on its frame, timed by JACK's own clock; it comes back by
 // itself when the JACK server returns.
-#include "sound/AudioBackend.h"
 #include "platform/Clock.h"
+#include "sound/AudioBackend.h"
 #include "sound/FrameLine.h"
 
 #include <jack/jack.h>
@@ -51,7 +51,7 @@ int messageSize(std::uint32_t message)
 
 class JackBackend final : public AudioBackend, private MessageSink {
 public:
-    explicit JackBackend(const JackOptions &options) : m_options(options) {}
+    explicit JackBackend(const SoundConfig &config) : m_config(config) {}
     ~JackBackend() override { stop(); }
 
     bool start(FrameSource &source) override
@@ -90,7 +90,7 @@ private:
         m_client = jack_client_open(kClientName, JackNoStartServer, &status);
         if (!m_client)
             return false;
-        if (m_options.audioPorts) {
+        if (m_config.audioPorts) {
             m_left = jack_port_register(m_client, "out_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
             m_right = jack_port_register(m_client, "out_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
         }
@@ -109,11 +109,11 @@ private:
         // The plain callback: PipeWire's JACK service calls only this one.
         jack_on_shutdown(
             m_client, [](void *self) { static_cast<JackBackend *>(self)->shutDown(); }, this);
-        if (!m_beat || (m_options.audioPorts && (!m_left || !m_right)) || jack_activate(m_client) != 0) {
+        if (!m_beat || (m_config.audioPorts && (!m_left || !m_right)) || jack_activate(m_client) != 0) {
             close();
             return false;
         }
-        if (m_options.connect && m_options.audioPorts)
+        if (m_config.connectPorts && m_config.audioPorts)
             connectPlayback();
         return true;
     }
@@ -258,7 +258,7 @@ private:
                               static_cast<size_t>(size));
     }
 
-    JackOptions m_options;
+    SoundConfig m_config;
     FrameSource *m_source = nullptr;
     jack_client_t *m_client = nullptr;
     jack_port_t *m_left = nullptr;
@@ -285,9 +285,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<AudioBackend> createJackBackend(const JackOptions &options)
+std::unique_ptr<AudioBackend> createJackBackend(const SoundConfig &config)
 {
-    return std::make_unique<JackBackend>(options);
+    return std::make_unique<JackBackend>(config);
 }
 
 } // namespace pulsewerk

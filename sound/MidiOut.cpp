@@ -3,8 +3,8 @@
 // every note placed on its exact frame of an audio stream of the program's own.
 #include "sound/MidiOut.h"
 
-#include "sound/AudioBackend.h"
 #include "platform/Clock.h"
+#include "sound/AudioBackend.h"
 #include "sound/NoteScheduler.h"
 #include "sound/SynthPool.h"
 
@@ -33,17 +33,9 @@ void silenceFluidLog()
         fluid_set_log_function(level, nullptr, nullptr);
 }
 
-QStringList &soundFontOverride()
-{
-    static QStringList paths;
-    return paths;
-}
-
 // Where the system's General MIDI SoundFonts live, most specific first.
 QStringList soundFontCandidates()
 {
-    if (!soundFontOverride().isEmpty())
-        return soundFontOverride();
     const QString chosen = qEnvironmentVariable("PULSEWERK_SOUNDFONT");
     if (!chosen.isEmpty())
         return {chosen};
@@ -79,37 +71,39 @@ void reportSilence(const std::string &why)
     std::fflush(stderr);
 }
 
-AudioOptions &audioOptions()
-{
-    static AudioOptions options;
-    return options;
-}
-
 // The synthesizer pool played through an audio back end, each message on the frame at
 // which its intended time is heard.
+QString firstReadable(const QStringList &candidates)
+{
+    const auto found = std::find_if(candidates.begin(), candidates.end(), [](const QString &path) {
+        const QFileInfo file(path);
+        return file.isFile() && file.isReadable();
+    });
+    return found == candidates.end() ? QString() : *found;
+}
+
 class SynthOut final : public MidiOutDevice, private FrameSource {
 public:
+    SynthOut(const SoundConfig &config, DesktopBackendFactory desktop) : m_config(config), m_desktop(std::move(desktop))
+    {}
     ~SynthOut() override { close(); }
 
     void open() override
     {
         silenceFluidLog();
-        const AudioOptions options = audioOptions();
         // Without the synthesizer the JACK client is the MIDI port alone; without a
         // SoundFont it still carries the beat to the MIDI port.
-        if ((!options.jack || options.synth) && !loadSynth() && !options.jack)
+        if ((!m_config.jack || m_config.audioPorts) && !loadSynth() && !m_config.jack)
             return;
-        if (options.jack) {
-            m_backend = createJackBackend({options.synth, options.connectPorts});
+        if (m_config.jack) {
+            m_backend = createJackBackend(m_config);
             if (m_backend->start(*this))
                 return;
             say("no JACK server is running; the sound goes to the desktop's audio server.");
             if (!m_pool && !loadSynth())
                 return;
         }
-        m_backend = qEnvironmentVariable("PULSEWERK_AUDIO") == QLatin1String("fluidsynth")
-                        ? createFluidSynthDriverBackend()
-                        : createPulseAudioBackend();
+        m_backend = m_desktop();
         if (!m_backend->start(*this))
             reportSilence("no audio server answered (is PulseAudio or PipeWire running?)");
     }
@@ -133,7 +127,8 @@ private:
     // Loads the SoundFont into a new synthesizer pool; says why not when it fails.
     bool loadSynth()
     {
-        const QString soundFont = chooseSoundFont();
+        const QString soundFont =
+            m_config.soundFonts.isEmpty() ? chooseSoundFont() : firstReadable(m_config.soundFonts);
         if (soundFont.isEmpty()) {
             reportSilence("no General MIDI SoundFont found (install timgm6mb-soundfont)");
             return false;
@@ -213,41 +208,26 @@ private:
             m_pool->silence();
     }
 
+    const SoundConfig m_config;
+    const DesktopBackendFactory m_desktop;
     NoteScheduler m_scheduler{44100.0, kDelayMarginUs};
     std::unique_ptr<SynthPool> m_pool;
     std::unique_ptr<AudioBackend> m_backend;
     MessageSink *m_sink = nullptr;
 };
 
-MidiOutFactory &factory()
-{
-    static MidiOutFactory installed;
-    return installed;
-}
-
 } // namespace
 
-std::unique_ptr<MidiOutDevice> createDefaultMidiOut()
+std::unique_ptr<MidiOutDevice> createSynthOut(const SoundConfig &config, DesktopBackendFactory desktop)
 {
-    if (factory())
-        return factory()();
-    return std::make_unique<SynthOut>();
+    return std::make_unique<SynthOut>(config, std::move(desktop));
 }
 
-void setAudioOptions(const AudioOptions &options) { audioOptions() = options; }
-
-void setMidiOutFactory(MidiOutFactory replacement) { factory() = std::move(replacement); }
-
-QString chooseSoundFont()
+std::unique_ptr<MidiOutDevice> createSynthOut(const SoundConfig &config)
 {
-    const QStringList candidates = soundFontCandidates();
-    const auto found = std::find_if(candidates.begin(), candidates.end(), [](const QString &path) {
-        const QFileInfo file(path);
-        return file.isFile() && file.isReadable();
-    });
-    return found == candidates.end() ? QString() : *found;
+    return createSynthOut(config, createPulseAudioBackend);
 }
 
-void setSoundFontPaths(const QStringList &paths) { soundFontOverride() = paths; }
+QString chooseSoundFont() { return firstReadable(soundFontCandidates()); }
 
 } // namespace pulsewerk

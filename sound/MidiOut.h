@@ -17,35 +17,30 @@ public:
     // Opens the device. Failure is silent to the caller; the device then drops every message.
     virtual void open() = 0;
     // One short message, least significant byte first: status, data 1, data 2, 0, meant
-    // to sound at the clock reading `atMs` (pulsewerk::clock()): now, or the grid point of
+    // to sound at the clock reading `atMs` (the program's clock): now, or the grid point of
     // a beat sent a little late. A device that schedules its output places it there.
     virtual void sendShortMsg(std::uint32_t message, std::uint32_t atMs) = 0;
     virtual void close() = 0;
 };
 
-using MidiOutFactory = std::function<std::unique_ptr<MidiOutDevice>()>;
-
-// Makes the device that opening the default MIDI output gives: the embedded
-// synthesizer unless a test or benchmark installed another factory.
-std::unique_ptr<MidiOutDevice> createDefaultMidiOut();
-// Installs the factory used by createDefaultMidiOut; an empty one restores the synthesizer.
-void setMidiOutFactory(MidiOutFactory factory);
-
-// Where the embedded synthesizer plays and what it offers there.
-struct AudioOptions {
+// Where the embedded synthesizer plays, what it offers there and what it loads.
+struct SoundConfig {
     bool jack = false;        // a JACK client, with a MIDI port; the desktop's server without JACK
     bool connectPorts = true; // its audio ports to the first physical playback ports
-    bool synth = true;        // false: a JACK client with the MIDI port only
+    bool audioPorts = true;   // false: a JACK client with the MIDI port only, no synthesizer
+    QStringList soundFonts;   // the SoundFonts tried, in order; empty: chooseSoundFont()'s search
 };
-// Applies to the devices opened from now on.
-void setAudioOptions(const AudioOptions &options);
+
+// Makes the device that opening the MIDI output gives.
+using MidiOutFactory = std::function<std::unique_ptr<MidiOutDevice>()>;
+
+// The embedded synthesizer, playing as `config` says.
+std::unique_ptr<MidiOutDevice> createSynthOut(const SoundConfig &config);
 
 // The SoundFont the synthesizer loads: PULSEWERK_SOUNDFONT when set, else the first
 // General MIDI SoundFont found in the data folders (XDG_DATA_HOME, then each of
 // XDG_DATA_DIRS: sounds/sf2/ and soundfonts/), else FluidSynth's own default.
 // Empty when there is none.
 QString chooseSoundFont();
-// The SoundFonts the synthesizer tries, in order; empty restores the search above.
-void setSoundFontPaths(const QStringList &paths);
 
 } // namespace pulsewerk

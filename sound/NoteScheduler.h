@@ -84,7 +84,6 @@ public:
     void fill(std::int64_t nowUs, int frames, const std::function<void(int from, int to)> &render,
               const std::function<void(std::uint32_t message)> &apply);
 
-    const StreamClock &clock() const { return m_clock; }
     // Frames filled since the stream started.
     std::int64_t position() const { return m_frames; }
 

@@ -373,10 +373,4 @@ void SynthPool::silence()
     stopRecording();
 }
 
-int SynthPool::sounding() const
-{
-    return static_cast<int>(std::count_if(m_voices.begin(), m_voices.end(), [](const Voice &v) { return v.active; }) +
-                            m_replays.size());
-}
-
 } // namespace pulsewerk

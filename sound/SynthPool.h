@@ -35,8 +35,6 @@ public:
     bool load(const std::string &soundFont, bool dynamicLoading, std::string &why);
     // Makes the synthesizers for `sampleRate` (anew when it changed), all silent.
     void prepare(double sampleRate);
-    // Whether notes are played from takes (on by default); off, every note is rendered.
-    void setReplaying(bool replaying) { m_replaying = replaying; }
 
     // The audio thread. Messages take effect at the current place in the stream: a
     // note-on exactly there, a release on the next block of the note's synthesizer.
@@ -46,12 +44,9 @@ public:
     void render(int frames, float *left, float *right);
     // Every sound stops at once.
     void silence();
-    // Notes sounding, from synthesizers and from takes.
-    int sounding() const;
-    // Of those, the ones played from takes.
-    int replayed() const { return static_cast<int>(m_replays.size()); }
 
 private:
+    friend struct SynthPoolTestAccess; // the tests' view of what sounds
     struct Voice {
         _fluid_synth_t *synth = nullptr;
         int phase = 0;           // frames rendered, modulo the 64-frame block
@@ -102,7 +97,7 @@ private:
     std::vector<Voice> m_voices;
     std::vector<float> m_scratchLeft, m_scratchRight;
     std::uint64_t m_started = 0;
-    bool m_replaying = true;
+    bool m_replaying = true;       // notes played from takes; off, every note is rendered
     std::vector<Take> m_takes;     // a few, reused least recently used first
     std::vector<Replay> m_replays; // at most one per synthesizer
     std::vector<float> m_recordLeft, m_recordRight;

@@ -153,9 +153,9 @@ void TestCommandLine::readsAudioOptions()
     const pulsewerk::CommandLine commandLine = pulsewerk::parseCommandLine(QStringList{"pulsewerk"} + arguments);
     qunsetenv("PULSEWERK_AUDIO");
     QVERIFY(commandLine.run);
-    QCOMPARE(commandLine.options.jack, jack);
-    QCOMPARE(commandLine.options.connectPorts, connectPorts);
-    QCOMPARE(commandLine.options.synth, synth);
+    QCOMPARE(commandLine.options.sound.jack, jack);
+    QCOMPARE(commandLine.options.sound.connectPorts, connectPorts);
+    QCOMPARE(commandLine.options.sound.audioPorts, synth);
 }
 
 void TestCommandLine::appliesStartOptions_data()

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include "RecordingMidiOut.h"
+#include "SynthPoolTestAccess.h"
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
 #include "sound/MidiOut.h"
@@ -12,6 +13,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
 
 using pulsewerk::RecordingMidiOut;
 
@@ -47,19 +50,20 @@ private slots:
 
 private:
     RecordingMidiOut::Log m_log;
+    std::optional<RecordingContext> m_program;
 };
 
 void TestMidi::init()
 {
     m_log = {};
-    pulsewerk::setMidiOutFactory([this] { return std::make_unique<RecordingMidiOut>(m_log); });
+    m_program.emplace(m_log);
     mdlMidi::OpenMidiOut();
 }
 
 void TestMidi::cleanup()
 {
     mdlMidi::CloseMidiOut();
-    pulsewerk::setMidiOutFactory({});
+    m_program.reset();
 }
 
 void TestMidi::packedBytes_data()
@@ -154,7 +158,7 @@ void TestMidi::releaseSoundingNotes()
 void TestMidi::noDeviceIsSilent()
 {
     mdlMidi::CloseMidiOut();
-    pulsewerk::setMidiOutFactory([] { return std::unique_ptr<pulsewerk::MidiOutDevice>(); });
+    m_program->context.openMidiOut = [] { return std::unique_ptr<pulsewerk::MidiOutDevice>(); };
     mdlMidi::OpenMidiOut();
     const std::int16_t c = 9, n = 60, v = 50;
     mdlMidi::PlayNote(c, n, v);
@@ -263,7 +267,7 @@ void TestMidi::takesSoundAsLive()
     std::string why;
     QVERIFY(live.load(soundFont.toStdString(), false, why));
     QVERIFY(remembered.load(soundFont.toStdString(), false, why));
-    live.setReplaying(false);
+    pulsewerk::SynthPoolTestAccess::setReplaying(live, false);
     for (pulsewerk::SynthPool *pool : {&live, &remembered})
         pool->prepare(48000);
 
@@ -288,7 +292,7 @@ void TestMidi::takesSoundAsLive()
             const int n = std::min(441, to - at);
             live.render(n, out[0][0].data() + at, out[0][1].data() + at);
             remembered.render(n, out[1][0].data() + at, out[1][1].data() + at);
-            maxReplayed = std::max(maxReplayed, remembered.replayed());
+            maxReplayed = std::max(maxReplayed, pulsewerk::SynthPoolTestAccess::replayed(remembered));
             at += n;
         }
     };
@@ -318,7 +322,7 @@ void TestMidi::takesSoundAsLive()
     QVERIFY2(peak > 0.01f, "the notes sound");
     QVERIFY2(difference < 1e-6f, qPrintable(QStringLiteral("off by %1 of a peak of %2").arg(difference).arg(peak)));
     QCOMPARE(maxReplayed > 0, replays);
-    QCOMPARE(remembered.sounding(), 0);
+    QCOMPARE(pulsewerk::SynthPoolTestAccess::sounding(remembered), 0);
 }
 
 QTEST_MAIN(TestMidi)

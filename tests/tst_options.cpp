@@ -21,6 +21,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 using Sent = std::vector<std::uint32_t>;
 Q_DECLARE_METATYPE(Sent)
@@ -126,20 +127,21 @@ private:
 
     std::unique_ptr<TempSettings> m_settings;
     pulsewerk::RecordingMidiOut::Log m_log;
+    std::optional<RecordingContext> m_program;
 };
 
 void TestOptions::init()
 {
     m_settings = std::make_unique<TempSettings>(); // a new file name each time: no cached store
     m_log = {};
-    pulsewerk::setMidiOutFactory([this] { return std::make_unique<pulsewerk::RecordingMidiOut>(m_log); });
+    m_program.emplace(m_log);
     mdlMidi::OpenMidiOut();
 }
 
 void TestOptions::cleanup()
 {
     mdlMidi::CloseMidiOut();
-    pulsewerk::setMidiOutFactory({});
+    m_program.reset();
     m_settings.reset();
 }
 

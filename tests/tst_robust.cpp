@@ -56,22 +56,20 @@ private:
     TempSettings m_settings;
 };
 
-void TestRobust::init()
-{
-    pulsewerk::setMidiOutFactory({}); // the real synthesizer
-    qputenv("PULSE_SERVER", "unix:/nonexistent/pulse/native");
-}
+void TestRobust::init() { qputenv("PULSE_SERVER", "unix:/nonexistent/pulse/native"); }
 
 void TestRobust::cleanup()
 {
     mdlMidi::CloseMidiOut();
-    pulsewerk::setSoundFontPaths({});
     qunsetenv("PULSE_SERVER");
 }
 
 void TestRobust::noSoundFont()
 {
-    pulsewerk::setSoundFontPaths({QStringLiteral("/nonexistent/none.sf2")});
+    pulsewerk::SoundConfig sound;
+    sound.soundFonts = QStringList{QStringLiteral("/nonexistent/none.sf2")};
+    const mdlMain::Context program = mdlMain::programContext(sound); // the real synthesizer
+    const mdlMain::UsingContext inUse(program);
     StderrCapture captured;
     mdlMidi::OpenMidiOut();
     const std::int16_t channel = 9, note = 60, velocity = 50, release = 0;
@@ -100,14 +98,17 @@ void TestRobust::noAudioServer()
     QFETCH(bool, synth);
     QFETCH(QStringList, expected);
     qputenv("JACK_DEFAULT_SERVER", "pulsewerk-test-none");
-    pulsewerk::setAudioOptions({jack, true, synth});
+    pulsewerk::SoundConfig sound;
+    sound.jack = jack;
+    sound.audioPorts = synth;
+    const mdlMain::Context program = mdlMain::programContext(sound);
+    const mdlMain::UsingContext inUse(program);
     StderrCapture captured;
     mdlMidi::OpenMidiOut();
     const std::int16_t channel = 9, note = 61, velocity = 80;
     mdlMidi::PlayNote(channel, note, velocity);
     mdlMidi::releaseSoundingNotes();
     mdlMidi::CloseMidiOut();
-    pulsewerk::setAudioOptions({});
     qunsetenv("JACK_DEFAULT_SERVER");
     const QStringList lines = captured.lines();
     QCOMPARE(lines.size(), expected.size());
@@ -118,7 +119,7 @@ void TestRobust::noAudioServer()
 void TestRobust::loopRunsInSilence()
 {
     BeatHarness h;
-    pulsewerk::setMidiOutFactory({}); // the synthesizer, which finds no audio server
+    h.program.context.openMidiOut = [] { return pulsewerk::createSynthOut({}); }; // finds no audio server
     QStringList lamp0;
     for (const std::uint32_t t : {550u, 750u, 1050u})
         h.clock.at(t, [&h, &lamp0] { lamp0 << h.window().imgLed[0]->Picture(); });

@@ -470,12 +470,12 @@ void TestTempo::tapSeries()
     QFETCH(int, tempo);
     const std::uint32_t start = 0xFFFFFF00u; // every series crosses the wrap of the count
     FakeClock clock(start);
-    pulsewerk::setClock(&clock);
+    pulsewerk::RecordingMidiOut::Log midi;
+    const RecordingContext program(midi, clock);
     for (const int tap : taps) {
         clock.advance(start + static_cast<std::uint32_t>(tap) - clock.timeGetTime());
         QTest::keyClick(window(), Qt::Key_T);
     }
-    pulsewerk::setClock(nullptr);
     QCOMPARE(shown(*m_w), agreeing(tempo));
 }
 

@@ -6,6 +6,6 @@
 
 int main()
 {
-    auto device = pulsewerk::createDefaultMidiOut();
+    auto device = pulsewerk::createSynthOut({});
     return device && pulsewerk::settingsFileName(QStringLiteral("Pulsewerk")).isEmpty() ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 // A MIDI output that keeps every message with the clock reading at which it was sent.
 #pragma once
 
+#include "platform/Clock.h"
 #include "sound/MidiOut.h"
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 namespace pulsewerk {
 
 struct RecordedMessage {
-    std::uint32_t timeMs; // pulsewerk::clock() reading when sent
+    std::uint32_t timeMs; // the clock's reading when sent
     std::uint32_t message;
     std::uint32_t atMs; // the clock reading it was meant to sound at
 
@@ -20,7 +21,8 @@ struct RecordedMessage {
     std::uint8_t byte3() const { return (message >> 24) & 0xFF; }
 };
 
-// The recording lives in a shared Log so that it outlives the device the program closes.
+// The recording lives in a shared Log so that it outlives the device the program closes;
+// each message is dated by `clock`.
 class RecordingMidiOut final : public MidiOutDevice {
 public:
     struct Log {
@@ -30,7 +32,7 @@ public:
         int sentWhileClosed = 0;
     };
 
-    explicit RecordingMidiOut(Log &log) : m_log(log) {}
+    RecordingMidiOut(Log &log, Clock &clock) : m_log(log), m_clock(clock) {}
 
     void open() override
     {
@@ -46,6 +48,7 @@ public:
 
 private:
     Log &m_log;
+    Clock &m_clock;
     bool m_open = false;
 };
 

@@ -36,10 +36,14 @@ void TempSettings::store(const QString &key, const QString &value)
     settings.sync();
 }
 
+RecordingContext::RecordingContext(pulsewerk::RecordingMidiOut::Log &log, pulsewerk::Clock &clock)
+    : context{&clock, [&log, &clock] { return std::make_unique<pulsewerk::RecordingMidiOut>(log, clock); },
+              [this] { ++ends; }},
+      m_inUse(context)
+{}
+
 BeatHarness::BeatHarness(std::uint32_t clockStart) : clock(clockStart), m_start(clockStart)
 {
-    pulsewerk::setClock(&clock);
-    pulsewerk::setMidiOutFactory([this] { return std::make_unique<pulsewerk::RecordingMidiOut>(midi); });
     mdlMain::g_blnQuit = false;
     m_window = new frmMain;
     mdlMain::g_frmMain = m_window;
@@ -49,20 +53,16 @@ BeatHarness::BeatHarness(std::uint32_t clockStart) : clock(clockStart), m_start(
 BeatHarness::~BeatHarness()
 {
     mdlMidi::CloseMidiOut();
-    mdlMain::setEndProcess({});
     mdlMain::g_frmMain = nullptr;
     mdlMain::g_blnQuit = false;
     delete m_window;
-    pulsewerk::setMidiOutFactory({});
-    pulsewerk::setClock(nullptr);
 }
 
 int BeatHarness::runLoop()
 {
-    int ends = 0;
-    mdlMain::setEndProcess([&ends] { ++ends; });
+    const int before = program.ends;
     mdlMain::RunBeatLoop();
-    return ends;
+    return program.ends - before;
 }
 
 void BeatHarness::openOutput() { mdlMidi::OpenMidiOut(); }

@@ -6,6 +6,7 @@
 
 #include "FakeClock.h"
 #include "RecordingMidiOut.h"
+#include "engine/mdlMain.h"
 #include "mainwindow/frmMain.h"
 
 #include <QString>
@@ -44,8 +45,21 @@ struct frmMainTestAccess {
     static frmCustomMeter *customMeter(frmMain &w) { return w.m_frmCustomMeter.get(); }
 };
 
-// Installs a recording MIDI output and a fake clock, and creates and shows a main
-// window as the start-up does; everything is put back when it goes.
+// The program run on `clock` with a MIDI output recording into `log`, the process's
+// ends counted instead of done; in use while it lives.
+class RecordingContext {
+public:
+    RecordingContext(pulsewerk::RecordingMidiOut::Log &log, pulsewerk::Clock &clock = pulsewerk::systemClock());
+
+    int ends = 0;
+    mdlMain::Context context;
+
+private:
+    mdlMain::UsingContext m_inUse;
+};
+
+// A recording MIDI output and a fake clock in use, and a main window created and shown
+// as the start-up does; everything is put back when it goes.
 class BeatHarness {
 public:
     explicit BeatHarness(std::uint32_t clockStart = 1000);
@@ -60,6 +74,7 @@ public:
     frmMain &window() { return *m_window; }
     FakeClock clock;
     pulsewerk::RecordingMidiOut::Log midi;
+    RecordingContext program{midi, clock}; // its context may be changed before the loop runs
     // Every message sent, with its time in ms after the clock's start.
     std::vector<pulsewerk::RecordedMessage> messages() const;
 

@@ -2,7 +2,7 @@
 // FluidSynth's own PulseAudio driver as a back end: the way the program sounded before
 // it had a stream of its own, kept as the benchmarks' baseline. It gives no timing
 // reports, so notes are placed by the time of the first buffer alone.
-#include "sound/AudioBackend.h"
+#include "FluidSynthDriverBackend.h"
 #include "platform/Clock.h"
 
 #include <fluidsynth.h>
