@@ -6,8 +6,8 @@
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
 #include "mainwindow/frmMain.h"
-#include "sound/MidiOut.h"
 #include "settings/Settings.h"
+#include "sound/MidiOut.h"
 
 #include <QApplication>
 #include <QDir>
@@ -85,15 +85,16 @@ struct Result {
     double worstOtherMs = 0; // of the beats before and after it
 };
 
-Result runScenario(const QString &fileName, bool onLoopThread, Recording &recording)
+Result runScenario(pulsewerk::SettingsStore &store, bool onLoopThread, Recording &recording)
 {
     recording = {};
     static std::atomic<std::int64_t> savedUs{0};
     savedUs = 0;
-    pulsewerk::setReplaceHook([](pulsewerk::ReplaceStep step) {
+    store.onStep = [](pulsewerk::ReplaceStep step) {
         if (step == pulsewerk::ReplaceStep::Replaced)
             savedUs = monotonicUs();
-    });
+    };
+    const QString fileName = store.fileName(QStringLiteral("Pulsewerk"));
 
     mdlMain::g_blnQuit = false;
     auto *window = new frmMain;
@@ -112,7 +113,7 @@ Result runScenario(const QString &fileName, bool onLoopThread, Recording &record
                                           {QStringLiteral("WeakNote"), 65},
                                           {QStringLiteral("WeakVel"), 40}};
         if (onLoopThread)
-            pulsewerk::storeIniValues(fileName, QStringLiteral("Options"), values);
+            pulsewerk::storeIniValues(fileName, QStringLiteral("Options"), values, {}, store.onStep);
         else
             pulsewerk::WriteSettings(QStringLiteral("Pulsewerk"), QStringLiteral("Options"), values,
                                      [] { std::fprintf(stderr, "save_bench: the save failed\n"); });
@@ -128,7 +129,6 @@ Result runScenario(const QString &fileName, bool onLoopThread, Recording &record
     watch.stop();
     mdlMain::g_frmMain = nullptr;
     delete window;
-    pulsewerk::setReplaceHook({});
 
     Result result;
     result.saveMs = static_cast<double>(savedUs - saveStartUs) / 1000.0;
@@ -160,8 +160,9 @@ int main(int argc, char *argv[])
     if (!scratch.isValid())
         return 1;
     QApplication app(argc, argv);
-    pulsewerk::setSettingsFolder(scratch.path());
-    const QString fileName = pulsewerk::settingsFileName(QStringLiteral("Pulsewerk"));
+    pulsewerk::SettingsStore store(scratch.path());
+    const pulsewerk::UseSettingsStore use(store);
+    const QString fileName = store.fileName(QStringLiteral("Pulsewerk"));
     Recording recording;
     pulsewerk::setMidiOutFactory([&recording] { return std::make_unique<TimedMidiOut>(recording); });
     mdlMain::setEndProcess([] {}); // the loop returns here instead of ending the process
@@ -182,7 +183,7 @@ int main(int argc, char *argv[])
             return 1;
         }
         const qint64 size = QFileInfo(fileName).size();
-        const Result r = runScenario(fileName, s.onLoopThread, recording);
+        const Result r = runScenario(store, s.onLoopThread, recording);
         if (pulsewerk::ReadSetting(QStringLiteral("Pulsewerk"), QStringLiteral("Options"), QStringLiteral("Channel"),
                                    0) != QStringLiteral("3"))
             status = 1;

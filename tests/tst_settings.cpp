@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 
 #include "dialogs/frmOptions.h"
+#include "dialogs/frmSpeedTrainer.h"
 #include "engine/mdlMain.h"
 #include "settings/Settings.h"
 
@@ -23,6 +24,7 @@
 #include <memory>
 #include <random>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -355,11 +357,11 @@ void TestSettings::killedAtEachStep()
         QVariantMap others = readBack(m_settings->fileName());
         takeSound(others);
         const int status = inChild([&] {
-            pulsewerk::setReplaceHook([step](pulsewerk::ReplaceStep now) {
-                if (now == step)
-                    std::raise(SIGKILL);
-            });
-            pulsewerk::storeIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(wanted));
+            pulsewerk::storeIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues(wanted), {},
+                                      [step](pulsewerk::ReplaceStep now) {
+                                          if (now == step)
+                                              std::raise(SIGKILL);
+                                      });
         });
         QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
         QSettings::Status read = QSettings::AccessError;
@@ -443,10 +445,12 @@ void TestSettings::saveOutcome_data()
     for (const char *name : {"random bytes 1", "random bytes 2", "random bytes 3"})
         QTest::newRow(name) << "random bytes" << randomBytes(random) << true;
     QTest::newRow("file that is a link") << "link" << fileWithOthers({3, 70, 100, 65, 40}) << true;
+    QTest::newRow("link to a file not made yet") << "dangling link" << QByteArray() << true;
     QTest::newRow("lock of a process that is gone") << "dead lock" << QByteArray() << true;
     QTest::newRow("fresh lock of another host") << "foreign lock" << QByteArray() << true;
     QTest::newRow("settings file is a folder") << "file is a folder" << QByteArray() << false;
     QTest::newRow("settings folder is a file") << "folder is a file" << QByteArray() << false;
+    QTest::newRow("settings file is a FIFO") << "fifo" << QByteArray() << false;
     QTest::newRow("file size limit (full disk)") << "size limit" << QByteArray() << false;
 }
 
@@ -465,12 +469,13 @@ void TestSettings::saveOutcome()
     };
     if (store == QLatin1String("file") || store == QLatin1String("random bytes")) {
         writeFile(text);
-    } else if (store == QLatin1String("link")) { // kept with the user's other files
+    } else if (store.endsWith(QLatin1String("link"))) { // kept with the user's other files
         const QString target = m_settings->folder() + QStringLiteral("/dotfiles/Pulsewerk.conf");
         QVERIFY(QDir().mkpath(folder) && QDir().mkpath(QFileInfo(target).path()));
         QFile file(target);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-        QVERIFY(QFile::link(target, fileName));
+        if (store == QLatin1String("link"))
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+        QVERIFY(QFile::link(QStringLiteral("../dotfiles/Pulsewerk.conf"), fileName));
     } else if (store == QLatin1String("dead lock")) {
         const int gone = inChild([] {}); // its pid is free once it has been waited for
         Q_UNUSED(gone);
@@ -482,14 +487,17 @@ void TestSettings::saveOutcome()
     } else if (store == QLatin1String("folder is a file")) {
         QFile file(folder);
         QVERIFY(file.open(QIODevice::WriteOnly));
+    } else if (store == QLatin1String("fifo")) { // never opened: that would wait for a writer
+        QVERIFY(QDir().mkpath(folder) && mkfifo(QFile::encodeName(fileName).constData(), 0600) == 0);
     } else {
         writeStore("Channel=5\n[Room]\nfor=" + QByteArray(200, 'x') + '\n'); // room for the message in the limit
     }
-    const QByteArray before = [&] {
+    const auto contents = [&] {
         QFile file(fileName);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }();
-    QVariantMap others = readBack(fileName);
+        return !QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly) ? QByteArray() : file.readAll();
+    };
+    const QByteArray before = contents();
+    QVariantMap others = QFileInfo(fileName).isFile() ? readBack(fileName) : QVariantMap();
     takeSound(others);
 
     rlimit limit{};
@@ -512,17 +520,24 @@ void TestSettings::saveOutcome()
                        waitedForSave = readBack(fileName).value(QStringLiteral("Options/StrongNote")).isValid();
                });
     QVERIFY(TempSettings::waitForSaves());
+    if (!saved) { // the speed trainer's save fails as well, and says so too
+        frmSpeedTrainer trainer;
+        whileModal([&] { trainer.exec(); }, [&](QDialog &) { QTest::mouseClick(trainer.cmdStart, Qt::LeftButton); });
+        QVERIFY(TempSettings::waitForSaves());
+    }
     const QStringList said = capture.lines();
     setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, SIG_DFL);
 
     QVERIFY(dialog.m_blnOK);
     QVERIFY(!waitedForSave);
-    QCOMPARE(said.size(), saved ? 0 : 1);
+    QCOMPARE(said.size(), saved ? 0 : 2);
     if (!saved) {
         QCOMPARE(said[0], QStringLiteral("Pulsewerk: the options could not be saved; they hold for this run only."));
-        QFile file(fileName);
-        QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), before);
+        QCOMPARE(said[1], QStringLiteral("Pulsewerk: the speed trainer's values could not be saved; they hold for "
+                                         "this run only."));
+        QCOMPARE(contents(), before);
+        QCOMPARE(QFileInfo(fileName).isFile(), store != QLatin1String("fifo") && !before.isNull());
         return;
     }
     QSettings::Status status = QSettings::AccessError;
@@ -530,21 +545,23 @@ void TestSettings::saveOutcome()
     QCOMPARE(status, QSettings::NoError);
     QCOMPARE(takeSound(keys), soundText(wanted));
     QCOMPARE(keys.keys(), others.keys());
-    QCOMPARE(QFileInfo(fileName).isSymLink(), store == QLatin1String("link"));
+    QCOMPARE(QFileInfo(fileName).isSymLink(), store.endsWith(QLatin1String("link")));
+    QCOMPARE(readBack(m_settings->folder() + QStringLiteral("/dotfiles/Pulsewerk.conf")).contains("Options/Channel"),
+             store.endsWith(QLatin1String("link")));
     if (store != QLatin1String("random bytes")) // with values that QSettings does not write back as it read them
         QCOMPARE(keys, others);
     // A file that holds the values already is left as it is.
     bool rewritten = false;
-    pulsewerk::setReplaceHook([&](pulsewerk::ReplaceStep step) { rewritten |= step == pulsewerk::ReplaceStep::Read; });
-    QVERIFY(pulsewerk::storeIniValues(fileName, QStringLiteral("Options"), iniValues(wanted)));
-    pulsewerk::setReplaceHook({});
+    QVERIFY(pulsewerk::storeIniValues(
+        fileName, QStringLiteral("Options"), iniValues(wanted), {},
+        [&](pulsewerk::ReplaceStep step) { rewritten |= step == pulsewerk::ReplaceStep::Read; }));
     QVERIFY(!rewritten);
 }
 
 void TestSettings::savesOfOtherGroupsKept()
 {
     Gate gate;
-    pulsewerk::setReplaceHook([&gate](pulsewerk::ReplaceStep step) {
+    m_settings->onSaveStep([&gate](pulsewerk::ReplaceStep step) {
         if (step == pulsewerk::ReplaceStep::Read)
             gate.open.tryAcquire(1, 30000); // the first save waits here while the others queue
     });
@@ -557,7 +574,6 @@ void TestSettings::savesOfOtherGroupsKept()
     save("Options", "Channel", 4); // overtakes the Options save still waiting, not the Trainer one
     gate.open.release(3);
     QVERIFY(TempSettings::waitForSaves());
-    pulsewerk::setReplaceHook({});
     QSettings store(m_settings->fileName(), QSettings::IniFormat);
     QCOMPARE(store.value(QStringLiteral("Options/Channel")).toString(), QStringLiteral("4"));
     QCOMPARE(store.value(QStringLiteral("Trainer/Start")).toString(), QStringLiteral("96"));
@@ -577,7 +593,7 @@ void TestSettings::beatsOnDuringSave()
     }
     const qint64 oldSize = QFileInfo(m_settings->fileName()).size();
     Gate gate;
-    pulsewerk::setReplaceHook([&gate](pulsewerk::ReplaceStep step) {
+    m_settings->onSaveStep([&gate](pulsewerk::ReplaceStep step) {
         if (step == pulsewerk::ReplaceStep::Read) {
             gate.open.tryAcquire(1, 30000); // the save waits here until the beats have been checked
         } else if (step == pulsewerk::ReplaceStep::Replaced) {
@@ -595,7 +611,6 @@ void TestSettings::beatsOnDuringSave()
     h.clock.at(5400, [&] { w.close(); });
     StderrCapture capture;
     QCOMPARE(h.runLoop(), 1); // the end waits for the save
-    pulsewerk::setReplaceHook({});
     const QStringList said = capture.lines();
     QVERIFY2(said.isEmpty(), qPrintable(said.join(u'\n')));
     QVERIFY(!savedDuringBeats);
@@ -620,7 +635,7 @@ void TestSettings::signalDuringSave()
 {
     writeFile(fileWithOthers({3, 70, 100, 65, 40}));
     Gate gate;
-    pulsewerk::setReplaceHook([&gate](pulsewerk::ReplaceStep step) {
+    m_settings->onSaveStep([&gate](pulsewerk::ReplaceStep step) {
         if (step == pulsewerk::ReplaceStep::Read)
             gate.open.tryAcquire(1, 30000);
     });
@@ -635,7 +650,6 @@ void TestSettings::signalDuringSave()
         gate.open.release();
     }
     QVERIFY(TempSettings::waitForSaves());
-    pulsewerk::setReplaceHook({});
     const QStringList said = capture.lines();
     QCOMPARE(said, QStringList{"Pulsewerk: the options could not be saved; they hold for this run only."});
     QVariantMap keys = readBack(m_settings->fileName());

@@ -7,6 +7,7 @@
 #include "FakeClock.h"
 #include "RecordingMidiOut.h"
 #include "mainwindow/frmMain.h"
+#include "settings/Settings.h"
 
 #include <QString>
 #include <QTemporaryDir>
@@ -19,6 +20,8 @@ class TempSettings {
 public:
     TempSettings();
     ~TempSettings();
+    // Calls `hook` at each step of the saves queued from now on, on the save thread.
+    void onSaveStep(pulsewerk::ReplaceHook hook) { m_store.onStep = std::move(hook); }
     // The settings file the program reads and writes.
     QString fileName() const;
     QString folder() const { return m_dir.path(); }
@@ -29,6 +32,8 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    pulsewerk::SettingsStore m_store{m_dir.path()};
+    pulsewerk::UseSettingsStore m_use{m_store};
 };
 
 // The program's private state of the main window, for checks.
