@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <vector>
 
 namespace pulsewerk {
@@ -71,7 +72,7 @@ public:
                 m_failed = true; // a full disk, or a file size limit
             }
         }
-        m_pending.clear();
+        m_pending.resize(0); // keeps its room for the next piece
         return !m_failed;
     }
     qint64 written() const { return m_written + m_pending.size(); }
@@ -131,29 +132,30 @@ private:
     void copyLine(const IniLines &lines)
     {
         const QByteArrayView line = lines.line();
-        QByteArray written;
+        std::optional<QByteArray> other; // what stands instead of the line, when not itself
         if (line.startsWith('[')) {
             if (m_inGroup && !m_done)
                 placeMissing(false);
             m_section = iniSectionGroup(line);
             m_inGroup = m_section == m_prefix;
-            written = line.toByteArray();
             if (!line.contains(']')) // an error to QSettings, which reads the name as if it were there
-                written += ']';
-        } else if (lines.equalsAt() >= 0) {
-            written = keyLine(line, lines.equalsAt());
+                other = line.toByteArray() + ']';
+        } else {
+            other = lines.equalsAt() >= 0 ? keyLine(line, lines.equalsAt()) : QByteArray();
         }
-        m_changed = m_changed || QByteArrayView(written) != line;
+        const QByteArrayView written = other ? QByteArrayView(*other) : line;
+        m_changed = m_changed || written != line;
         m_skipLineEnd = written.isEmpty();
         m_out.write(written);
         m_closer = lines.lineAtEnd() && !written.isEmpty() ? iniLineCloser(written) + '\n' : QByteArray();
     }
 
-    // The line for a key line of the file: itself, the key with its new value, or nothing.
-    QByteArray keyLine(QByteArrayView line, qsizetype equals)
+    // What stands for a key line of the file: no other line (itself), the key with its
+    // new value, or nothing.
+    std::optional<QByteArray> keyLine(QByteArrayView line, qsizetype equals)
     {
         if (!m_prefix.startsWith(m_section))
-            return line.toByteArray();
+            return std::nullopt;
         const QString key = m_section + iniUnescapedKey(line.first(equals).trimmed());
         for (qsizetype i = 0; i < m_values.size(); ++i) {
             if (key != m_prefix + m_values[i].key)
@@ -163,7 +165,7 @@ private:
             m_placed[i] = true;
             return valueLine(m_values[i]);
         }
-        return line.toByteArray();
+        return std::nullopt;
     }
 
     void placeMissing(bool atEnd)

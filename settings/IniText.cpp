@@ -3,6 +3,7 @@
 #include "settings/IniText.h"
 
 #include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 namespace pulsewerk {
@@ -119,8 +120,10 @@ bool IniLines::next()
     m_gapStart = m_lineEnd;
     while (!scan()) {
         // Only the unfinished line stays; a line longer than any sound file has is an error.
-        if (m_gapStart > 0) {
-            m_buffer.remove(0, m_gapStart);
+        if (m_gapStart > 0) { // moved in place: the buffer keeps its room
+            const qsizetype kept = m_buffer.size() - m_gapStart;
+            std::memmove(m_buffer.data(), m_buffer.constData() + m_gapStart, size_t(kept));
+            m_buffer.resize(kept);
             m_gapStart = m_lineStart = m_lineEnd = 0;
         }
         if (m_buffer.size() > kLongestLine || !fill()) {

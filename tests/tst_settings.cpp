@@ -10,7 +10,7 @@
 #include "dialogs/frmOptions.h"
 #include "dialogs/frmSpeedTrainer.h"
 #include "engine/mdlMain.h"
-#include "settings/Settings.h"
+#include "settings/SettingsTable.h"
 
 #include <QFile>
 #include <QLockFile>
@@ -187,6 +187,11 @@ private slots:
     void savesOfOtherGroupsKept();
     // The beat held up while a large file is saved.
     void beatsOnDuringSave();
+    // A large file read whole into memory, or held in several copies, by the load or the save.
+    void largeFileInPieces();
+    // Text that QSettings reads back otherwise than it was written, or that reads back changed.
+    void textValues_data();
+    void textValues();
     // An end by signal held up by a save, or a save given up then that lands later or
     // goes unsaid.
     void signalDuringSave();
@@ -629,6 +634,73 @@ void TestSettings::beatsOnDuringSave()
     QCOMPARE(keys.value(QStringLiteral("Window/title")).toString(), QStringLiteral("a; b, c"));
     QVERIFY(keys.contains(QStringLiteral("10001/key1000")));
     QVERIFY(QFileInfo(m_settings->fileName()).size() - oldSize < 100);
+}
+
+// The process's peak resident memory since it was last reset, or its resident memory now.
+long memoryKb(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+void TestSettings::largeFileInPieces()
+{
+    const qint64 bytes = 48 << 20;
+    {
+        QByteArray group;
+        for (int i = 0; group.size() < 1 << 20; ++i)
+            group += "key" + QByteArray::number(i) + "=" + QByteArray(40, 'v') + '\n';
+        writeFile(fileWithOthers({3, 70, 100, 65, 40}));
+        QFile file(m_settings->fileName());
+        QVERIFY(file.open(QIODevice::Append));
+        for (qint64 written = 0; written < bytes; written += group.size() + 16)
+            file.write("[Group" + QByteArray::number(written) + "]\n" + group);
+    }
+    QFile clearPeak(QStringLiteral("/proc/self/clear_refs"));
+    QVERIFY(clearPeak.open(QIODevice::WriteOnly) && clearPeak.write("5") == 1);
+    clearPeak.close();
+    const long before = memoryKb("VmRSS:");
+    const pulsewerk::StoredGroup stored(pulsewerk::settings::channel.group); // as the load reads it
+    QCOMPARE(stored.value(pulsewerk::settings::strongNote), 70);
+    QVERIFY(
+        pulsewerk::storeIniValues(m_settings->fileName(), QStringLiteral("Options"), iniValues({4, 70, 100, 65, 40})));
+    const long grownKb = memoryKb("VmHWM:") - before;
+    QVERIFY2(before > 0 && grownKb < bytes / 1024 / 4, qPrintable(QStringLiteral("%1 kB more").arg(grownKb)));
+    QCOMPARE(pulsewerk::readSetting(pulsewerk::settings::channel), 4);
+    QVERIFY(QFileInfo(m_settings->fileName()).size() > bytes);
+}
+
+void TestSettings::textValues_data()
+{
+    QTest::addColumn<QString>("text");
+    for (const char *text : {"plain", "", " blanks at both ends ", "a, b; c = d", "\"quoted\" and \\ back", "@at",
+                             "@@two", "@Invalid()", "tab\tline\nfeed\r",
+                             "\x01"
+                             "1f\x1f"
+                             "A\x7f",
+                             "ünïcødé 日本 🎵", "0120"})
+        QTest::addRow("%s", QString::fromUtf8(text).toUtf8().toPercentEncoding().constData())
+            << QString::fromUtf8(text);
+}
+
+void TestSettings::textValues()
+{
+    QFETCH(QString, text);
+    // A group of a kind that repeats, with a name that needs escaping.
+    const pulsewerk::TextSetting row{QStringLiteral("Song 1"), QStringLiteral("Name"), QStringLiteral("none"), 64};
+    writeFile("[Other]\nName=x\n");
+    QVERIFY(pulsewerk::storeIniValues(m_settings->fileName(), row.group, {row.with(text)}));
+    QCOMPARE(readBack(m_settings->fileName()).value(QStringLiteral("Song 1/Name")).toString(), text);
+    QCOMPARE(pulsewerk::readSetting(row), text);
+    QCOMPARE(pulsewerk::readSetting(row.in(QStringLiteral("Song 2"))), QStringLiteral("none"));
+    QCOMPARE(pulsewerk::readSetting(pulsewerk::TextSetting{row.group, row.key, row.defaultValue, text.size() - 1}),
+             row.defaultValue); // too long for the row
 }
 
 void TestSettings::signalDuringSave()
