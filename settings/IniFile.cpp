@@ -161,7 +161,7 @@ private:
             if (key != m_prefix + m_values[i].key)
                 continue;
             if (!m_inGroup || m_done || m_placed[i])
-                return {};
+                return QByteArray(); // goes
             m_placed[i] = true;
             return valueLine(m_values[i]);
         }

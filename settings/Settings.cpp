@@ -10,6 +10,9 @@
 #include <QRegularExpression>
 #include <QSettings>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -25,6 +28,8 @@ namespace {
 
 const QString kOrganisation = QStringLiteral("Pulsewerk");
 const QString kApplication = QStringLiteral("Pulsewerk");
+// The save thread's niceness (0 is the beat's).
+constexpr int kSaveNiceness = 10;
 
 // The program's own store, in the folder the environment gives.
 SettingsStore &userStore()
@@ -73,7 +78,11 @@ public:
             finished.join(); // it has left its loop already
         lock.lock();
         try {
-            m_thread = std::thread(&Saver::work, this);
+            m_thread = std::thread([this] {
+                // Below the beat: on a busy machine the save waits for the CPU, not the beat.
+                ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kSaveNiceness);
+                work();
+            });
         } catch (const std::system_error &) {
             lock.unlock();
             work(); // no thread to be had: the save runs here, late but whole
