@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Benchmark: how late the beat comes while OK saves the settings, for a small settings
-// file and a 50 MB one, and the same 50 MB save run on the beat loop's own thread for
-// comparison. The real beat loop on the system clock at 208 beats per minute x4 (72 ms).
-// Prints one line per scenario.
+// file, a 50 MB and a 100 MB one, and the same 50 MB save run on the beat loop's own
+// thread for comparison. The real beat loop on the system clock at 208 beats per minute
+// x4 (72 ms). Prints one line per scenario, with the process's peak memory during it.
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
 #include "mainwindow/frmMain.h"
@@ -16,8 +16,6 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -86,15 +84,16 @@ struct Result {
     double worstOtherMs = 0; // of the beats before and after it
 };
 
-Result runScenario(const QString &fileName, bool onLoopThread, Recording &recording)
+Result runScenario(pulsewerk::SettingsStore &store, bool onLoopThread, Recording &recording)
 {
     recording = {};
     static std::atomic<std::int64_t> savedUs{0};
     savedUs = 0;
-    pulsewerk::setReplaceHook([](pulsewerk::ReplaceStep step) {
+    store.onStep = [](pulsewerk::ReplaceStep step) {
         if (step == pulsewerk::ReplaceStep::Replaced)
             savedUs = monotonicUs();
-    });
+    };
+    const QString fileName = store.fileName(QStringLiteral("Pulsewerk"));
 
     mdlMain::g_blnQuit = false;
     auto *window = new frmMain;
@@ -113,7 +112,7 @@ Result runScenario(const QString &fileName, bool onLoopThread, Recording &record
                                           {QStringLiteral("WeakNote"), 65},
                                           {QStringLiteral("WeakVel"), 40}};
         if (onLoopThread)
-            pulsewerk::storeIniValues(fileName, QStringLiteral("Options"), values);
+            pulsewerk::storeIniValues(fileName, QStringLiteral("Options"), values, {}, store.onStep);
         else
             pulsewerk::WriteSettings(QStringLiteral("Pulsewerk"), QStringLiteral("Options"), values,
                                      [] { std::fprintf(stderr, "save_bench: the save failed\n"); });
@@ -129,7 +128,6 @@ Result runScenario(const QString &fileName, bool onLoopThread, Recording &record
     watch.stop();
     mdlMain::g_frmMain = nullptr;
     delete window;
-    pulsewerk::setReplaceHook({});
 
     Result result;
     result.saveMs = static_cast<double>(savedUs - saveStartUs) / 1000.0;
@@ -144,11 +142,25 @@ Result runScenario(const QString &fileName, bool onLoopThread, Recording &record
     return result;
 }
 
+// The process's peak resident memory since the last reset, from /proc/self/status.
 long peakRssKb()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// Starts the peak over from the memory in use now.
+void resetPeakRss()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
 }
 
 } // namespace
@@ -161,8 +173,9 @@ int main(int argc, char *argv[])
     if (!scratch.isValid())
         return 1;
     QApplication app(argc, argv);
-    pulsewerk::setSettingsFolder(scratch.path());
-    const QString fileName = pulsewerk::settingsFileName(QStringLiteral("Pulsewerk"));
+    pulsewerk::SettingsStore store(scratch.path());
+    const pulsewerk::UseSettingsStore use(store);
+    const QString fileName = store.fileName(QStringLiteral("Pulsewerk"));
     Recording recording;
     // The loop returns at its end instead of ending the process.
     const mdlMain::Context program{&pulsewerk::systemClock(),
@@ -174,8 +187,10 @@ int main(int argc, char *argv[])
         qint64 bytes;
         bool onLoopThread;
     };
-    const Scenario scenarios[] = {
-        {"save_small", 0, false}, {"save_50mb", 50ll << 20, false}, {"save_50mb_on_loop_thread", 50ll << 20, true}};
+    const Scenario scenarios[] = {{"save_small", 0, false},
+                                  {"save_50mb", 50ll << 20, false},
+                                  {"save_100mb", 100ll << 20, false},
+                                  {"save_50mb_on_loop_thread", 50ll << 20, true}};
     int status = 0;
     for (const Scenario &s : scenarios) {
         QFile::remove(fileName);
@@ -185,7 +200,8 @@ int main(int argc, char *argv[])
             return 1;
         }
         const qint64 size = QFileInfo(fileName).size();
-        const Result r = runScenario(fileName, s.onLoopThread, recording);
+        resetPeakRss();
+        const Result r = runScenario(store, s.onLoopThread, recording);
         if (pulsewerk::ReadSetting(QStringLiteral("Pulsewerk"), QStringLiteral("Options"), QStringLiteral("Channel"),
                                    0) != QStringLiteral("3"))
             status = 1;

@@ -3,14 +3,13 @@
 #include "dialogs/frmOptions.h"
 
 #include "controls/DialogPlacement.h"
-#include "engine/mdlMidi.h"
 #include "controls/Numbers.h"
-#include "settings/Settings.h"
+#include "engine/mdlMidi.h"
+#include "settings/SettingsTable.h"
 
 #include <QShowEvent>
 
 #include <algorithm>
-#include <cstdio>
 
 using pulsewerk::roundToInt16;
 using pulsewerk::str;
@@ -171,17 +170,12 @@ void frmOptions::cmdOK_Click()
     m_intStrongVel = roundedValue(txtStrongVelocity);
 
     // One replacement of the file, off this thread; a failure is said when it is known.
-    pulsewerk::WriteSettings(
-        QStringLiteral("Pulsewerk"), QStringLiteral("Options"),
-        {{QStringLiteral("Channel"), m_intChannel},
-         {QStringLiteral("StrongNote"), m_intStrong},
-         {QStringLiteral("StrongVel"), m_intStrongVel},
-         {QStringLiteral("WeakNote"), m_intWeak},
-         {QStringLiteral("WeakVel"), m_intWeakVel}},
-        [] {
-            std::fprintf(stderr, "Pulsewerk: the options could not be saved; they hold for this run only.\n");
-            std::fflush(stderr);
-        });
+    namespace settings = pulsewerk::settings;
+    pulsewerk::writeSettings(settings::channel.group,
+                             {settings::channel.with(m_intChannel), settings::strongNote.with(m_intStrong),
+                              settings::strongVelocity.with(m_intStrongVel), settings::weakNote.with(m_intWeak),
+                              settings::weakVelocity.with(m_intWeakVel)},
+                             pulsewerk::sayNotSaved(QStringLiteral("options")));
     accept();
 }
 

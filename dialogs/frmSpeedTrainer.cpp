@@ -3,26 +3,20 @@
 #include "dialogs/frmSpeedTrainer.h"
 
 #include "controls/DialogPlacement.h"
-#include "settings/Settings.h"
+#include "settings/SettingsTable.h"
 
 #include <QShowEvent>
 
-namespace {
-
-const QString kApplication = QStringLiteral("Pulsewerk");
-const QString kSection = QStringLiteral("Trainer");
-
-// A stored value within its box's range, or the default when the store has none that fits.
-int readTrainerSetting(const QString &key, const QSpinBox *box, int defaultValue)
-{
-    return pulsewerk::readWholeNumber(kApplication, kSection, key, defaultValue, box->minimum(), box->maximum());
-}
-
-} // namespace
+namespace settings = pulsewerk::settings;
 
 frmSpeedTrainer::frmSpeedTrainer(QWidget *parent) : pulsewerk::Dialog(parent)
 {
     setupUi(this);
+    // The boxes hold what the settings may hold.
+    txtStart->setRange(settings::trainerStart.low, settings::trainerStart.high);
+    txtEnd->setRange(settings::trainerEnd.low, settings::trainerEnd.high);
+    txtStep->setRange(settings::trainerStep.low, settings::trainerStep.high);
+    txtBars->setRange(settings::trainerBars.low, settings::trainerBars.high);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
     pulsewerk::showBanner(Picture1);
@@ -42,10 +36,11 @@ void frmSpeedTrainer::showEvent(QShowEvent *event)
 void frmSpeedTrainer::Form_Load()
 {
     m_blnOK = false;
-    m_intStart = readTrainerSetting(QStringLiteral("Start"), txtStart, 80);
-    m_intEnd = readTrainerSetting(QStringLiteral("End"), txtEnd, 120);
-    m_intStep = readTrainerSetting(QStringLiteral("Step"), txtStep, 4);
-    m_intBars = readTrainerSetting(QStringLiteral("Bars"), txtBars, 4);
+    const pulsewerk::StoredGroup stored(settings::trainerStart.group);
+    m_intStart = stored.value(settings::trainerStart);
+    m_intEnd = stored.value(settings::trainerEnd);
+    m_intStep = stored.value(settings::trainerStep);
+    m_intBars = stored.value(settings::trainerBars);
     txtStart->setValue(m_intStart);
     txtEnd->setValue(m_intEnd);
     txtStep->setValue(m_intStep);
@@ -65,12 +60,10 @@ void frmSpeedTrainer::cmdStart_Click()
     m_intEnd = txtEnd->value();
     m_intStep = txtStep->value();
     m_intBars = txtBars->value();
-    pulsewerk::WriteSettings(kApplication, kSection,
-                             {{QStringLiteral("Start"), m_intStart},
-                              {QStringLiteral("End"), m_intEnd},
-                              {QStringLiteral("Step"), m_intStep},
-                              {QStringLiteral("Bars"), m_intBars}},
-                             {});
+    pulsewerk::writeSettings(settings::trainerStart.group,
+                             {settings::trainerStart.with(m_intStart), settings::trainerEnd.with(m_intEnd),
+                              settings::trainerStep.with(m_intStep), settings::trainerBars.with(m_intBars)},
+                             pulsewerk::sayNotSaved(QStringLiteral("speed trainer's values")));
     accept();
 }
 

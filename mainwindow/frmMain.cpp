@@ -3,15 +3,15 @@
 // the lamp row, the picture buttons, and the beat operations.
 #include "mainwindow/frmMain.h"
 
+#include "controls/Numbers.h"
+#include "controls/Pictures.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmCustomMeter.h"
 #include "dialogs/frmOptions.h"
 #include "dialogs/frmSpeedTrainer.h"
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
-#include "controls/Numbers.h"
-#include "controls/Pictures.h"
-#include "settings/Settings.h"
+#include "settings/SettingsTable.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -24,14 +24,11 @@ using pulsewerk::val;
 
 namespace {
 
-const QString kApplication = QStringLiteral("Pulsewerk");
-const QString kSection = QStringLiteral("Options");
-
-// A stored sound setting: a whole number within [low, high], or the key's default
-// when the text cannot serve (hand-edited, corrupt, out of range).
-std::int16_t ReadSoundSetting(const QString &key, int defaultValue, int low, int high)
+// A stored sound setting within its range, or the key's default when the text cannot
+// serve (hand-edited, corrupt, out of range).
+std::int16_t ReadSoundSetting(const pulsewerk::StoredGroup &stored, const pulsewerk::IntSetting &row)
 {
-    return static_cast<std::int16_t>(pulsewerk::readWholeNumber(kApplication, kSection, key, defaultValue, low, high));
+    return static_cast<std::int16_t>(stored.value(row));
 }
 
 } // namespace
@@ -120,11 +117,13 @@ void frmMain::Form_Load()
 {
     Slider1->setPageStep(20);
     Text1->setText(QString::number(Slider1->value()));
-    m_intMidiChannel = ReadSoundSetting(QStringLiteral("Channel"), 10, 1, 16);
-    m_intStrongNote = ReadSoundSetting(QStringLiteral("StrongNote"), 61, 0, 127);
-    m_intStrongVelocity = ReadSoundSetting(QStringLiteral("StrongVel"), 80, 0, 127);
-    m_intWeakNote = ReadSoundSetting(QStringLiteral("WeakNote"), 60, 0, 127);
-    m_intWeakVelocity = ReadSoundSetting(QStringLiteral("WeakVel"), 50, 0, 127);
+    namespace settings = pulsewerk::settings;
+    const pulsewerk::StoredGroup stored(settings::channel.group); // one reading of the file
+    m_intMidiChannel = ReadSoundSetting(stored, settings::channel);
+    m_intStrongNote = ReadSoundSetting(stored, settings::strongNote);
+    m_intStrongVelocity = ReadSoundSetting(stored, settings::strongVelocity);
+    m_intWeakNote = ReadSoundSetting(stored, settings::weakNote);
+    m_intWeakVelocity = ReadSoundSetting(stored, settings::weakVelocity);
     m_intBpm = static_cast<std::int16_t>(Slider1->value());
     UpdateTempoLabels();
     cboMeter->setCurrentIndex(0);

@@ -10,6 +10,9 @@
 #include <QRegularExpression>
 #include <QSettings>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -24,9 +27,21 @@ namespace pulsewerk {
 namespace {
 
 const QString kOrganisation = QStringLiteral("Pulsewerk");
+const QString kApplication = QStringLiteral("Pulsewerk");
+// The save thread's niceness (0 is the beat's).
+constexpr int kSaveNiceness = 10;
 
-// Where the settings live: unset means where QSettings puts them; empty means nowhere.
-std::optional<QString> g_folder;
+// The program's own store, in the folder the environment gives.
+SettingsStore &userStore()
+{
+    static SettingsStore store;
+    return store;
+}
+
+// The store read and written: the program's own unless a test has put in another.
+SettingsStore *g_store = nullptr;
+
+SettingsStore &currentStore() { return g_store ? *g_store : userStore(); }
 
 // One save, with what to call when the file does not end up holding its values.
 struct Save {
@@ -35,6 +50,7 @@ struct Save {
     QString section;
     IniValues values;
     std::function<void()> onFailure;
+    ReplaceHook onStep;
 
     bool sameTarget(const Save &other) const { return fileName == other.fileName && section == other.section; }
 };
@@ -62,7 +78,11 @@ public:
             finished.join(); // it has left its loop already
         lock.lock();
         try {
-            m_thread = std::thread(&Saver::work, this);
+            m_thread = std::thread([this] {
+                // Below the beat: on a busy machine the save waits for the CPU, not the beat.
+                ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kSaveNiceness);
+                work();
+            });
         } catch (const std::system_error &) {
             lock.unlock();
             work(); // no thread to be had: the save runs here, late but whole
@@ -121,13 +141,16 @@ private:
             lock.unlock();
             // The rename happens under the mutex, so a save given up never lands later.
             // Once the file holds the values, there is nothing left to report, given up or not.
-            const bool stored = storeIniValues(save.fileName, save.section, save.values, [&](const auto &replace) {
-                std::lock_guard held(m_mutex);
-                if (save.id <= m_givenUpTo || !replace())
-                    return false;
-                m_current.reset();
-                return true;
-            });
+            const bool stored = storeIniValues(
+                save.fileName, save.section, save.values,
+                [&](const auto &replace) {
+                    std::lock_guard held(m_mutex);
+                    if (save.id <= m_givenUpTo || !replace())
+                        return false;
+                    m_current.reset();
+                    return true;
+                },
+                save.onStep);
             lock.lock();
             // A failure counts while no newer save of its values is coming and nobody has
             // reported it.
@@ -168,49 +191,82 @@ Saver &saver()
 
 } // namespace
 
-QString settingsFileName(const QString &application)
+SettingsStore::SettingsStore(const QString &folder) : m_folder(folder) {}
+
+QString SettingsStore::fileName(const QString &application) const
 {
-    if (!g_folder) {
+    if (!m_folder) {
         const QSettings store(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, application);
         return store.fileName();
     }
-    if (g_folder->isEmpty())
+    if (m_folder->isEmpty())
         return {};
-    return *g_folder + u'/' + kOrganisation + u'/' + application + QStringLiteral(".conf");
+    return *m_folder + u'/' + kOrganisation + u'/' + application + QStringLiteral(".conf");
 }
+
+UseSettingsStore::UseSettingsStore(SettingsStore &store) : m_previous(g_store) { g_store = &store; }
+
+UseSettingsStore::~UseSettingsStore() { g_store = m_previous; }
+
+QString settingsFileName(const QString &application) { return currentStore().fileName(application); }
 
 QString ReadSetting(const QString &application, const QString &section, const QString &key, int defaultValue)
 {
     const QString fileName = settingsFileName(application);
-    if (fileName.isEmpty())
-        return QString::number(defaultValue);
-    QSettings store(fileName, QSettings::IniFormat);
-    store.beginGroup(section);
-    const QVariant value = store.value(key);
-    if (!value.isValid())
-        return QString::number(defaultValue);
-    return value.toString();
+    const std::optional<QString> value =
+        fileName.isEmpty() ? std::nullopt : readIniGroup(fileName, section).value(key, std::nullopt);
+    return value.value_or(QString::number(defaultValue));
 }
 
-int readWholeNumber(const QString &application, const QString &section, const QString &key, int defaultValue, int low,
-                    int high)
+StoredGroup::StoredGroup(const QString &group)
 {
-    const QString text = ReadSetting(application, section, key, defaultValue);
+    const QString fileName = settingsFileName(kApplication);
+    if (!fileName.isEmpty())
+        m_values = readIniGroup(fileName, group);
+}
+
+int StoredGroup::value(const IntSetting &row) const
+{
+    const QString text = m_values.value(row.key).value_or(QString());
     // Anchored at the very ends: "$" alone would let a trailing line feed through.
     static const QRegularExpression wholeNumber(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{1,5}")));
     if (!wholeNumber.match(text).hasMatch())
-        return defaultValue;
+        return row.defaultValue;
     const int value = text.toInt();
-    return value < low || value > high ? defaultValue : value;
+    return value < row.low || value > row.high ? row.defaultValue : value;
 }
+
+QString StoredGroup::text(const TextSetting &row) const
+{
+    const std::optional<QString> text = m_values.value(row.key, std::nullopt);
+    return text && text->size() <= row.longest ? *text : row.defaultValue;
+}
+
+int readSetting(const IntSetting &row) { return StoredGroup(row.group).value(row); }
+
+QString readSetting(const TextSetting &row) { return StoredGroup(row.group).text(row); }
 
 void WriteSettings(const QString &application, const QString &section, const IniValues &values,
                    std::function<void()> onFailure)
 {
-    const QString fileName = settingsFileName(application);
+    const SettingsStore &store = currentStore();
+    const QString fileName = store.fileName(application);
     if (fileName.isEmpty())
         return;
-    saver().add({0, fileName, section, values, std::move(onFailure)});
+    saver().add({0, fileName, section, values, std::move(onFailure), store.onStep});
+}
+
+void writeSettings(const QString &group, const IniValues &values, std::function<void()> onFailure)
+{
+    WriteSettings(kApplication, group, values, std::move(onFailure));
+}
+
+std::function<void()> sayNotSaved(const QString &what)
+{
+    return [what] {
+        std::fprintf(stderr, "Pulsewerk: the %s could not be saved; they hold for this run only.\n", qPrintable(what));
+        std::fflush(stderr);
+    };
 }
 
 bool waitForSettingsSaves(std::chrono::steady_clock::time_point deadline) { return saver().wait(deadline); }
@@ -235,16 +291,13 @@ QString userSettingsFolder(const QByteArray &xdgConfigHome, const QByteArray &ho
 void useUserSettingsFolder()
 {
     const QString folder = userSettingsFolder(qgetenv("XDG_CONFIG_HOME"), qgetenv("HOME"));
-    setSettingsFolder(folder);
+    userStore() = SettingsStore(folder);
+    g_store = nullptr;
     if (folder.isEmpty()) {
         std::fprintf(stderr, "Pulsewerk: no home folder and no absolute XDG_CONFIG_HOME, so settings cannot be "
                              "kept; the options hold for this run only.\n");
         std::fflush(stderr);
     }
 }
-
-void setSettingsFolder(const QString &folder) { g_folder = folder; }
-
-void clearSettingsFolder() { g_folder.reset(); }
 
 } // namespace pulsewerk

@@ -12,14 +12,9 @@ TempSettings::TempSettings()
 {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
-    pulsewerk::setSettingsFolder(m_dir.path());
 }
 
-TempSettings::~TempSettings()
-{
-    waitForSaves();
-    pulsewerk::clearSettingsFolder();
-}
+TempSettings::~TempSettings() { waitForSaves(); }
 
 bool TempSettings::waitForSaves()
 {

@@ -8,6 +8,7 @@
 #include "RecordingMidiOut.h"
 #include "engine/mdlMain.h"
 #include "mainwindow/frmMain.h"
+#include "settings/Settings.h"
 
 #include <QString>
 #include <QTemporaryDir>
@@ -20,6 +21,8 @@ class TempSettings {
 public:
     TempSettings();
     ~TempSettings();
+    // Calls `hook` at each step of the saves queued from now on, on the save thread.
+    void onSaveStep(pulsewerk::ReplaceHook hook) { m_store.onStep = std::move(hook); }
     // The settings file the program reads and writes.
     QString fileName() const;
     QString folder() const { return m_dir.path(); }
@@ -30,6 +33,8 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    pulsewerk::SettingsStore m_store{m_dir.path()};
+    pulsewerk::UseSettingsStore m_use{m_store};
 };
 
 // The program's private state of the main window, for checks.
