@@ -2,15 +2,12 @@
 // The options dialog.
 #include "dialogs/frmOptions.h"
 
-#include "controls/DialogPlacement.h"
-#include "engine/mdlMidi.h"
 #include "controls/Numbers.h"
+#include "engine/mdlMidi.h"
+#include "platform/Say.h"
 #include "settings/Settings.h"
 
-#include <QShowEvent>
-
 #include <algorithm>
-#include <cstdio>
 
 using pulsewerk::roundToInt16;
 using pulsewerk::str;
@@ -27,10 +24,7 @@ std::int16_t Clamp16(std::int16_t value, std::int16_t low, std::int16_t high) { 
 frmOptions::frmOptions(QWidget *parent) : pulsewerk::Dialog(parent)
 {
     setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
-    pulsewerk::showBanner(Picture1);
-    setDefaultButton(nullptr); // Enter in a box sounds the note; it never closes the dialog
+    startDialog(Qt::Dialog, Picture1, nullptr); // Enter in a box sounds the note; it never closes the dialog
 
     txtChannel->KeyDown = [this](int &KeyCode, int Shift) { txtChannel_KeyDown(KeyCode, Shift); };
     txtChannel->KeyPress = [this](int &KeyAscii) { txtChannel_KeyPress(KeyAscii); };
@@ -57,13 +51,6 @@ frmOptions::frmOptions(QWidget *parent) : pulsewerk::Dialog(parent)
     connect(cmdCancel, &QPushButton::clicked, this, &frmOptions::cmdCancel_Click);
 }
 
-void frmOptions::showEvent(QShowEvent *event)
-{
-    if (!event->spontaneous())
-        Form_Load();
-    pulsewerk::Dialog::showEvent(event);
-}
-
 // Values are shown as they are, even out of range: the next clamp brings them in.
 void frmOptions::Form_Load()
 {
@@ -73,7 +60,6 @@ void frmOptions::Form_Load()
     txtStrong->setText(str(m_intStrong));
     txtWeakVelocity->setText(str(m_intWeakVel));
     txtStrongVelocity->setText(str(m_intStrongVel));
-    pulsewerk::centreOnScreen(this);
     cmdOK->setFocus(Qt::OtherFocusReason);
 }
 
@@ -171,17 +157,13 @@ void frmOptions::cmdOK_Click()
     m_intStrongVel = roundedValue(txtStrongVelocity);
 
     // One replacement of the file, off this thread; a failure is said when it is known.
-    pulsewerk::WriteSettings(
-        QStringLiteral("Pulsewerk"), QStringLiteral("Options"),
-        {{QStringLiteral("Channel"), m_intChannel},
-         {QStringLiteral("StrongNote"), m_intStrong},
-         {QStringLiteral("StrongVel"), m_intStrongVel},
-         {QStringLiteral("WeakNote"), m_intWeak},
-         {QStringLiteral("WeakVel"), m_intWeakVel}},
-        [] {
-            std::fprintf(stderr, "Pulsewerk: the options could not be saved; they hold for this run only.\n");
-            std::fflush(stderr);
-        });
+    pulsewerk::WriteSettings(QStringLiteral("Pulsewerk"), QStringLiteral("Options"),
+                             {{QStringLiteral("Channel"), m_intChannel},
+                              {QStringLiteral("StrongNote"), m_intStrong},
+                              {QStringLiteral("StrongVel"), m_intStrongVel},
+                              {QStringLiteral("WeakNote"), m_intWeak},
+                              {QStringLiteral("WeakVel"), m_intWeakVel}},
+                             [] { pulsewerk::say("the options could not be saved; they hold for this run only."); });
     accept();
 }
 

@@ -2,10 +2,7 @@
 // The speed trainer dialog.
 #include "dialogs/frmSpeedTrainer.h"
 
-#include "controls/DialogPlacement.h"
 #include "settings/Settings.h"
-
-#include <QShowEvent>
 
 namespace {
 
@@ -23,20 +20,10 @@ int readTrainerSetting(const QString &key, const QSpinBox *box, int defaultValue
 frmSpeedTrainer::frmSpeedTrainer(QWidget *parent) : pulsewerk::Dialog(parent)
 {
     setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
-    pulsewerk::showBanner(Picture1);
-    setDefaultButton(cmdStart);
+    startDialog(Qt::Dialog, Picture1, cmdStart);
 
     connect(cmdStart, &QPushButton::clicked, this, &frmSpeedTrainer::cmdStart_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmSpeedTrainer::cmdCancel_Click);
-}
-
-void frmSpeedTrainer::showEvent(QShowEvent *event)
-{
-    if (!event->spontaneous())
-        Form_Load();
-    pulsewerk::Dialog::showEvent(event);
 }
 
 void frmSpeedTrainer::Form_Load()
@@ -50,7 +37,6 @@ void frmSpeedTrainer::Form_Load()
     txtEnd->setValue(m_intEnd);
     txtStep->setValue(m_intStep);
     txtBars->setValue(m_intBars);
-    pulsewerk::centreOnScreen(this);
     txtStart->setFocus(Qt::OtherFocusReason);
     txtStart->selectAll();
 }

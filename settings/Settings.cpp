@@ -4,6 +4,8 @@
 // beat.
 #include "settings/Settings.h"
 
+#include "platform/Say.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -12,7 +14,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -237,9 +238,8 @@ void useUserSettingsFolder()
     const QString folder = userSettingsFolder(qgetenv("XDG_CONFIG_HOME"), qgetenv("HOME"));
     setSettingsFolder(folder);
     if (folder.isEmpty()) {
-        std::fprintf(stderr, "Pulsewerk: no home folder and no absolute XDG_CONFIG_HOME, so settings cannot be "
-                             "kept; the options hold for this run only.\n");
-        std::fflush(stderr);
+        say("no home folder and no absolute XDG_CONFIG_HOME, so settings cannot be kept; the options hold for this "
+            "run only.");
     }
 }
 

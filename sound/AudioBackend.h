@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
 namespace pulsewerk {
@@ -53,13 +52,6 @@ std::unique_ptr<AudioBackend> createPulseAudioBackend();
 // FluidSynth's own PulseAudio driver: no timing reports, no reconnection; the
 // benchmarks' baseline, chosen with PULSEWERK_AUDIO=fluidsynth.
 std::unique_ptr<AudioBackend> createFluidSynthDriverBackend();
-
-// One line on standard error about the sound, from the program.
-inline void say(const char *line)
-{
-    std::fprintf(stderr, "Pulsewerk: %s\n", line);
-    std::fflush(stderr);
-}
 
 struct JackOptions {
     bool audioPorts = true; // out_left and out_right, beside the MIDI port beat

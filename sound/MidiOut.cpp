@@ -3,8 +3,9 @@
 // every note placed on its exact frame of an audio stream of the program's own.
 #include "sound/MidiOut.h"
 
-#include "sound/AudioBackend.h"
 #include "platform/Clock.h"
+#include "platform/Say.h"
+#include "sound/AudioBackend.h"
 #include "sound/NoteScheduler.h"
 #include "sound/SynthPool.h"
 
@@ -14,7 +15,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 namespace pulsewerk {
@@ -73,11 +73,7 @@ QStringList soundFontCandidates()
     return candidates;
 }
 
-void reportSilence(const std::string &why)
-{
-    std::fprintf(stderr, "Pulsewerk: %s; the beat goes on in silence.\n", why.c_str());
-    std::fflush(stderr);
-}
+void reportSilence(const std::string &why) { say((why + "; the beat goes on in silence.").c_str()); }
 
 AudioOptions &audioOptions()
 {
