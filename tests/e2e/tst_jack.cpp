@@ -250,12 +250,6 @@ void TestJack::initTestCase()
     if (m_pipewire) {
         // 256-frame cycles at 48 kHz, as with jackd; the session bus WirePlumber needs.
         qputenv("PIPEWIRE_LATENCY", "256/48000");
-        // Longer cycles than PipeWire's default 2048 frames may be asked for.
-        QVERIFY(QDir().mkpath(config + QStringLiteral("/pipewire/pipewire.conf.d")));
-        QFile quantum(config + QStringLiteral("/pipewire/pipewire.conf.d/quantum.conf"));
-        QVERIFY(quantum.open(QIODevice::WriteOnly));
-        quantum.write("context.properties = { default.clock.max-quantum = 8192 }\n");
-        quantum.close();
         const QString config = m_home.filePath(QStringLiteral("pipewire-config"));
         QVERIFY(QDir().mkpath(config + QStringLiteral("/pipewire/pipewire.conf.d")));
         QFile nullSink(config + QStringLiteral("/pipewire/pipewire.conf.d/null.conf"));
@@ -264,6 +258,11 @@ void TestJack::initTestCase()
                        "node.name = nullsink media.class = Audio/Sink audio.position = [ FL FR ] "
                        "object.linger = true priority.driver = 1000 priority.session = 1000 } } ]\n");
         nullSink.close();
+        // Longer cycles than PipeWire's default 2048 frames may be asked for.
+        QFile quantum(config + QStringLiteral("/pipewire/pipewire.conf.d/quantum.conf"));
+        QVERIFY(quantum.open(QIODevice::WriteOnly));
+        quantum.write("context.properties = { default.clock.max-quantum = 8192 }\n");
+        quantum.close();
         // On a system without systemd-logind, WirePlumber's Bluetooth monitor ends its
         // connection to PipeWire; a headless server needs no Bluetooth.
         QVERIFY(QDir().mkpath(config + QStringLiteral("/wireplumber/bluetooth.lua.d")));
