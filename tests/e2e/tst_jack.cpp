@@ -459,7 +459,7 @@ bool TestJack::endProgram(const QString &way)
     if (way == QLatin1String("SIGTERM")) {
         m_program.terminate();
     } else if (way == QLatin1String("X server dies")) {
-        m_display.kill();
+        m_display.terminate();
         m_display.waitForFinished(10000);
     } else {
         // Ctrl+Q on the main window, as a user types it.
@@ -510,11 +510,14 @@ void TestJack::exitReleasesEveryNote()
         qEnvironmentVariableIsSet("PULSEWERK_TEST_EXITS") ? qEnvironmentVariableIntValue("PULSEWERK_TEST_EXITS") : 3;
     for (int run = 0; run < exits; ++run) {
         QVERIFY(startDisplay() || !window);
+        m_programErr.clear();
         m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {"--jack", "-t", "208"});
         QVERIFY(m_program.waitForStarted(30000));
         readProgram();
-        if (QTest::currentTestFailed())
+        if (QTest::currentTestFailed()) {
+            qWarning("the program said: %s", m_programErr.constData());
             return;
+        }
         // The exits come at different points of the beat: some while a note sounds.
         QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 3, 30000);
         QTest::qWait(run * 97 % 288);
