@@ -174,8 +174,8 @@ private slots:
 private:
     bool startServer(int period = 256);
     bool startDisplay();
-    // Ends the program `way`; false when that could not be done.
-    bool endProgram(const QString &way);
+    // Ends the program `way`; what went wrong, if anything.
+    QString endProgram(const QString &way);
     void stopServer();
     // Waits for the program's client and connects the reader to it.
     void readProgram();
@@ -454,7 +454,7 @@ bool TestJack::startDisplay()
     return m_displayName.size() > 1;
 }
 
-bool TestJack::endProgram(const QString &way)
+QString TestJack::endProgram(const QString &way)
 {
     if (way == QLatin1String("SIGTERM")) {
         m_program.terminate();
@@ -469,11 +469,13 @@ bool TestJack::endProgram(const QString &way)
         xdotool.setProcessEnvironment(env);
         xdotool.start(QStringLiteral("xdotool"), {"search", "--sync", "--onlyvisible", "--name", "^Pulsewerk$",
                                                   "windowfocus", "--sync", "key", "ctrl+q"});
-        if (!xdotool.waitForFinished(20000) || xdotool.exitCode() != 0)
-            return false;
+        if (!xdotool.waitForFinished(30000) || xdotool.exitCode() != 0)
+            return QStringLiteral("xdotool: ") + QString::fromLocal8Bit(xdotool.readAllStandardError());
     }
     // An exit under the sanitizers on a busy machine (the leak check runs) takes a while.
-    return m_program.waitForFinished(30000);
+    if (!m_program.waitForFinished(30000))
+        return QStringLiteral("the program does not end; it said: ") + QString::fromLocal8Bit(m_programErr);
+    return {};
 }
 
 void TestJack::exitReleasesEveryNote_data()
@@ -521,7 +523,8 @@ void TestJack::exitReleasesEveryNote()
         // The exits come at different points of the beat: some while a note sounds.
         QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 3, 30000);
         QTest::qWait(run * 97 % 288);
-        QVERIFY2(endProgram(way), qPrintable(way));
+        const QString failure = endProgram(way);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
         QTRY_VERIFY_WITH_TIMEOUT(!m_reader.hasPort("Pulsewerk:beat"), 10000);
         // The notes each message leaves sounding, by channel and note, in the order sent.
         QSet<int> sounding;
