@@ -13,6 +13,8 @@
 #include "platform/Clock.h"
 #include "sound/MidiOut.h"
 
+#include "RecordingMidiOut.h"
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QSettings>
@@ -25,7 +27,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <string>
 #include <sys/resource.h>
@@ -34,15 +35,8 @@
 namespace {
 
 // The scale of every time here: CLOCK_MONOTONIC, the same clock whose milliseconds
-// (ns / 1e6, truncating) the loop reads through pulsewerk::systemClock().
-std::int64_t monotonicNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-std::int64_t monotonicUs() { return monotonicNs() / 1000; }
+// the loop reads through pulsewerk::systemClock().
+using pulsewerk::monotonicUs;
 
 // User plus system time of the whole process.
 std::int64_t cpuUs()
@@ -62,46 +56,8 @@ long peakRssKb()
 }
 
 // What the benchmark's MIDI device saw in one scenario.
-struct Recording {
-    std::int64_t startMs = -1;          // the clock reading the loop took as its grid's origin
-    std::vector<std::int64_t> noteOnUs; // when each note-on (velocity != 0) was sent
-    std::int64_t releases = 0;          // note-ons with velocity 0
-    int opens = 0;
-};
-
-// Keeps the time of every note-on and only counts the releases: the spinning loop sends
-// a release on every pass, millions of them, and keeping those would swell the memory
-// figure with the benchmark's own bookkeeping.
-class TimedMidiOut final : public pulsewerk::MidiOutDevice {
-public:
-    explicit TimedMidiOut(Recording &recording) : m_recording(recording) {}
-
-    void open() override
-    {
-        // The loop reads the clock as soon as the device is open and takes that reading
-        // as its grid's origin. Staying clear of the last 100 us of a millisecond makes
-        // that reading the same as this one.
-        std::int64_t ns = monotonicNs();
-        while (ns % 1000000 > 900000)
-            ns = monotonicNs();
-        if (m_recording.opens++ == 0)
-            m_recording.startMs = ns / 1000000;
-    }
-
-    void sendShortMsg(std::uint32_t message, std::uint32_t /*atMs*/) override
-    {
-        const std::int64_t us = monotonicUs();
-        if (((message >> 16) & 0xFF) != 0)
-            m_recording.noteOnUs.push_back(us);
-        else
-            ++m_recording.releases;
-    }
-
-    void close() override {}
-
-private:
-    Recording &m_recording;
-};
+using Recording = pulsewerk::TimedMidiOut::Log;
+using pulsewerk::TimedMidiOut;
 
 // The loop as first designed: the engine's own pass, repeated at once, never waiting.
 // It keeps a whole core busy; it is here as the baseline.

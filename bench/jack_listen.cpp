@@ -9,6 +9,8 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include "ClickDetector.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -22,8 +24,6 @@
 
 namespace {
 
-// Audio louder than this after a twentieth of a second of less is a click's start.
-constexpr float kOnsetLevel = 0.01f;
 // The beats of the first bar may come before the start options took effect.
 constexpr std::size_t kSkipNotes = 4;
 
@@ -33,7 +33,7 @@ struct Listener {
     jack_port_t *audio = nullptr;
     std::mutex mutex;
     std::vector<std::int64_t> noteOns, onsets;
-    std::int64_t quiet = 0, quietNeeded = 2400;
+    pulsewerk::ClickDetector clicks{48000};
     std::atomic<int> xruns{0};
 
     int process(jack_nframes_t frames)
@@ -48,15 +48,7 @@ struct Listener {
                 e.buffer[2] > 0)
                 noteOns.push_back(start + e.time);
         }
-        for (jack_nframes_t i = 0; i < frames; ++i) {
-            if (std::fabs(samples[i]) < kOnsetLevel) {
-                ++quiet;
-                continue;
-            }
-            if (quiet >= quietNeeded)
-                onsets.push_back(start + i);
-            quiet = 0;
-        }
+        clicks.read(samples, frames, start, onsets);
         return 0;
     }
 };
@@ -77,7 +69,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "jack_listen: no JACK server\n");
         return 1;
     }
-    l.quietNeeded = jack_get_sample_rate(l.client) / 20;
+    l.clicks = pulsewerk::ClickDetector(jack_get_sample_rate(l.client));
     l.midi = jack_port_register(l.client, "beat", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     l.audio = jack_port_register(l.client, "left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
     jack_set_process_callback(

@@ -10,6 +10,8 @@
 #include "settings/Settings.h"
 #include "sound/MidiOut.h"
 
+#include "RecordingMidiOut.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -20,48 +22,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
 namespace {
 
 constexpr int kPeriodMs = 72; // (60000 div 208) div 4
 
-std::int64_t monotonicUs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
+using pulsewerk::monotonicUs;
 
-// Keeps the time of every note-on, and the clock reading the loop takes as its origin.
-struct Recording {
-    std::int64_t startUs = -1;
-    std::vector<std::int64_t> noteOnUs;
-};
-
-class TimedMidiOut final : public pulsewerk::MidiOutDevice {
-public:
-    explicit TimedMidiOut(Recording &recording) : m_recording(recording) {}
-    void open() override
-    {
-        // The loop reads the clock just after this; keep clear of a millisecond's end so
-        // that its reading is this one.
-        std::int64_t us = monotonicUs();
-        while (us % 1000 > 900)
-            us = monotonicUs();
-        m_recording.startUs = us / 1000 * 1000;
-    }
-    void sendShortMsg(std::uint32_t message, std::uint32_t /*atMs*/) override
-    {
-        if (((message >> 16) & 0xFF) != 0)
-            m_recording.noteOnUs.push_back(monotonicUs());
-    }
-    void close() override {}
-
-private:
-    Recording &m_recording;
-};
+// The time of every note-on, and the clock reading the loop takes as its origin.
+using Recording = pulsewerk::TimedMidiOut::Log;
+using pulsewerk::TimedMidiOut;
 
 // A settings file of about `bytes` bytes: another program's keys around the five values.
 bool writeSettingsFile(const QString &fileName, qint64 bytes)
@@ -133,7 +104,8 @@ Result runScenario(pulsewerk::SettingsStore &store, bool onLoopThread, Recording
     result.saveMs = static_cast<double>(savedUs - saveStartUs) / 1000.0;
     // Beat n is due in the millisecond after origin + n periods.
     for (std::size_t n = 0; n < recording.noteOnUs.size(); ++n) {
-        const std::int64_t dueUs = recording.startUs + static_cast<std::int64_t>(n + 1) * kPeriodMs * 1000 + 1000;
+        const std::int64_t dueUs =
+            recording.startMs * 1000 + static_cast<std::int64_t>(n + 1) * kPeriodMs * 1000 + 1000;
         const double lateMs = static_cast<double>(recording.noteOnUs[n] - dueUs) / 1000.0;
         const bool during = dueUs >= saveStartUs && dueUs <= savedUs + kPeriodMs * 1000;
         double &worst = during ? result.worstLateMs : result.worstOtherMs;

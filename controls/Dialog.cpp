@@ -3,6 +3,8 @@
 // an auto-default button; both are replaced here.
 #include "controls/Dialog.h"
 
+#include "controls/DialogPlacement.h"
+
 #include <QApplication>
 #include <QHideEvent>
 #include <QKeyEvent>
@@ -26,10 +28,23 @@ void Dialog::setDefaultButton(QPushButton *button)
         button->setDefault(true);
 }
 
+void Dialog::startDialog(Qt::WindowType kind, QWidget *banner, QPushButton *defaultButton)
+{
+    setWindowFlags(kind | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    if (banner)
+        showBanner(banner);
+    setDefaultButton(defaultButton);
+}
+
 // Without a window manager nothing gives the dialog the keyboard, or its window back
 // when it closes; the dialog does both (with one, that happens anyway).
 void Dialog::showEvent(QShowEvent *event)
 {
+    if (!event->spontaneous()) {
+        Form_Load();
+        centreOnScreen(this);
+    }
     QDialog::showEvent(event);
     if (!event->spontaneous())
         activateWindow();

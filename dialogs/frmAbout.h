@@ -12,5 +12,5 @@ public:
     explicit frmAbout(QWidget *parent = nullptr);
 
 protected:
-    void showEvent(QShowEvent *event) override;
+    void Form_Load() override;
 };

@@ -2,19 +2,12 @@
 // The custom meter dialog.
 #include "dialogs/frmCustomMeter.h"
 
-#include "controls/DialogPlacement.h"
-
-#include <QShowEvent>
-
 #include <algorithm>
 
 frmCustomMeter::frmCustomMeter(QWidget *parent) : pulsewerk::Dialog(parent)
 {
     setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
-    pulsewerk::showBanner(Picture1);
-    setDefaultButton(cmdOK);
+    startDialog(Qt::Dialog, Picture1, cmdOK);
 
     txtMeter->KeyPress = [this](int &KeyAscii) { txtMeter_KeyPress(KeyAscii); };
     txtMeter->Change = [this] { txtMeter_Change(); };
@@ -22,17 +15,9 @@ frmCustomMeter::frmCustomMeter(QWidget *parent) : pulsewerk::Dialog(parent)
     connect(cmdCancel, &QPushButton::clicked, this, &frmCustomMeter::cmdCancel_Click);
 }
 
-void frmCustomMeter::showEvent(QShowEvent *event)
-{
-    if (!event->spontaneous())
-        Form_Load();
-    pulsewerk::Dialog::showEvent(event);
-}
-
 void frmCustomMeter::Form_Load()
 {
     txtMeter->setText(m_strMeter);
-    pulsewerk::centreOnScreen(this);
     cmdOK->setFocus(Qt::OtherFocusReason);
 }
 

@@ -20,10 +20,9 @@ public:
     static constexpr int kMaxPattern = 19; // one character per lamp
 
 protected:
-    void showEvent(QShowEvent *event) override;
+    void Form_Load() override;
 
 private:
-    void Form_Load();
     void txtMeter_KeyPress(int &KeyAscii);
     void txtMeter_Change();
     void cmdOK_Click();

@@ -2,12 +2,9 @@
 // The options dialog.
 #include "dialogs/frmOptions.h"
 
-#include "controls/DialogPlacement.h"
 #include "controls/Numbers.h"
 #include "engine/mdlMidi.h"
 #include "settings/SettingsTable.h"
-
-#include <QShowEvent>
 
 #include <algorithm>
 
@@ -26,10 +23,7 @@ std::int16_t Clamp16(std::int16_t value, std::int16_t low, std::int16_t high) { 
 frmOptions::frmOptions(QWidget *parent) : pulsewerk::Dialog(parent)
 {
     setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
-    pulsewerk::showBanner(Picture1);
-    setDefaultButton(nullptr); // Enter in a box sounds the note; it never closes the dialog
+    startDialog(Qt::Dialog, Picture1, nullptr); // Enter in a box sounds the note; it never closes the dialog
 
     txtChannel->KeyDown = [this](int &KeyCode, int Shift) { txtChannel_KeyDown(KeyCode, Shift); };
     txtChannel->KeyPress = [this](int &KeyAscii) { txtChannel_KeyPress(KeyAscii); };
@@ -56,13 +50,6 @@ frmOptions::frmOptions(QWidget *parent) : pulsewerk::Dialog(parent)
     connect(cmdCancel, &QPushButton::clicked, this, &frmOptions::cmdCancel_Click);
 }
 
-void frmOptions::showEvent(QShowEvent *event)
-{
-    if (!event->spontaneous())
-        Form_Load();
-    pulsewerk::Dialog::showEvent(event);
-}
-
 // Values are shown as they are, even out of range: the next clamp brings them in.
 void frmOptions::Form_Load()
 {
@@ -72,7 +59,6 @@ void frmOptions::Form_Load()
     txtStrong->setText(str(m_intStrong));
     txtWeakVelocity->setText(str(m_intWeakVel));
     txtStrongVelocity->setText(str(m_intStrongVel));
-    pulsewerk::centreOnScreen(this);
     cmdOK->setFocus(Qt::OtherFocusReason);
 }
 

@@ -23,10 +23,9 @@ public:
     std::int16_t m_intStrongVel = 80;
 
 protected:
-    void showEvent(QShowEvent *event) override;
+    void Form_Load() override;
 
 private:
-    void Form_Load();
     void txtChannel_KeyDown(int &KeyCode, int Shift);
     void txtChannel_KeyPress(int &KeyAscii);
     void txtChannel_Validate();

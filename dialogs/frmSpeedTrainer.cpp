@@ -2,10 +2,7 @@
 // The speed trainer dialog.
 #include "dialogs/frmSpeedTrainer.h"
 
-#include "controls/DialogPlacement.h"
 #include "settings/SettingsTable.h"
-
-#include <QShowEvent>
 
 namespace settings = pulsewerk::settings;
 
@@ -17,20 +14,10 @@ frmSpeedTrainer::frmSpeedTrainer(QWidget *parent) : pulsewerk::Dialog(parent)
     txtEnd->setRange(settings::trainerEnd.low, settings::trainerEnd.high);
     txtStep->setRange(settings::trainerStep.low, settings::trainerStep.high);
     txtBars->setRange(settings::trainerBars.low, settings::trainerBars.high);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
-    pulsewerk::showBanner(Picture1);
-    setDefaultButton(cmdStart);
+    startDialog(Qt::Dialog, Picture1, cmdStart);
 
     connect(cmdStart, &QPushButton::clicked, this, &frmSpeedTrainer::cmdStart_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmSpeedTrainer::cmdCancel_Click);
-}
-
-void frmSpeedTrainer::showEvent(QShowEvent *event)
-{
-    if (!event->spontaneous())
-        Form_Load();
-    pulsewerk::Dialog::showEvent(event);
 }
 
 void frmSpeedTrainer::Form_Load()
@@ -45,7 +32,6 @@ void frmSpeedTrainer::Form_Load()
     txtEnd->setValue(m_intEnd);
     txtStep->setValue(m_intStep);
     txtBars->setValue(m_intBars);
-    pulsewerk::centreOnScreen(this);
     txtStart->setFocus(Qt::OtherFocusReason);
     txtStart->selectAll();
 }

@@ -21,10 +21,9 @@ public:
     int m_intBars = 4;
 
 protected:
-    void showEvent(QShowEvent *event) override;
+    void Form_Load() override;
 
 private:
-    void Form_Load();
     void cmdStart_Click();
     void cmdCancel_Click();
 };

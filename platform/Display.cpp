@@ -3,13 +3,14 @@
 // message when nobody answers.
 #include "platform/Display.h"
 
+#include "platform/Say.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QRegularExpression>
 #include <QString>
 
 #include <cstddef>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/socket.h>
@@ -115,10 +116,8 @@ bool displayAvailable()
 
 void reportNoDisplay()
 {
-    std::fputs("pulsewerk: no display to show its window on (neither DISPLAY nor WAYLAND_DISPLAY names one "
-               "that answers); run it in a desktop session, or headless with: xvfb-run -a pulsewerk\n",
-               stderr);
-    std::fflush(stderr);
+    say("no display to show its window on (neither DISPLAY nor WAYLAND_DISPLAY names one that answers); run it in a "
+        "desktop session, or headless with: xvfb-run -a pulsewerk");
 }
 
 DisplayConnectionGuard::DisplayConnectionGuard() { g_previousHandler = qInstallMessageHandler(guardMessages); }

@@ -4,6 +4,8 @@
 // beat.
 #include "settings/Settings.h"
 
+#include "platform/Say.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -15,7 +17,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -264,8 +265,7 @@ void writeSettings(const QString &group, const IniValues &values, std::function<
 std::function<void()> sayNotSaved(const QString &what)
 {
     return [what] {
-        std::fprintf(stderr, "Pulsewerk: the %s could not be saved; they hold for this run only.\n", qPrintable(what));
-        std::fflush(stderr);
+        say(QStringLiteral("the %1 could not be saved; they hold for this run only.").arg(what).toLocal8Bit().constData());
     };
 }
 
@@ -294,9 +294,8 @@ void useUserSettingsFolder()
     userStore() = SettingsStore(folder);
     g_store = nullptr;
     if (folder.isEmpty()) {
-        std::fprintf(stderr, "Pulsewerk: no home folder and no absolute XDG_CONFIG_HOME, so settings cannot be "
-                             "kept; the options hold for this run only.\n");
-        std::fflush(stderr);
+        say("no home folder and no absolute XDG_CONFIG_HOME, so settings cannot be kept; the options hold for this "
+            "run only.");
     }
 }
 

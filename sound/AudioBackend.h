@@ -6,7 +6,6 @@
 #include "sound/MidiOut.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -59,13 +58,6 @@ using DesktopBackendFactory = std::function<std::unique_ptr<AudioBackend>()>;
 // The embedded synthesizer as createSynthOut makes it, with `desktop` making its back
 // end for the desktop's server (the benchmarks compare another with the program's).
 std::unique_ptr<MidiOutDevice> createSynthOut(const SoundConfig &config, DesktopBackendFactory desktop);
-
-// One line on standard error about the sound, from the program.
-inline void say(const char *line)
-{
-    std::fprintf(stderr, "Pulsewerk: %s\n", line);
-    std::fflush(stderr);
-}
 
 // A JACK client named Pulsewerk: with `config.audioPorts`, out_left and out_right beside
 // the MIDI port beat, connected to the first physical playback ports when

@@ -3,13 +3,16 @@
 // port carrying every message on its frame, timed by JACK's own clock; it comes back by
 // itself when the JACK server returns.
 #include "platform/Clock.h"
+#include "platform/Say.h"
 #include "sound/AudioBackend.h"
 #include "sound/FrameLine.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <atomic>
+#include <bitset>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -26,6 +29,9 @@ constexpr auto kRetry = std::chrono::milliseconds(400);
 constexpr std::int64_t kReportEveryUs = 100000;
 // A longer gap in the server's frames than this starts a new stream.
 constexpr double kMaxGapSeconds = 10;
+// The longest wait at the end for the cycles that carry the last releases.
+constexpr auto kLeastReleaseWait = std::chrono::milliseconds(200);
+constexpr int kReleaseWaitPeriods = 4;
 
 // The JACK library writes its own complaints (no server, for one): the back end says
 // what matters in one line instead.
@@ -57,6 +63,7 @@ public:
     bool start(FrameSource &source) override
     {
         m_source = &source;
+        m_ending = Ending::Playing;
         jack_set_error_function(quiet);
         jack_set_info_function(quiet);
         m_source->sendMessagesTo(this);
@@ -77,6 +84,7 @@ public:
         m_wake.notify_all();
         if (m_watcher.joinable())
             m_watcher.join();
+        releaseSoundingNotes();
         close();
         if (m_source)
             m_source->sendMessagesTo(nullptr);
@@ -140,6 +148,51 @@ private:
         m_left = m_right = m_beat = nullptr;
     }
 
+    // Every note-on the port carried gets its release before the client goes: a note the
+    // program ends in (its release is still ahead, scheduled on the beat's frame) would
+    // otherwise hang on whatever reads the port. The process thread sends the releases at
+    // once; this waits, a few periods at most, for the cycle after theirs, by which the
+    // readers have them.
+    void releaseSoundingNotes()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_client || m_lost)
+                return;
+        }
+        const auto period = std::chrono::microseconds(
+            std::llround(jack_get_buffer_size(m_client) * 1e6 / jack_get_sample_rate(m_client)));
+        const auto deadline = std::chrono::steady_clock::now() +
+                              std::max<std::chrono::microseconds>(kLeastReleaseWait, kReleaseWaitPeriods * period);
+        m_ending = Ending::Releasing;
+        while (m_ending != Ending::Carried && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    // The process thread, at the end: the releases of the sounding notes on the cycle's
+    // first frame, then nothing. The source renders no more, so no note starts again.
+    int endCycle(jack_nframes_t frames)
+    {
+        void *midi = jack_port_get_buffer(m_beat, frames);
+        jack_midi_clear_buffer(midi);
+        for (jack_port_t *port : {m_left, m_right}) {
+            if (port)
+                std::fill_n(static_cast<float *>(jack_port_get_buffer(port, frames)), frames, 0.0f);
+        }
+        if (m_ending == Ending::Releasing) {
+            for (std::size_t i = 0; i < m_sounding.size(); ++i) {
+                const jack_midi_data_t release[3] = {static_cast<jack_midi_data_t>(0x90 | (i / 128)),
+                                                     static_cast<jack_midi_data_t>(i % 128), 0};
+                if (m_sounding.test(i) && jack_midi_event_write(midi, 0, release, sizeof release) == 0)
+                    m_sounding.reset(i);
+            }
+            m_ending = Ending::Released;
+        } else {
+            m_ending = Ending::Carried;
+        }
+        return 0;
+    }
+
     // JACK's own thread: the server is gone, and no process call comes any more.
     void shutDown()
     {
@@ -181,6 +234,8 @@ private:
     // The process thread, once per cycle.
     int process(jack_nframes_t frames)
     {
+        if (m_ending != Ending::Playing)
+            return endCycle(frames);
         const auto n = static_cast<int>(frames);
         m_midi = jack_port_get_buffer(m_beat, frames);
         jack_midi_clear_buffer(m_midi);
@@ -254,8 +309,14 @@ private:
         const jack_midi_data_t bytes[3] = {static_cast<jack_midi_data_t>(message & 0xFF),
                                            static_cast<jack_midi_data_t>((message >> 8) & 0x7F),
                                            static_cast<jack_midi_data_t>((message >> 16) & 0x7F)};
-        jack_midi_event_write(m_midi, m_skipping ? 0 : static_cast<jack_nframes_t>(frame), bytes,
-                              static_cast<size_t>(size));
+        if (jack_midi_event_write(m_midi, m_skipping ? 0 : static_cast<jack_nframes_t>(frame), bytes,
+                                  static_cast<size_t>(size)) != 0 ||
+            (message & 0xE0) != 0x80)
+            return;
+        // Which notes the port leaves sounding: a note-on with a velocity starts one, a
+        // note-off or a note-on without one ends it.
+        const std::size_t note = (message & 0x0F) * 128 + bytes[1];
+        m_sounding.set(note, (message & 0xF0) == 0x90 && bytes[2] != 0);
     }
 
     SoundConfig m_config;
@@ -271,7 +332,12 @@ private:
     bool m_lost = false;
     std::thread m_watcher;
 
+    // The end, handed from stop() to the process thread and back.
+    enum class Ending { Playing, Releasing, Released, Carried };
+    std::atomic<Ending> m_ending{Ending::Playing};
+
     // The process thread only.
+    std::bitset<16 * 128> m_sounding; // by channel and note: the notes the port leaves on
     std::atomic<bool> m_started{false};
     void *m_midi = nullptr; // the MIDI port's buffer during render()
     double m_rate = 48000;

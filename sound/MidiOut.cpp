@@ -4,6 +4,7 @@
 #include "sound/MidiOut.h"
 
 #include "platform/Clock.h"
+#include "platform/Say.h"
 #include "sound/AudioBackend.h"
 #include "sound/NoteScheduler.h"
 #include "sound/SynthPool.h"
@@ -14,7 +15,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 namespace pulsewerk {
@@ -65,11 +65,7 @@ QStringList soundFontCandidates()
     return candidates;
 }
 
-void reportSilence(const std::string &why)
-{
-    std::fprintf(stderr, "Pulsewerk: %s; the beat goes on in silence.\n", why.c_str());
-    std::fflush(stderr);
-}
+void reportSilence(const std::string &why) { say((why + "; the beat goes on in silence.").c_str()); }
 
 // The synthesizer pool played through an audio back end, each message on the frame at
 // which its intended time is heard.

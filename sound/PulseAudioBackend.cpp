@@ -2,13 +2,13 @@
 // The PulseAudio back end (PipeWire's PulseAudio service included): a playback stream
 // of the program's own on a threaded main loop, at the server's own sample rate, with
 // the server's timing reports passed on; it reconnects by itself when the server returns.
-#include "sound/AudioBackend.h"
 #include "platform/Clock.h"
+#include "platform/Say.h"
+#include "sound/AudioBackend.h"
 
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <numeric>
 #include <pthread.h>
 #include <sched.h>

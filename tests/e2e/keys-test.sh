@@ -7,12 +7,9 @@
 #
 # Usage: keys-test.sh PULSEWERK ONSETS E2E_SESSION [WORKDIR]
 set -euo pipefail
+. "$(dirname "$0")/common.sh"
 
-[ $# -ge 3 ] && [ $# -le 4 ] || { sed -n '8p' "$0" >&2; exit 2; }
-pulsewerk=$1
-onsets=$2
-session=$3
-work=${4:-$(mktemp -d "${TMPDIR:-/tmp}/pulsewerk-keys.XXXXXX")}
+e2e_arguments 8 keys "$@"
 period_ms=200 # 60000 / 150 / 2
 tolerance_ms=3
 
@@ -29,10 +26,7 @@ while IFS= read -r line; do echo "# $line"; done <<<"$session_out"
   { echo "not ok - the session failed (status $status)"; exit 1; }
 
 "$onsets" "$work/out.wav" "$period_ms" >"$work/onsets.txt"
-awk -v period="$period_ms" -v tol="$tolerance_ms" -f - "$work/onsets.txt" >"$work/checks.txt" <<'AWK' || true
-function ok(cond, what) { print (cond ? "ok - " : "not ok - ") what }
-function abs(x) { return x < 0 ? -x : x }
-$1 == "onset" { t[n++] = $2 }
+check_clicks "$work/onsets.txt" "$work/checks.txt" -v period="$period_ms" -v tol="$tolerance_ms" <<'AWK'
 END {
   # Stretches of sound, split where no click came for three periods.
   s = 0; start[0] = 0
@@ -46,8 +40,7 @@ END {
     # Before Options: the last ten, at x2. After a stretch of silence: from the second
     # click on, since the first beat after the dialog comes at once, off the grid.
     from = k == 0 ? start[1] - 10 : start[k] + 2
-    worst = 0
-    for (i = from; i < start[k + 1]; i++) { err = t[i] - t[i - 1] - period; if (abs(err) > abs(worst)) worst = err }
+    worst = worst_error(from, start[k + 1], period)
     ok(start[k + 1] - from >= 9 && abs(worst) <= tol,
        sprintf("stretch %d: %d intervals of %d ms within %d ms (worst %+.2f ms)", k + 1, start[k + 1] - from, period, tol, worst))
   }

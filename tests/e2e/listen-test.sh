@@ -10,15 +10,9 @@
 #   PULSEWERK    the program; ONSETS the onset analyser (bench/onsets);
 #   E2E_SESSION  scripts/e2e-session; WORKDIR is emptied and keeps the recording and logs.
 set -euo pipefail
+. "$(dirname "$0")/common.sh"
 
-if [ $# -lt 3 ] || [ $# -gt 4 ]; then
-  sed -n '9,11p' "$0" >&2
-  exit 2
-fi
-pulsewerk=$1
-onsets=$2
-session=$3
-work=${4:-$(mktemp -d "${TMPDIR:-/tmp}/pulsewerk-listen.XXXXXX")}
+e2e_arguments 9,11 listen "$@"
 
 tempo=150
 period_ms=400     # 60000 / 150
@@ -68,24 +62,16 @@ fi
 
 # The clicks, from the audio alone.
 "$onsets" "$recording" "$period_ms" >"$work/onsets.txt"
-awk -v period="$period_ms" -v tol="$tolerance_ms" -v least="$least_clicks" -v most_before="$most_before" \
-  -v gap_db="$gap_db" -f - "$work/onsets.txt" >"$work/checks.txt" <<'AWK' || true
-function ok(cond, what) { print (cond ? "ok - " : "not ok - ") what }
-function abs(x) { return x < 0 ? -x : x }
-BEGIN { n = 0 }
-$1 == "onset" { t[n] = $2; level[n] = $3; n++ }
+check_clicks "$work/onsets.txt" "$work/checks.txt" -v period="$period_ms" -v tol="$tolerance_ms" \
+  -v least="$least_clicks" -v most_before="$most_before" -v gap_db="$gap_db" <<'AWK'
 END {
   ok(n > 0, "the recording holds clicks (" n " found)")
   if (n == 0) exit 1
 
-  # Strong and weak clicks by loudness: the widest gap between the sorted levels splits them.
-  for (i = 0; i < n; i++) sorted[i] = level[i]
-  for (i = 1; i < n; i++) for (j = i; j > 0 && sorted[j - 1] > sorted[j]; j--) { x = sorted[j]; sorted[j] = sorted[j - 1]; sorted[j - 1] = x }
-  widest = 0; split_at = sorted[n - 1] + 1
-  for (i = 1; i < n; i++) if (sorted[i] - sorted[i - 1] > widest) { widest = sorted[i] - sorted[i - 1]; split_at = (sorted[i] + sorted[i - 1]) / 2 }
+  widest = split_by_loudness(gap_db)
   ok(widest >= gap_db, sprintf("the strong clicks are louder than the weak ones (by %.1f dB, at least %.1f)", widest, gap_db))
   first = -1
-  for (i = 0; i < n; i++) { strong[i] = widest >= gap_db && level[i] > split_at; if (strong[i] && first < 0) first = i }
+  for (i = 0; i < n; i++) if (strong[i] && first < 0) first = i
 
   printf "#    n     t_ms  interval_ms  level_dbfs  beat\n"
   for (i = 0; i < n; i++) {

@@ -10,12 +10,9 @@
 #
 # Usage: practice-test.sh PULSEWERK ONSETS E2E_SESSION [WORKDIR]
 set -euo pipefail
+. "$(dirname "$0")/common.sh"
 
-[ $# -ge 3 ] && [ $# -le 4 ] || { sed -n '11p' "$0" >&2; exit 2; }
-pulsewerk=$1
-onsets=$2
-session=$3
-work=${4:-$(mktemp -d "${TMPDIR:-/tmp}/pulsewerk-practice.XXXXXX")}
+e2e_arguments 11 practice "$@"
 tolerance_ms=3 # for every interval
 phase_ms=5     # the downbeat after the taps against the taps
 gap_db=3       # strong clicks are at least this much louder than weak ones
@@ -37,30 +34,15 @@ start_ms=$(sent 'space t t t t')
 return_ms=$(sent Return)
 
 "$onsets" "$work/out.wav" >"$work/onsets.txt"
-awk -v tol="$tolerance_ms" -v phase="$phase_ms" -v gap_db="$gap_db" -v start_ms="$start_ms" -v return_ms="$return_ms" -f - "$work/onsets.txt" >"$work/checks.txt" <<'AWK' || true
-function ok(cond, what) { print (cond ? "ok - " : "not ok - ") what }
-function abs(x) { return x < 0 ? -x : x }
-# The first click from recording time `from` on.
-function after(from,   i) { for (i = 0; i < n; i++) if (t[i] >= from) return i; return n }
+check_clicks "$work/onsets.txt" "$work/checks.txt" -v tol="$tolerance_ms" -v phase="$phase_ms" -v gap_db="$gap_db" \
+  -v start_ms="$start_ms" -v return_ms="$return_ms" <<'AWK'
 # Every interval from click `i` on against `want` ms: the worst error, or "short" when
 # there are fewer than `count` intervals.
-function intervals(i, count, want,   k, err, worst) {
-  if (i + count >= n) return "short"
-  worst = 0
-  for (k = i + 1; k <= i + count; k++) { err = t[k] - t[k - 1] - want; if (abs(err) > abs(worst)) worst = err }
-  return worst
-}
-BEGIN { n = 0 }
-$1 == "onset" { t[n] = $2; level[n] = $3; n++ }
+function intervals(i, count, want) { return i + count >= n ? "short" : worst_error(i + 1, i + count + 1, want) }
 END {
   if (n < 20) { ok(0, "the recording holds clicks (" n " found)"); exit 1 }
-  # Strong and weak clicks by loudness: the widest gap between the sorted levels splits them.
-  for (i = 0; i < n; i++) sorted[i] = level[i]
-  for (i = 1; i < n; i++) for (j = i; j > 0 && sorted[j - 1] > sorted[j]; j--) { x = sorted[j]; sorted[j] = sorted[j - 1]; sorted[j - 1] = x }
-  widest = 0
-  for (i = 1; i < n; i++) if (sorted[i] - sorted[i - 1] > widest) { widest = sorted[i] - sorted[i - 1]; split_at = (sorted[i] + sorted[i - 1]) / 2 }
+  widest = split_by_loudness(gap_db)
   ok(widest >= gap_db, sprintf("strong clicks are louder than weak ones (by %.1f dB)", widest))
-  for (i = 0; i < n; i++) strong[i] = level[i] > split_at
   for (i = 0; i < n; i++) printf "# %4d %9.2f %8.2f %s\n", i, t[i], i ? t[i] - t[i - 1] : 0, strong[i] ? "strong" : "weak"
 
   # Stop and start: the one long silence, and a downbeat right after it.

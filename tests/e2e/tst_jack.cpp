@@ -5,9 +5,12 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include "ClickDetector.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,9 +33,6 @@ constexpr int kStrongNote = 76, kStrongVelocity = 100, kWeakNote = 77, kWeakVelo
 // A click on the audio ports starts within this many frames of its note-on: the
 // synthesizer's attack.
 constexpr std::int64_t kAttackFrames = 96;
-// Audio louder than this after kQuietFrames of less is a click's start.
-constexpr float kOnsetLevel = 0.01f;
-constexpr std::int64_t kQuietFrames = kRate / 20;
 
 struct Event {
     std::int64_t frame; // on the server's frame clock
@@ -134,15 +134,7 @@ private:
                 e.status = 0; // a malformed message: never sent by the program
             m_events.push_back(e);
         }
-        for (jack_nframes_t i = 0; i < frames; ++i) {
-            if (std::fabs(audio[i]) < kOnsetLevel) {
-                ++m_quiet;
-                continue;
-            }
-            if (m_quiet >= kQuietFrames)
-                m_onsets.push_back(start + i);
-            m_quiet = 0;
-        }
+        m_clicks.read(audio, frames, start, m_onsets);
         return 0;
     }
 
@@ -152,7 +144,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<Event> m_events;
     std::vector<std::int64_t> m_onsets;
-    std::int64_t m_quiet = 0;
+    pulsewerk::ClickDetector m_clicks{kRate};
 };
 
 } // namespace
@@ -173,9 +165,17 @@ private slots:
     // With --no-synth (and JACK asked for by PULSEWERK_AUDIO) the MIDI port alone
     // carries the beat, frame-exact.
     void midiPortAlone();
+    // However the program ends at 208 bpm, at the shortest period and a long one, every
+    // note-on it sent on the beat port is released on it before its client goes.
+    // PULSEWERK_TEST_EXITS sets how many exits each row makes (3 unless given).
+    void exitReleasesEveryNote_data();
+    void exitReleasesEveryNote();
 
 private:
-    bool startServer();
+    bool startServer(int period = 256);
+    bool startDisplay();
+    // Ends the program `way`; what went wrong, if anything.
+    QString endProgram(const QString &way);
     void stopServer();
     // Waits for the program's client and connects the reader to it.
     void readProgram();
@@ -189,12 +189,16 @@ private:
     QProcess m_session; // WirePlumber
     QProcess m_program;
     QByteArray m_programErr;
+    QProcess m_display; // Xvfb, for the exits that need a window on a display
+    QByteArray m_displayName;
+    int m_period = 256;
     Reader m_reader;
     std::int64_t m_clickDelay[2] = {-1, -1}; // frames from a strong and a weak note-on to its click
 };
 
-bool TestJack::startServer()
+bool TestJack::startServer(int period)
 {
+    m_period = period;
     // The servers' logs, kept for a failure's reading.
     const QString log = m_home.filePath(QStringLiteral("server.log"));
     const auto start = [&](QProcess &process, const QString &program, const QStringList &arguments) {
@@ -208,7 +212,8 @@ bool TestJack::startServer()
         // graph's clock and its physical playback ports.
         if (!start(m_server, QStringLiteral("pipewire"), {}) || !start(m_session, QStringLiteral("wireplumber"), {}))
             return false;
-    } else if (!start(m_server, QStringLiteral("jackd"), {"-d", "dummy", "-r", QString::number(kRate), "-p", "256"})) {
+    } else if (!start(m_server, QStringLiteral("jackd"),
+                      {"-d", "dummy", "-r", QString::number(kRate), "-p", QString::number(period)})) {
         return false;
     }
     // The server answers once a client can open and sees the playback ports.
@@ -253,6 +258,11 @@ void TestJack::initTestCase()
                        "node.name = nullsink media.class = Audio/Sink audio.position = [ FL FR ] "
                        "object.linger = true priority.driver = 1000 priority.session = 1000 } } ]\n");
         nullSink.close();
+        // Longer cycles than PipeWire's default 2048 frames may be asked for.
+        QFile quantum(config + QStringLiteral("/pipewire/pipewire.conf.d/quantum.conf"));
+        QVERIFY(quantum.open(QIODevice::WriteOnly));
+        quantum.write("context.properties = { default.clock.max-quantum = 8192 }\n");
+        quantum.close();
         // On a system without systemd-logind, WirePlumber's Bluetooth monitor ends its
         // connection to PipeWire; a headless server needs no Bluetooth.
         QVERIFY(QDir().mkpath(config + QStringLiteral("/wireplumber/bluetooth.lua.d")));
@@ -300,6 +310,8 @@ void TestJack::cleanupTestCase()
     m_program.kill();
     m_program.waitForFinished(10000);
     stopServer();
+    m_display.kill();
+    m_display.waitForFinished(10000);
     m_bus.terminate();
     m_bus.waitForFinished(10000);
 }
@@ -424,6 +436,118 @@ void TestJack::midiPortAlone()
     QVERIFY(!m_reader.hasPort("Pulsewerk:out_right"));
     checkBeat(2, false);
     QVERIFY2(m_programErr.count("Pulsewerk:") == 0, m_programErr.constData());
+}
+
+bool TestJack::startDisplay()
+{
+    if (m_display.state() == QProcess::Running)
+        return true;
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+        return false;
+    // Xvfb picks a free display and prints its number.
+    m_display.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "800x1100x24", "-nolisten", "tcp"});
+    if (!m_display.waitForStarted(10000))
+        return false;
+    while (!m_display.canReadLine() && m_display.waitForReadyRead(15000)) {
+    }
+    const QByteArray number = m_display.readLine().trimmed();
+    m_displayName = ':' + number;
+    // The display answers once its socket is there.
+    return !number.isEmpty() &&
+           QTest::qWaitFor([&] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X") + QLatin1String(number)); },
+                           15000);
+}
+
+QString TestJack::endProgram(const QString &way)
+{
+    if (way == QLatin1String("SIGTERM")) {
+        m_program.terminate();
+    } else if (way == QLatin1String("X server dies")) {
+        m_display.terminate();
+        m_display.waitForFinished(10000);
+    } else {
+        // Ctrl+Q on the main window, as a user types it.
+        QProcess xdotool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_displayName));
+        xdotool.setProcessEnvironment(env);
+        xdotool.start(QStringLiteral("xdotool"), {"search", "--sync", "--onlyvisible", "--name", "^Pulsewerk$",
+                                                  "windowfocus", "--sync", "key", "ctrl+q"});
+        if (!xdotool.waitForFinished(30000) || xdotool.exitCode() != 0)
+            return QStringLiteral("xdotool: ") + QString::fromLocal8Bit(xdotool.readAllStandardError());
+    }
+    // An exit under the sanitizers on a busy machine (the leak check runs) takes a while.
+    if (!m_program.waitForFinished(30000))
+        return QStringLiteral("the program does not end; it said: ") + QString::fromLocal8Bit(m_programErr);
+    return {};
+}
+
+void TestJack::exitReleasesEveryNote_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<int>("period");
+    for (const int period : {256, 4096}) {
+        for (const char *way : {"SIGTERM", "Ctrl+Q", "X server dies"})
+            QTest::addRow("%s, %d frames", way, period) << QString::fromLatin1(way) << period;
+    }
+}
+
+void TestJack::exitReleasesEveryNote()
+{
+    QFETCH(QString, way);
+    QFETCH(int, period);
+    const bool window = way != QLatin1String("SIGTERM");
+    if (window && !startDisplay())
+        QFAIL("Xvfb does not start (scripts/deps installs it)");
+    m_program.kill();
+    m_program.waitForFinished(10000);
+    if (period != m_period) {
+        stopServer();
+        qputenv("PIPEWIRE_LATENCY", QByteArray::number(period) + "/48000");
+        QVERIFY(startServer(period));
+    }
+    QProcessEnvironment env = m_program.processEnvironment();
+    env.remove(QStringLiteral("PULSEWERK_AUDIO"));
+    env.insert(QStringLiteral("PIPEWIRE_LATENCY"), QString::number(period) + QStringLiteral("/48000"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), window ? QStringLiteral("xcb") : QStringLiteral("offscreen"));
+    const int exits =
+        qEnvironmentVariableIsSet("PULSEWERK_TEST_EXITS") ? qEnvironmentVariableIntValue("PULSEWERK_TEST_EXITS") : 3;
+    for (int run = 0; run < exits; ++run) {
+        QVERIFY(startDisplay() || !window); // after the X server's death, a new one
+        env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_displayName));
+        m_program.setProcessEnvironment(env);
+        m_programErr.clear();
+        m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {"--jack", "-t", "208"});
+        QVERIFY(m_program.waitForStarted(30000));
+        readProgram();
+        if (QTest::currentTestFailed()) {
+            qWarning("the program said: %s", m_programErr.constData());
+            return;
+        }
+        // The exits come at different points of the beat: some while a note sounds.
+        QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 3, 30000);
+        QTest::qWait(run * 97 % 288);
+        const QString failure = endProgram(way);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_reader.hasPort("Pulsewerk:beat"), 10000);
+        // The notes each message leaves sounding, by channel and note, in the order sent.
+        QSet<int> sounding;
+        int noteOns = 0, releases = 0;
+        for (const Event &e : m_reader.events()) {
+            const int note = (e.status & 0x0F) * 128 + e.data1;
+            if ((e.status & 0xF0) == 0x90 && e.data2 > 0) {
+                ++noteOns;
+                sounding.insert(note);
+            } else if ((e.status & 0xF0) == 0x90 || (e.status & 0xF0) == 0x80) {
+                releases += sounding.remove(note);
+            }
+        }
+        qInfo("%s, %d frames, exit %d: %d note-ons, %d released", qPrintable(way), period, run + 1, noteOns, releases);
+        QVERIFY2(sounding.isEmpty(), qPrintable(QStringLiteral("%1 of %2 note-ons left without a release at exit %3")
+                                                    .arg(sounding.size())
+                                                    .arg(noteOns)
+                                                    .arg(run + 1)));
+    }
 }
 
 QTEST_MAIN(TestJack)

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A MIDI output that keeps every message with the clock reading at which it was sent.
+// MIDI outputs that record what the program sends: every message with the clock reading
+// at which it was sent (for the tests), or the system time of every note-on (for the
+// benchmarks).
 #pragma once
 
 #include "platform/Clock.h"
@@ -50,6 +52,28 @@ private:
     Log &m_log;
     Clock &m_clock;
     bool m_open = false;
+};
+
+// Keeps the monotonic time of every note-on and only counts the releases: a loop that
+// spins sends a release on every pass, millions of them, and keeping those would swell
+// a memory figure with the recording's own bookkeeping.
+class TimedMidiOut final : public MidiOutDevice {
+public:
+    struct Log {
+        std::int64_t startMs = -1;          // the clock reading the loop took as its grid's origin
+        std::vector<std::int64_t> noteOnUs; // monotonicUs() when each note-on (velocity != 0) was sent
+        std::int64_t releases = 0;          // note-ons with velocity 0
+        int opens = 0;
+    };
+
+    explicit TimedMidiOut(Log &log) : m_log(log) {}
+
+    void open() override;
+    void sendShortMsg(std::uint32_t message, std::uint32_t atMs) override;
+    void close() override {}
+
+private:
+    Log &m_log;
 };
 
 } // namespace pulsewerk
