@@ -45,8 +45,7 @@ void endProcess()
         return;
     }
     // At once: no further window events run, nothing else is saved.
-    std::fflush(nullptr);
-    std::_Exit(0);
+    pulsewerk::endProcessNow(0);
 }
 
 // A signal to end does what the window's close does; a modal dialog open at the time is

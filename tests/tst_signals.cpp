@@ -10,11 +10,16 @@
 #include "platform/Signals.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -34,6 +39,68 @@ int holdOnEnd(int argc, char *argv[])
     std::fflush(stdout);
     return app.exec();
 }
+
+char *volatile g_lost = nullptr;
+
+// The copy of this program that the leak-check test starts: it leaks a block, then runs
+// the beat loop to its real end.
+int leakAtEnd(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    g_lost = new char[64];
+    g_lost = nullptr;
+    TempSettings settings;
+    BeatHarness h;
+    mdlMain::setEndProcess({}); // the process's own end
+    h.clock.at(600, [&h] { h.window().close(); });
+    return h.runLoop();
+}
+
+// A listening socket where an X client looks for display `number`, in the abstract
+// namespace: it accepts the connection, then never answers.
+class SilentXServer {
+public:
+    explicit SilentXServer(int number) : m_fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = "/tmp/.X11-unix/X" + QByteArray::number(number);
+        std::memcpy(address.sun_path + 1, path.constData(), std::size_t(path.size()));
+        const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + std::size_t(path.size()));
+        m_listening = bind(m_fd, reinterpret_cast<const sockaddr *>(&address), length) == 0 && listen(m_fd, 8) == 0;
+    }
+    ~SilentXServer() { ::close(m_fd); }
+    Q_DISABLE_COPY_MOVE(SilentXServer)
+    bool listening() const { return m_listening; }
+    // Waits for a client to connect.
+    bool waitForClient()
+    {
+        pollfd wait{m_fd, POLLIN, 0};
+        return poll(&wait, 1, 30000) == 1;
+    }
+
+private:
+    int m_fd;
+    bool m_listening = false;
+};
+
+// The signals that `pid` catches and ignores, from /proc as masks by signal number.
+std::pair<quint64, quint64> caughtAndIgnored(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return {};
+    std::pair<quint64, quint64> masks;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:"))
+            masks.first = line.mid(7).trimmed().toULongLong(nullptr, 16);
+        if (line.startsWith("SigIgn:"))
+            masks.second = line.mid(7).trimmed().toULongLong(nullptr, 16);
+    }
+    return masks;
+}
+
+quint64 bit(int signal) { return quint64(1) << (signal - 1); }
 
 // Waits until `line` has come on the process's output (standard error merged in).
 bool waitForLine(QProcess &process, const QByteArray &line)
@@ -64,6 +131,14 @@ private slots:
     void programEndsWithStatusZero();
     // A second signal that waits for an end that does not come.
     void secondSignalEndsAtOnce();
+    // A signal before the window exists (here: while the toolkit waits for a display
+    // server) ending the program by the signal itself instead of with status 0.
+    void endsCleanlyBeforeTheWindow_data();
+    void endsCleanlyBeforeTheWindow();
+    // SIGHUP caught although the program was started with it ignored (nohup).
+    void keepsSignalsIgnoredAtStart();
+    // The program's own end skipping the sanitizer build's leak check.
+    void endChecksForLeaks();
 
 private:
     TempSettings m_settings;
@@ -158,10 +233,75 @@ void TestSignals::secondSignalEndsAtOnce()
     QCOMPARE(child.exitStatus(), QProcess::CrashExit); // by the signal
 }
 
+void TestSignals::endsCleanlyBeforeTheWindow_data() { endsLikeClose_data(); }
+
+void TestSignals::endsCleanlyBeforeTheWindow()
+{
+    QFETCH(int, signal);
+    const int display = 4000 + int(getpid() % 1000);
+    SilentXServer server(display);
+    QVERIFY(server.listening());
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "QT_SCALE_FACTOR"})
+        env.remove(QString::fromLatin1(name));
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(display));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {});
+    QVERIFY(program.waitForStarted());
+    QVERIFY(server.waitForClient()); // past the command line, before any window
+    QCOMPARE(::kill(static_cast<pid_t>(program.processId()), signal), 0);
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+}
+
+void TestSignals::keepsSignalsIgnoredAtStart()
+{
+    QTemporaryDir config;
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent/pulse/native"));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.setChildProcessModifier([] { std::signal(SIGHUP, SIG_IGN); }); // as nohup does
+    program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {});
+    QVERIFY(program.waitForStarted());
+    QVERIFY(waitForLine(program, "audio server")); // the window's handlers are in
+    const auto [caught, ignored] = caughtAndIgnored(program.processId());
+    QCOMPARE(caught & (bit(SIGHUP) | bit(SIGTERM) | bit(SIGINT)), bit(SIGTERM) | bit(SIGINT));
+    QVERIFY(ignored & bit(SIGHUP));
+    QVERIFY(ignored & bit(SIGXFSZ)); // a write past the file-size limit fails instead
+    QCOMPARE(::kill(static_cast<pid_t>(program.processId()), SIGTERM), 0);
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+}
+
+void TestSignals::endChecksForLeaks()
+{
+#ifndef PULSEWERK_SANITIZE
+    QSKIP("the leak check is in the sanitizer build");
+#endif
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("LSAN_OPTIONS")); // no suppression of this leak
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--leak-at-end")});
+    QVERIFY(child.waitForFinished(30000));
+    const QByteArray err = child.readAllStandardError();
+    QVERIFY2(err.contains("LeakSanitizer: detected memory leaks"), err.constData());
+    QVERIFY(child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0);
+}
+
 int main(int argc, char *argv[])
 {
     if (argc > 1 && qstrcmp(argv[1], "--hold-on-end") == 0)
         return holdOnEnd(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--leak-at-end") == 0)
+        return leakAtEnd(argc, argv);
     QApplication app(argc, argv);
     TestSignals test;
     QTEST_SET_MAIN_SOURCE_PATH
