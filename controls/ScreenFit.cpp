@@ -32,7 +32,6 @@ void fitScaleToScreen(const QSize &windowSize, int &argc, char **argv)
     const qreal asked = text.toDouble(&number);
     if (!number || asked <= 1)
         return;
-    QSize available;
     qreal fitted = asked;
     {
         const QGuiApplication measuring(argc, argv);
@@ -40,16 +39,15 @@ void fitScaleToScreen(const QSize &windowSize, int &argc, char **argv)
         if (!screen)
             return;
         const qreal ratio = screen->devicePixelRatio(); // the asked factor times the screen's own
-        available = (QSizeF(screen->availableGeometry().size()) * ratio).toSize();
+        const QSize available = (QSizeF(screen->availableGeometry().size()) * ratio).toSize();
         fitted = fittingScale(windowSize, available, asked, ratio / asked);
     }
     if (fitted >= asked)
         return;
     qputenv("QT_SCALE_FACTOR", QByteArray::number(fitted));
     std::fprintf(stderr,
-                 "Pulsewerk: the window does not fit the screen (%dx%d) at QT_SCALE_FACTOR=%s; it is shown at "
-                 "scale %s.\n",
-                 available.width(), available.height(), text.constData(), QByteArray::number(fitted).constData());
+                 "Pulsewerk: the window does not fit the screen at QT_SCALE_FACTOR=%s; it is shown at scale %s.\n",
+                 text.constData(), QByteArray::number(fitted).constData());
     std::fflush(stderr);
 }
 
