@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -218,7 +217,6 @@ void TestRobust::scaledWindowFitsTheScreen_data()
     QTest::addColumn<QByteArray>("factor"); // QT_SCALE_FACTOR on the 800x600 offscreen screen
     QTest::addColumn<qreal>("scale");       // the window's, as shown
     QTest::newRow("3") << QByteArray("3") << 1.5;
-    QTest::newRow("2") << QByteArray("2") << 1.5;
     QTest::newRow("1.5, which fits") << QByteArray("1.5") << 1.5;
     QTest::newRow("none") << QByteArray() << 1.0;
 }
@@ -242,12 +240,10 @@ void TestRobust::scaledWindowFitsTheScreen()
     QVERIFY(child.waitForFinished(30000));
     QCOMPARE(child.exitCode(), 0);
     QCOMPARE(child.readAllStandardOutput().trimmed(), "scale " + QByteArray::number(scale) + " fits");
-    const QStringList said = QString::fromLocal8Bit(child.readAllStandardError())
-                                 .split(QLatin1Char('\n'))
-                                 .filter(QRegularExpression(QStringLiteral("^Pulsewerk: ")));
-    QCOMPARE(said.size(), factor.toDouble() > scale ? 1 : 0);
-    if (!said.isEmpty())
-        QVERIFY2(said[0].contains("QT_SCALE_FACTOR=" + factor + "; it is shown at scale 1.5"), qPrintable(said[0]));
+    const QByteArray said = child.readAllStandardError();
+    QCOMPARE(said.count("Pulsewerk: "), factor.toDouble() > scale ? 1 : 0);
+    QCOMPARE(said.count("does not fit the screen at QT_SCALE_FACTOR=" + factor + "; it is shown at scale 1.5."),
+             factor.toDouble() > scale ? 1 : 0);
 }
 
 void TestRobust::programRunsWithoutSound_data()
