@@ -14,6 +14,8 @@
 #include <QRegularExpression>
 
 #include <optional>
+#include <tuple>
+#include <utility>
 
 namespace pulsewerk {
 
@@ -53,9 +55,25 @@ CommandLine finish(const QString &output)
     return result;
 }
 
+// `text` as it can be shown on a terminal: control and format characters (an escape
+// sequence, a right-to-left override) written as escapes instead of acted on.
+QString shown(const QString &text)
+{
+    QString result;
+    for (const char32_t c : text.toUcs4()) {
+        if (QChar::isPrint(c))
+            result += QString::fromUcs4(&c, 1);
+        else if (c < 0x100)
+            result += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
+        else
+            result += QStringLiteral("\\u{%1}").arg(uint(c), 4, 16, QLatin1Char('0'));
+    }
+    return result;
+}
+
 QString invalidValue(const QString &what, const QString &value, const QString &option, const QString &range)
 {
-    return QStringLiteral("invalid %1 \"%2\" for %3; give %4").arg(what, value, option, range);
+    return QStringLiteral("invalid %1 \"%2\" for %3; give %4").arg(what, shown(value), option, range);
 }
 
 // What the tempo box would make of the text: digits with at most one decimal point,
@@ -87,6 +105,117 @@ QString versionText()
                           "This is free software: you are free to change and redistribute it.\n"
                           "There is NO WARRANTY, to the extent permitted by law.\n")
         .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion());
+}
+
+// The options, with their names, values and help lines.
+struct Options {
+    const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit.")};
+    const QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and licence and exit.")};
+    const QCommandLineOption tempo{{QStringLiteral("t"), QStringLiteral("tempo")},
+                                   QStringLiteral("Start at BPM beats per minute, 40 to 208."),
+                                   QStringLiteral("BPM")};
+    const QCommandLineOption meter{
+        {QStringLiteral("m"), QStringLiteral("meter")},
+        QStringLiteral("Start with the meter none, 4/4, 3/4 or 2/4, or a custom PATTERN of up to 19 beats: "
+                       "2 strong, 1 weak, 0 silent."),
+        QStringLiteral("METER")};
+    const QCommandLineOption multiplier{{QStringLiteral("x"), QStringLiteral("multiplier")},
+                                        QStringLiteral("Divide the beat by N: 1, 2 or 4."),
+                                        QStringLiteral("N")};
+    const QCommandLineOption mute{QStringLiteral("mute"), QStringLiteral("Start muted; the lamps go on flashing.")};
+    const QCommandLineOption jack{QStringLiteral("jack"),
+                                  QStringLiteral("Play as the JACK client Pulsewerk, with audio ports out_left and "
+                                                 "out_right and the MIDI port beat (also when PULSEWERK_AUDIO=jack).")};
+    const QCommandLineOption noConnect{QStringLiteral("no-connect"),
+                                       QStringLiteral("With JACK, leave the audio ports unconnected.")};
+    const QCommandLineOption noSynth{QStringLiteral("no-synth"),
+                                     QStringLiteral("With JACK, only the MIDI port: no built-in synthesizer.")};
+};
+
+// An unknown option, a value missing after an option, or one given to an option that
+// takes none: the parser's sentence ("Missing value after '-t'.") as a line like the others.
+CommandLine parseFailure(const QCommandLineParser &parser, const Options &o)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty())
+        return failure(
+            QStringLiteral("unknown option %1; the options are %2").arg(shown(dashed(unknown.first())), kOptionNames));
+    QString line = shown(parser.errorText());
+    const QString name = QRegularExpression(QStringLiteral("'-+([^']+)'")).match(line).captured(1);
+    line.remove(QRegularExpression(QStringLiteral("[.']")));
+    if (!line.isEmpty())
+        line[0] = line[0].toLower();
+    if (o.tempo.names().contains(name))
+        line += QStringLiteral("; give ") + kTempoRange;
+    else if (o.meter.names().contains(name))
+        line += QStringLiteral("; give ") + kMeterRange;
+    else if (o.multiplier.names().contains(name))
+        line += QStringLiteral("; give ") + kMultiplierRange;
+    else
+        line += QStringLiteral("; the options are ") + kOptionNames;
+    return failure(line);
+}
+
+// The meter list's entry for a meter written on the command line, and the custom
+// pattern when it is one; an empty entry when it is neither.
+std::pair<QString, QString> meterEntry(const QString &value)
+{
+    for (const auto &[written, entry] : kPresetMeters) {
+        if (value.compare(written, Qt::CaseInsensitive) == 0)
+            return {entry, QString()};
+    }
+    if (validPattern(value))
+        return {kCustomEntry, value};
+    return {};
+}
+
+// Checks every value given to the tempo, meter and multiplier options (a repeated one
+// included) and takes the last of each; returns the line about the first bad one.
+QString readValues(const QCommandLineParser &parser, const Options &o, StartOptions &options)
+{
+    for (const QString &value : parser.values(o.tempo)) {
+        if (!validTempo(value))
+            return invalidValue(QStringLiteral("tempo"), value, QStringLiteral("-t/--tempo"), kTempoRange);
+        options.tempo = value;
+    }
+    for (const QString &value : parser.values(o.meter)) {
+        std::tie(options.meter, options.pattern) = meterEntry(value);
+        if (options.meter.isEmpty())
+            return invalidValue(QStringLiteral("meter"), value, QStringLiteral("-m/--meter"), kMeterRange);
+    }
+    for (const QString &value : parser.values(o.multiplier)) {
+        if (value != QLatin1String("1") && value != QLatin1String("2") && value != QLatin1String("4"))
+            return invalidValue(QStringLiteral("multiplier"), value, QStringLiteral("-x/--multiplier"),
+                                kMultiplierRange);
+        options.multiplier = value.toInt();
+    }
+    options.mute = parser.isSet(o.mute);
+    return QString();
+}
+
+// The sound's options; what has no effect (a JACK option without JACK, a value of
+// PULSEWERK_AUDIO the program does not know) is accepted, and said once.
+void readSoundOptions(const QCommandLineParser &parser, const Options &o, CommandLine &result)
+{
+    StartOptions &options = result.options;
+    const QString audio = qEnvironmentVariable("PULSEWERK_AUDIO");
+    options.sound.jack = parser.isSet(o.jack) || audio == QLatin1String("jack");
+    options.sound.connectPorts = !parser.isSet(o.noConnect);
+    options.sound.audioPorts = !parser.isSet(o.noSynth);
+    if (!audio.isEmpty() && audio != QLatin1String("jack"))
+        result.error += QStringLiteral("pulsewerk: PULSEWERK_AUDIO=\"%1\" has no effect; it takes jack\n")
+                            .arg(shown(audio));
+    QStringList unused;
+    for (const QCommandLineOption *option : {&o.noConnect, &o.noSynth}) {
+        if (!options.sound.jack && parser.isSet(*option))
+            unused << QStringLiteral("--") + option->names().constFirst();
+    }
+    if (!unused.isEmpty())
+        result.error += QStringLiteral("pulsewerk: %1 %2 no effect without --jack\n")
+                            .arg(unused.join(QStringLiteral(" and ")),
+                                 unused.size() == 1 ? QStringLiteral("has") : QStringLiteral("have"));
 }
 
 // Types `text` into `box` key by key over whatever it holds, as the keyboard would.
@@ -169,100 +298,32 @@ void chooseMeter(frmMain &window, const QString &entry)
 
 CommandLine parseCommandLine(const QStringList &arguments)
 {
+    const Options o;
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("A metronome: a steady beat at 40 to 208 beats per minute, accented by a meter, "
                        "with a row of lamps."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                     QStringLiteral("Show the version and licence and exit."));
-    const QCommandLineOption tempo({QStringLiteral("t"), QStringLiteral("tempo")},
-                                   QStringLiteral("Start at BPM beats per minute, 40 to 208."), QStringLiteral("BPM"));
-    const QCommandLineOption meter(
-        {QStringLiteral("m"), QStringLiteral("meter")},
-        QStringLiteral("Start with the meter none, 4/4, 3/4 or 2/4, or a custom PATTERN of up to 19 beats: "
-                       "2 strong, 1 weak, 0 silent."),
-        QStringLiteral("METER"));
-    const QCommandLineOption multiplier({QStringLiteral("x"), QStringLiteral("multiplier")},
-                                        QStringLiteral("Divide the beat by N: 1, 2 or 4."), QStringLiteral("N"));
-    const QCommandLineOption mute(QStringLiteral("mute"), QStringLiteral("Start muted; the lamps go on flashing."));
-    const QCommandLineOption jack(QStringLiteral("jack"),
-                                  QStringLiteral("Play as the JACK client Pulsewerk, with audio ports out_left and "
-                                                 "out_right and the MIDI port beat (also when PULSEWERK_AUDIO=jack)."));
-    const QCommandLineOption noConnect(QStringLiteral("no-connect"),
-                                       QStringLiteral("With JACK, leave the audio ports unconnected."));
-    const QCommandLineOption noSynth(QStringLiteral("no-synth"),
-                                     QStringLiteral("With JACK, only the MIDI port: no built-in synthesizer."));
-    parser.addOptions({help, version, tempo, meter, multiplier, mute, jack, noConnect, noSynth});
-
-    if (!parser.parse(arguments)) {
-        const QStringList unknown = parser.unknownOptionNames();
-        if (!unknown.isEmpty())
-            return failure(
-                QStringLiteral("unknown option %1; the options are %2").arg(dashed(unknown.first()), kOptionNames));
-        // A value missing after an option, or given to one that takes none: the parser's
-        // sentence ("Missing value after '-t'.") as a line like the others.
-        QString line = parser.errorText();
-        const QString name = QRegularExpression(QStringLiteral("'-+([^']+)'")).match(line).captured(1);
-        line.remove(QRegularExpression(QStringLiteral("[.']")));
-        if (!line.isEmpty())
-            line[0] = line[0].toLower();
-        if (tempo.names().contains(name))
-            line += QStringLiteral("; give ") + kTempoRange;
-        else if (meter.names().contains(name))
-            line += QStringLiteral("; give ") + kMeterRange;
-        else if (multiplier.names().contains(name))
-            line += QStringLiteral("; give ") + kMultiplierRange;
-        else
-            line += QStringLiteral("; the options are ") + kOptionNames;
-        return failure(line);
-    }
+    parser.addOptions({o.help, o.version, o.tempo, o.meter, o.multiplier, o.mute, o.jack, o.noConnect, o.noSynth});
+    if (!parser.parse(arguments))
+        return parseFailure(parser, o);
     if (!parser.positionalArguments().isEmpty())
         return failure(QStringLiteral("unexpected argument \"%1\"; the options are %2")
-                           .arg(parser.positionalArguments().constFirst(), kOptionNames));
-    if (parser.isSet(help)) {
+                           .arg(shown(parser.positionalArguments().constFirst()), kOptionNames));
+    if (parser.isSet(o.help)) {
         // The usage line names the program as it is typed, not the path it was started by.
         QString text = parser.helpText();
         text.replace(QStringLiteral("Usage: ") + QCoreApplication::arguments().value(0),
                      QStringLiteral("Usage: pulsewerk"));
         return finish(text);
     }
-    if (parser.isSet(version))
+    if (parser.isSet(o.version))
         return finish(versionText());
 
     CommandLine result;
-    StartOptions &options = result.options;
-    if (parser.isSet(tempo)) {
-        options.tempo = parser.value(tempo);
-        if (!validTempo(options.tempo))
-            return failure(
-                invalidValue(QStringLiteral("tempo"), options.tempo, QStringLiteral("-t/--tempo"), kTempoRange));
-    }
-    if (parser.isSet(meter)) {
-        const QString value = parser.value(meter);
-        for (const auto &[written, entry] : kPresetMeters) {
-            if (value.compare(written, Qt::CaseInsensitive) == 0)
-                options.meter = entry;
-        }
-        if (options.meter.isEmpty() && validPattern(value)) {
-            options.meter = kCustomEntry;
-            options.pattern = value;
-        }
-        if (options.meter.isEmpty())
-            return failure(invalidValue(QStringLiteral("meter"), value, QStringLiteral("-m/--meter"), kMeterRange));
-    }
-    if (parser.isSet(multiplier)) {
-        const QString value = parser.value(multiplier);
-        if (value != QLatin1String("1") && value != QLatin1String("2") && value != QLatin1String("4"))
-            return failure(
-                invalidValue(QStringLiteral("multiplier"), value, QStringLiteral("-x/--multiplier"), kMultiplierRange));
-        options.multiplier = value.toInt();
-    }
-    options.mute = parser.isSet(mute);
-    options.sound.jack = parser.isSet(jack) || qEnvironmentVariable("PULSEWERK_AUDIO") == QLatin1String("jack");
-    options.sound.connectPorts = !parser.isSet(noConnect);
-    options.sound.audioPorts = !parser.isSet(noSynth);
+    const QString mistake = readValues(parser, o, result.options);
+    if (!mistake.isEmpty())
+        return failure(mistake);
+    readSoundOptions(parser, o, result);
     return result;
 }
 

@@ -23,8 +23,9 @@ struct StartOptions {
 };
 
 // The outcome of reading the command line: either run with `options`, or end at once
-// with `exitStatus` after writing `output` to standard output and `error` (one line)
-// to standard error.
+// with `exitStatus` after writing `output` to standard output. `error` goes to standard
+// error: the one line about a mistake, or, when it runs, a line about each thing given
+// that has no effect.
 struct CommandLine {
     bool run = true;
     int exitStatus = 0;
@@ -34,8 +35,8 @@ struct CommandLine {
 };
 
 // Reads `arguments`, the program's name first; PULSEWERK_AUDIO=jack asks for JACK as
-// --jack does. The application's name and version (QCoreApplication) go into the help
-// and version texts.
+// --jack does. Every value of a repeated option is checked, and the last one taken. The application's name and version
+// (QCoreApplication) go into the help and version texts.
 CommandLine parseCommandLine(const QStringList &arguments);
 
 // Applies `options` to the loaded main window through its own controls: the tempo is

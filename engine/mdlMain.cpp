@@ -37,8 +37,7 @@ std::optional<GridMove> g_gridMove;
 void exitAtOnce()
 {
     // At once: no further window events run, nothing else is saved.
-    std::fflush(nullptr);
-    std::_Exit(0);
+    pulsewerk::endProcessNow(0);
 }
 
 // A signal to end does what the window's close does; a modal dialog open at the time is

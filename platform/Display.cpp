@@ -4,6 +4,7 @@
 #include "platform/Display.h"
 
 #include "platform/Say.h"
+#include "platform/Signals.h"
 
 #include <QByteArray>
 #include <QList>
@@ -84,7 +85,7 @@ void guardMessages(QtMsgType type, const QMessageLogContext &context, const QStr
     if (type == QtFatalMsg) {
         // The only fatal message while the toolkit starts is that it found no display.
         reportNoDisplay();
-        std::_Exit(1);
+        endProcessNow(1);
     }
     g_heldMessages.append({type, QByteArray(context.category), text});
 }

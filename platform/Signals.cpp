@@ -8,9 +8,15 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
+
+#ifdef PULSEWERK_SANITIZE
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace pulsewerk {
 namespace {
@@ -19,12 +25,17 @@ constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 int g_pipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_received = 0;
+volatile std::sig_atomic_t g_handedOver = 0; // endOnSignals has taken the signals over
+bool g_delivered = false;                    // `g_end` has run for the signal received
+bool g_ignoredAtStart[NSIG] = {};
 timespec g_receivedAt{};
 std::function<void()> g_end;
 QSocketNotifier *g_notifier = nullptr; // never destroyed: a signal may come until the process ends
 
 void onSignal(int signal)
 {
+    if (!g_handedOver)
+        _exit(0); // before the window: nothing to release or save
     if (g_received) {
         // Already ending and asked again: end now, as the signal itself would.
         std::signal(signal, SIG_DFL);
@@ -39,7 +50,47 @@ void onSignal(int signal)
     errno = savedErrno;
 }
 
+// Handles the end signals, except those the process was started with ignored; which
+// those are is read once, before the first handler goes in.
+void installHandlers()
+{
+    static const bool known = [] {
+        for (const int signal : kSignals) {
+            struct sigaction current {};
+            sigaction(signal, nullptr, &current);
+            g_ignoredAtStart[signal] = current.sa_handler == SIG_IGN;
+        }
+        return true;
+    }();
+    Q_UNUSED(known)
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : kSignals) {
+        if (!g_ignoredAtStart[signal])
+            sigaction(signal, &action, nullptr);
+    }
+}
+
+void onPipe()
+{
+    char bytes[8];
+    while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
+    }
+    g_notifier->setEnabled(false); // the first signal is the one that counts
+    g_delivered = true;
+    if (g_end)
+        g_end();
+}
+
 } // namespace
+
+void catchEndSignals()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    installHandlers();
+}
 
 void endOnSignals(std::function<void()> end)
 {
@@ -48,23 +99,15 @@ void endOnSignals(std::function<void()> end)
         if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
             return; // the signals keep their default action
         g_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read);
-        QObject::connect(g_notifier, &QSocketNotifier::activated, g_notifier, [] {
-            char bytes[8];
-            while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
-            }
-            g_notifier->setEnabled(false); // the first signal is the one that counts
-            if (g_end)
-                g_end();
-        });
+        QObject::connect(g_notifier, &QSocketNotifier::activated, g_notifier, onPipe);
     }
-    g_received = 0;
+    if (g_delivered) {
+        g_received = 0; // dealt with: the next signal is a first one again
+        g_delivered = false;
+    }
     g_notifier->setEnabled(true);
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int signal : kSignals)
-        sigaction(signal, &action, nullptr);
+    g_handedOver = 1;
+    installHandlers();
 }
 
 std::optional<std::chrono::steady_clock::time_point> endSignalTime()
@@ -75,6 +118,16 @@ std::optional<std::chrono::steady_clock::time_point> endSignalTime()
     const auto since = std::chrono::seconds(g_receivedAt.tv_sec) + std::chrono::nanoseconds(g_receivedAt.tv_nsec);
     return std::chrono::steady_clock::time_point(
         std::chrono::duration_cast<std::chrono::steady_clock::duration>(since));
+}
+
+void endProcessNow(int status)
+{
+    std::fflush(nullptr);
+#ifdef PULSEWERK_SANITIZE
+    // An ordinary exit would run the leak check; this one skips the exit handlers.
+    __lsan_do_leak_check();
+#endif
+    std::_Exit(status);
 }
 
 } // namespace pulsewerk

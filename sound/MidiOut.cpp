@@ -10,6 +10,7 @@
 #include "sound/SynthPool.h"
 
 #include <fluidsynth.h>
+#include <glib.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -66,6 +67,59 @@ QStringList soundFontCandidates()
 }
 
 void reportSilence(const std::string &why) { say((why + "; the beat goes on in silence.").c_str()); }
+
+// Why no SoundFont was chosen: what is wrong with the file PULSEWERK_SOUNDFONT names, or
+// that the search found none.
+std::string noSoundFontReason(const SoundConfig &config)
+{
+    const QString chosen = qEnvironmentVariable("PULSEWERK_SOUNDFONT");
+    if (!config.soundFonts.isEmpty() || chosen.isEmpty())
+        return "no General MIDI SoundFont found (install timgm6mb-soundfont)";
+    const QFileInfo file(chosen);
+    const char *why = "which cannot be read";
+    if (!file.exists())
+        why = "which does not exist";
+    else if (file.isDir())
+        why = "which is a folder, not a SoundFont file";
+    else if (!file.isFile())
+        why = "which is not a regular file";
+    return "PULSEWERK_SOUNDFONT names " + chosen.toStdString() + ", " + why;
+}
+
+// While it lives, the libraries' own messages stay off standard error: FluidSynth's
+// first error is kept as the reason a load failed, and GLib's (a blank line and a
+// CRITICAL from libinstpatch, when FluidSynth tries a broken file as DLS) are dropped.
+class LoadMessages {
+public:
+    LoadMessages()
+    {
+        fluid_set_log_function(FLUID_ERR, keepFirst, this);
+        m_glib = g_log_set_default_handler(drop, nullptr);
+    }
+    ~LoadMessages()
+    {
+        fluid_set_log_function(FLUID_ERR, nullptr, nullptr);
+        g_log_set_default_handler(m_glib, nullptr);
+    }
+    LoadMessages(const LoadMessages &) = delete;
+    LoadMessages &operator=(const LoadMessages &) = delete;
+
+    // " (the reason)" after the line that says a load failed; empty without one.
+    std::string reason() const { return m_first.empty() ? std::string() : " (" + m_first + ")"; }
+
+private:
+    static void keepFirst(int, const char *message, void *data)
+    {
+        auto *self = static_cast<LoadMessages *>(data);
+        if (self->m_first.empty() && message)
+            self->m_first = message;
+    }
+    static void drop(const gchar *, GLogLevelFlags, const gchar *, gpointer) {}
+
+    std::string m_first;
+    GLogFunc m_glib = nullptr;
+};
+
 
 // The synthesizer pool played through an audio back end, each message on the frame at
 // which its intended time is heard.
@@ -126,7 +180,7 @@ private:
         const QString soundFont =
             m_config.soundFonts.isEmpty() ? chooseSoundFont() : firstReadable(m_config.soundFonts);
         if (soundFont.isEmpty()) {
-            reportSilence("no General MIDI SoundFont found (install timgm6mb-soundfont)");
+            reportSilence(noSoundFontReason(m_config));
             return false;
         }
         // A large SoundFont (FluidR3: 148 MB) would otherwise be read whole; a small one
@@ -134,8 +188,9 @@ private:
         const bool large = QFileInfo(soundFont).size() > kDynamicLoadingBytes;
         m_pool = std::make_unique<SynthPool>();
         std::string why;
+        const LoadMessages messages;
         if (!m_pool->load(soundFont.toStdString(), large, why)) {
-            reportSilence(why);
+            reportSilence(why + messages.reason());
             m_pool.reset();
             return false;
         }

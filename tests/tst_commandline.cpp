@@ -7,7 +7,13 @@
 #include "engine/CommandLine.h"
 
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
 
 namespace {
 
@@ -17,10 +23,20 @@ struct Outcome {
     QStringList errLines;
 };
 
-// Runs the real program with `arguments` and no display of any kind.
-Outcome runProgram(const QStringList &arguments)
+// Runs the real program with `arguments` and no display of any kind; its standard
+// output to `outputFile` if given, under a file-size limit of `sizeLimit` bytes if not 0.
+Outcome runProgram(const QStringList &arguments, const QString &outputFile = {}, rlim_t sizeLimit = 0)
 {
     QProcess program;
+    if (!outputFile.isEmpty())
+        program.setStandardOutputFile(outputFile, QIODevice::Truncate);
+    if (sizeLimit != 0) {
+        program.setChildProcessModifier([sizeLimit] {
+            const rlimit limit{sizeLimit, sizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            std::signal(SIGXFSZ, SIG_DFL); // as a shell leaves it
+        });
+    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(QString::fromLatin1(name));
@@ -47,11 +63,16 @@ private slots:
     // the window, says nothing, or does not name the option and the values it takes.
     void answersWithoutDisplay_data();
     void answersWithoutDisplay();
+    // A help or version text that could not be written (a full disk, the file-size
+    // limit) ending with status 0, or the program killed by SIGXFSZ.
+    void failedWriteIsAnError_data();
+    void failedWriteIsAnError();
     // An option applied other than as the user's typing and clicks would apply it, or a
     // start without options that differs from the plain start.
     void appliesStartOptions_data();
     void appliesStartOptions();
-    // A sound option, or PULSEWERK_AUDIO, read into the wrong setting or not at all.
+    // A sound option, or PULSEWERK_AUDIO, read into the wrong setting or not at all;
+    // one that has no effect accepted without a word, or said more than once.
     void readsAudioOptions_data();
     void readsAudioOptions();
     // The custom meter dialog left off screen, or left open, after a pattern was applied.
@@ -105,6 +126,16 @@ void TestCommandLine::answersWithoutDisplay_data()
     QTest::newRow("multiplier missing") << QStringList{"--multiplier"} << 2 << QStringList{"1, 2 or 4"};
     QTest::newRow("mute with a value") << QStringList{"--mute=yes"} << 2 << QStringList{"--mute"};
     QTest::newRow("jack with a value") << QStringList{"--jack=yes"} << 2 << QStringList{"--jack", "--no-synth"};
+    QTest::newRow("tempo repeated, the first bad")
+        << QStringList{"-t", "300", "-t", "100"} << 2 << (QStringList{"\"300\""} + tempoRange);
+    QTest::newRow("multiplier repeated, the first bad")
+        << QStringList{"-x", "8", "-x", "1"} << 2 << QStringList{"\"8\""};
+    QTest::newRow("meter repeated, the first bad")
+        << QStringList{"-m", "5/4", "--meter=3/4"} << 2 << QStringList{"\"5/4\""};
+    QTest::newRow("control characters in a value") << QStringList{"-m", "\x1b[2J"} << 2 << QStringList{"\"\\x1b[2J\""};
+    QTest::newRow("control characters in an option")
+        << QStringList{"--a\x07\u202e"} << 2 << QStringList{"--a\\x07\\u{202e}"};
+    QTest::newRow("control characters in an argument") << QStringList{"\r\x7f"} << 2 << QStringList{"\"\\x0d\\x7f\""};
 }
 
 void TestCommandLine::answersWithoutDisplay()
@@ -121,10 +152,33 @@ void TestCommandLine::answersWithoutDisplay()
     } else {
         QVERIFY(outcome.out.isEmpty());
         QCOMPARE(outcome.errLines.size(), 1);
+        for (const QChar c : outcome.errLines[0])
+            QVERIFY2(c.isPrint(), qPrintable(outcome.errLines[0]));
         QVERIFY2(outcome.errLines[0].startsWith(QStringLiteral("pulsewerk: ")), qPrintable(outcome.errLines[0]));
         for (const QString &text : expected)
             QVERIFY2(outcome.errLines[0].contains(text), qPrintable(outcome.errLines[0]));
     }
+}
+
+void TestCommandLine::failedWriteIsAnError_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("sizeLimit"); // of a file of the test's own; 0: to /dev/full
+    QTest::newRow("help to a full disk") << QStringList{"--help"} << 0;
+    QTest::newRow("version to a full disk") << QStringList{"-v"} << 0;
+    QTest::newRow("help past the file-size limit") << QStringList{"-h"} << 100;
+}
+
+void TestCommandLine::failedWriteIsAnError()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, sizeLimit);
+    QTemporaryDir dir;
+    const QString output = sizeLimit ? dir.filePath(QStringLiteral("help.txt")) : QStringLiteral("/dev/full");
+    const Outcome outcome = runProgram(arguments, output, rlim_t(sizeLimit));
+    QCOMPARE(outcome.exitCode, 1); // -1: killed by a signal
+    QCOMPARE(outcome.errLines, QStringList{"pulsewerk: could not write to standard output: " +
+                                           QString::fromLocal8Bit(std::strerror(sizeLimit ? EFBIG : ENOSPC))});
 }
 
 void TestCommandLine::readsAudioOptions_data()
@@ -134,12 +188,25 @@ void TestCommandLine::readsAudioOptions_data()
     QTest::addColumn<bool>("jack");
     QTest::addColumn<bool>("connectPorts");
     QTest::addColumn<bool>("synth");
-    QTest::newRow("none") << QStringList{} << QByteArray() << false << true << true;
-    QTest::newRow("--jack") << QStringList{"--jack"} << QByteArray() << true << true << true;
-    QTest::newRow("environment") << QStringList{} << QByteArray("jack") << true << true << true;
-    QTest::newRow("environment, other") << QStringList{} << QByteArray("pulse") << false << true << true;
+    QTest::addColumn<QStringList>("said"); // words of each line on standard error
+    const QStringList none;
+    QTest::newRow("none") << QStringList{} << QByteArray() << false << true << true << none;
+    QTest::newRow("--jack") << QStringList{"--jack"} << QByteArray() << true << true << true << none;
+    QTest::newRow("environment") << QStringList{} << QByteArray("jack") << true << true << true << none;
+    QTest::newRow("environment, other") << QStringList{} << QByteArray("pulse") << false << true << true
+                                        << QStringList{"PULSEWERK_AUDIO=\"pulse\" has no effect"};
+    QTest::newRow("environment, FluidSynth's driver (the benchmarks' alone)")
+        << QStringList{} << QByteArray("fluidsynth") << false << true << true
+        << QStringList{"PULSEWERK_AUDIO=\"fluidsynth\" has no effect"};
     QTest::newRow("all") << QStringList{"--jack", "--no-connect", "--no-synth"} << QByteArray() << true << false
-                         << false;
+                         << false << none;
+    QTest::newRow("no synth from the environment's JACK")
+        << QStringList{"--no-synth"} << QByteArray("jack") << true << true << false << none;
+    QTest::newRow("no synth without JACK") << QStringList{"--no-synth"} << QByteArray() << false << true << false
+                                           << QStringList{"--no-synth has no effect without --jack"};
+    QTest::newRow("both without JACK, twice")
+        << QStringList{"--no-connect", "--no-synth", "--no-connect"} << QByteArray("\x1b[2J") << false << false << false
+        << QStringList{"PULSEWERK_AUDIO=\"\\x1b[2J\"", "--no-connect and --no-synth have no effect without --jack"};
 }
 
 void TestCommandLine::readsAudioOptions()
@@ -156,6 +223,13 @@ void TestCommandLine::readsAudioOptions()
     QCOMPARE(commandLine.options.sound.jack, jack);
     QCOMPARE(commandLine.options.sound.connectPorts, connectPorts);
     QCOMPARE(commandLine.options.sound.audioPorts, synth);
+    QFETCH(QStringList, said);
+    const QStringList lines = commandLine.error.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), said.size());
+    for (int i = 0; i < lines.size(); ++i) {
+        QVERIFY2(lines[i].startsWith(QStringLiteral("pulsewerk: ")), qPrintable(lines[i]));
+        QVERIFY2(lines[i].contains(said[i]), qPrintable(lines[i]));
+    }
 }
 
 void TestCommandLine::appliesStartOptions_data()

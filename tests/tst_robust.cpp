@@ -4,12 +4,15 @@
 #include "StderrCapture.h"
 #include "TestSupport.h"
 
+#include "controls/ScreenFit.h"
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
 #include "sound/MidiOut.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QProcess>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
@@ -38,7 +41,10 @@ class TestRobust : public QObject {
 private slots:
     void init();
     void cleanup();
-    // Without a SoundFont the synthesizer stays silent and says so once.
+    // Without a SoundFont the synthesizer stays silent and says so once: a line that
+    // names neither the file PULSEWERK_SOUNDFONT names nor what is wrong with it, or the
+    // libraries' own noise beside it, is a fault.
+    void noSoundFont_data();
     void noSoundFont();
     // Without an audio server the synthesizer stays silent and says so once; asked for
     // JACK without a JACK server, it says so in one line and turns to the desktop's.
@@ -49,6 +55,10 @@ private slots:
     // Without a display the program says so in one line and exits non-zero.
     void noDisplay_data();
     void noDisplay();
+    // A window scaled past its screen (QT_SCALE_FACTOR=3 on 800x600) left off the screen,
+    // a window that fits scaled down, or the change not said once.
+    void scaledWindowFitsTheScreen_data();
+    void scaledWindowFitsTheScreen();
     // The real program started with no sound: one line, and it keeps running.
     void programRunsWithoutSound_data();
     void programRunsWithoutSound();
@@ -63,12 +73,41 @@ void TestRobust::cleanup()
 {
     mdlMidi::CloseMidiOut();
     qunsetenv("PULSE_SERVER");
+    qunsetenv("PULSEWERK_SOUNDFONT");
+}
+
+void TestRobust::noSoundFont_data()
+{
+    QTest::addColumn<QString>("variable");    // PULSEWERK_SOUNDFONT; %1 is a folder of the test's
+    QTest::addColumn<QByteArray>("contents"); // of the file the variable names, if any
+    QTest::addColumn<QStringList>("expected");
+    const QByteArray riff = QByteArray("RIFF") + QByteArray::fromHex("e8030000") + "sfbkLIST" + QByteArray(64, '\0');
+    QTest::newRow("none found") << QString() << QByteArray() << QStringList{"SoundFont"};
+    QTest::newRow("a missing file") << "%1/none.sf2" << QByteArray()
+                                    << QStringList{"PULSEWERK_SOUNDFONT", "%1/none.sf2", "does not exist"};
+    QTest::newRow("a folder") << "%1" << QByteArray() << QStringList{"PULSEWERK_SOUNDFONT", "%1,", "folder"};
+    QTest::newRow("not a SoundFont") << "%1/text.sf2" << QByteArray("not a SoundFont\n")
+                                     << QStringList{"%1/text.sf2", "(Not a RIFF file)"};
+    QTest::newRow("a SoundFont cut short")
+        << "%1/short.sf2" << riff << QStringList{"%1/short.sf2", "(SoundFont file size mismatch)"};
 }
 
 void TestRobust::noSoundFont()
 {
+    QFETCH(QString, variable);
+    QFETCH(QByteArray, contents);
+    QFETCH(QStringList, expected);
+    QTemporaryDir dir;
     pulsewerk::SoundConfig sound;
-    sound.soundFonts = QStringList{QStringLiteral("/nonexistent/none.sf2")};
+    if (variable.isEmpty())
+        sound.soundFonts = QStringList{QStringLiteral("/nonexistent/none.sf2")};
+    variable = variable.arg(dir.path());
+    qputenv("PULSEWERK_SOUNDFONT", variable.toLocal8Bit());
+    if (!contents.isEmpty()) {
+        QFile file(variable);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(contents);
+    }
     const mdlMain::Context program = mdlMain::programContext(sound); // the real synthesizer
     const mdlMain::UsingContext inUse(program);
     StderrCapture captured;
@@ -77,10 +116,13 @@ void TestRobust::noSoundFont()
     mdlMidi::PlayNote(channel, note, velocity);
     mdlMidi::PlayNote(channel, note, release);
     mdlMidi::CloseMidiOut();
-    const QStringList lines = captured.lines();
+    const QByteArray said = captured.finish();
+    const QStringList lines = QString::fromLocal8Bit(said).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 1);
-    QVERIFY2(lines[0].contains(QStringLiteral("SoundFont")), qPrintable(lines[0]));
+    QCOMPARE(said.count('\n'), 1); // no blank line either
     QVERIFY(lines[0].contains(QStringLiteral("silence")));
+    for (const QString &words : expected)
+        QVERIFY2(lines[0].contains(words.arg(dir.path())), qPrintable(lines[0]));
 }
 
 void TestRobust::noAudioServer_data()
@@ -172,6 +214,40 @@ void TestRobust::noDisplay()
     QVERIFY2(!lines[0].contains(QStringLiteral("scripts/run")), qPrintable(lines[0]));
 }
 
+void TestRobust::scaledWindowFitsTheScreen_data()
+{
+    QTest::addColumn<QByteArray>("factor"); // QT_SCALE_FACTOR on the 800x600 offscreen screen
+    QTest::addColumn<qreal>("scale");       // the window's, as shown
+    QTest::newRow("3") << QByteArray("3") << 1.5;
+    QTest::newRow("1.5, which fits") << QByteArray("1.5") << 1.5;
+    QTest::newRow("none") << QByteArray() << 1.0;
+}
+
+void TestRobust::scaledWindowFitsTheScreen()
+{
+    QFETCH(QByteArray, factor);
+    QFETCH(qreal, scale);
+    QTemporaryFile screens;
+    QVERIFY(screens.open());
+    screens.write(R"({"screens": [{"name": "small", "x": 0, "y": 0, "width": 800, "height": 600,
+                                   "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+    screens.close();
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + screens.fileName());
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::fromLatin1(factor));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_settings.folder());
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--scaled-window")});
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitCode(), 0);
+    QCOMPARE(child.readAllStandardOutput().trimmed(), "scale " + QByteArray::number(scale) + " fits");
+    const QByteArray said = child.readAllStandardError();
+    QCOMPARE(said.count("Pulsewerk: "), factor.toDouble() > scale ? 1 : 0);
+    QCOMPARE(said.count("does not fit the screen at QT_SCALE_FACTOR=" + factor + "; it is shown at scale 1.5."),
+             factor.toDouble() > scale ? 1 : 0);
+}
+
 void TestRobust::programRunsWithoutSound_data()
 {
     QTest::addColumn<QString>("audio"); // PULSEWERK_AUDIO
@@ -235,5 +311,32 @@ void TestRobust::programRunsWithoutSound()
     QCOMPARE(after.readAll(), before); // a corrupt store is read, never rewritten
 }
 
-QTEST_MAIN(TestRobust)
+namespace {
+
+// The copy of this program that the scale test starts: it fits the scale as the program
+// does, shows the main window, and writes its scale and whether it fits its screen.
+int showScaledWindow(int argc, char *argv[])
+{
+    pulsewerk::fitScaleToScreen(QSize(199, 338), argc, argv);
+    QApplication app(argc, argv);
+    frmMain window;
+    window.show();
+    const bool fits =
+        window.screen()->availableGeometry().contains(window.frameGeometry()) && window.size() == QSize(199, 338);
+    std::printf("scale %s %s\n", QByteArray::number(window.devicePixelRatio()).constData(),
+                fits ? "fits" : "does not fit");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc > 1 && qstrcmp(argv[1], "--scaled-window") == 0)
+        return showScaledWindow(argc, argv);
+    QApplication app(argc, argv);
+    TestRobust test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_robust.moc"
