@@ -50,6 +50,7 @@ void frmSpeedTrainer::Form_Load()
     txtEnd->setValue(m_intEnd);
     txtStep->setValue(m_intStep);
     txtBars->setValue(m_intBars);
+    txtCountIn->setValue(m_intCountIn);
     pulsewerk::centreOnScreen(this);
     txtStart->setFocus(Qt::OtherFocusReason);
     txtStart->selectAll();
@@ -59,12 +60,13 @@ void frmSpeedTrainer::cmdStart_Click()
 {
     m_blnOK = true;
     // A number still being typed counts as entered.
-    for (QSpinBox *box : {txtStart, txtEnd, txtStep, txtBars})
+    for (QSpinBox *box : {txtStart, txtEnd, txtStep, txtBars, txtCountIn})
         box->interpretText();
     m_intStart = txtStart->value();
     m_intEnd = txtEnd->value();
     m_intStep = txtStep->value();
     m_intBars = txtBars->value();
+    m_intCountIn = txtCountIn->value();
     pulsewerk::WriteSettings(kApplication, kSection,
                              {{QStringLiteral("Start"), m_intStart},
                               {QStringLiteral("End"), m_intEnd},

@@ -3,9 +3,9 @@
 // through the main window's controls.
 #include "engine/CommandLine.h"
 
+#include "controls/Numbers.h"
 #include "dialogs/frmCustomMeter.h"
 #include "mainwindow/frmMain.h"
-#include "controls/Numbers.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QRegularExpression>
 
+#include <cstdio>
 #include <optional>
 
 namespace pulsewerk {
@@ -23,9 +24,10 @@ const QString kTempoRange = QStringLiteral("a tempo from 40 to 208 beats per min
 const QString kMeterRange =
     QStringLiteral("none, 4/4, 3/4, 2/4, or a pattern of 1 to 19 beats written 2 (strong), 1 (weak), 0 or . (silent)");
 const QString kMultiplierRange = QStringLiteral("1, 2 or 4");
+const QString kCountInRange = QStringLiteral("0 to 4 bars");
 const QString kOptionNames =
-    QStringLiteral("-h/--help, -v/--version, -t/--tempo, -m/--meter, -x/--multiplier, --mute, --jack, --no-connect "
-                   "and --no-synth");
+    QStringLiteral("-h/--help, -v/--version, -t/--tempo, -m/--meter, -x/--multiplier, --mute, --count-in, --song, "
+                   "--jack, --no-connect and --no-synth");
 
 // Presets of the meter list, as the command line writes them and as the list shows them.
 const QList<std::pair<QString, QString>> kPresetMeters = {
@@ -194,7 +196,14 @@ CommandLine parseCommandLine(const QStringList &arguments)
                                        QStringLiteral("With JACK, leave the audio ports unconnected."));
     const QCommandLineOption noSynth(QStringLiteral("no-synth"),
                                      QStringLiteral("With JACK, only the MIDI port: no built-in synthesizer."));
-    parser.addOptions({help, version, tempo, meter, multiplier, mute, jack, noConnect, noSynth});
+    const QCommandLineOption countIn(QStringLiteral("count-in"),
+                                     QStringLiteral("Count in N bars (0 to 4) of side stick before the first beat."),
+                                     QStringLiteral("N"));
+    const QCommandLineOption song(QStringLiteral("song"),
+                                  QStringLiteral("Start with the song NAME of the setlist: its tempo, meter, "
+                                                 "multiplier and count-in."),
+                                  QStringLiteral("NAME"));
+    parser.addOptions({help, version, tempo, meter, multiplier, mute, countIn, song, jack, noConnect, noSynth});
 
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
@@ -214,6 +223,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
             line += QStringLiteral("; give ") + kMeterRange;
         else if (multiplier.names().contains(name))
             line += QStringLiteral("; give ") + kMultiplierRange;
+        else if (countIn.names().contains(name))
+            line += QStringLiteral("; give ") + kCountInRange;
+        else if (song.names().contains(name))
+            line += QStringLiteral("; give the name of a song of the setlist");
         else
             line += QStringLiteral("; the options are ") + kOptionNames;
         return failure(line);
@@ -259,6 +272,14 @@ CommandLine parseCommandLine(const QStringList &arguments)
                 invalidValue(QStringLiteral("multiplier"), value, QStringLiteral("-x/--multiplier"), kMultiplierRange));
         options.multiplier = value.toInt();
     }
+    if (parser.isSet(countIn)) {
+        const QString value = parser.value(countIn);
+        if (!QRegularExpression(QStringLiteral("^[0-4]$")).match(value).hasMatch())
+            return failure(
+                invalidValue(QStringLiteral("count-in"), value, QStringLiteral("--count-in"), kCountInRange));
+        options.countIn = value.toInt();
+    }
+    options.song = parser.value(song);
     options.mute = parser.isSet(mute);
     options.jack = parser.isSet(jack) || qEnvironmentVariable("PULSEWERK_AUDIO") == QLatin1String("jack");
     options.connectPorts = !parser.isSet(noConnect);
@@ -268,6 +289,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
 
 void applyStartOptions(frmMain &window, const StartOptions &options)
 {
+    // The song first, so that the options given beside it change it.
+    if (!options.song.isEmpty() && !window.chooseSong(options.song))
+        std::fprintf(stderr, "pulsewerk: no song \"%s\" in the setlist; starting without it\n",
+                     qPrintable(options.song));
     if (!options.meter.isEmpty()) {
         std::optional<CustomMeterEntry> customEntry;
         if (!options.pattern.isEmpty())
@@ -283,6 +308,10 @@ void applyStartOptions(frmMain &window, const StartOptions &options)
         click(window.imgDouble);
     if (options.mute)
         click(window.imgMute);
+    if (options.countIn >= 0)
+        window.actCountIn[static_cast<std::size_t>(options.countIn)]->trigger();
+    if (window.countInBars() > 0)
+        window.startCountIn();
 }
 
 } // namespace pulsewerk

@@ -20,6 +20,8 @@ struct StartOptions {
     bool jack = false;        // a JACK client instead of the desktop's audio stream
     bool connectPorts = true; // its audio ports to the first physical playback ports
     bool synth = true;        // false: its MIDI port only, no audio ports
+    QString song;             // the setlist's song to start with; empty: none
+    int countIn = -1;         // bars counted in before the first beat, 0..4; -1: not given
 };
 
 // The outcome of reading the command line: either run with `options`, or end at once
