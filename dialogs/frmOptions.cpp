@@ -3,8 +3,8 @@
 #include "dialogs/frmOptions.h"
 
 #include "controls/DialogPlacement.h"
-#include "controls/Numbers.h"
 #include "engine/mdlMidi.h"
+#include "controls/Numbers.h"
 #include "settings/Settings.h"
 
 #include <QShowEvent>
