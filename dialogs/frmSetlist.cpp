@@ -6,7 +6,11 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QShowEvent>
+
+#include <algorithm>
 
 namespace {
 
@@ -51,6 +55,16 @@ void frmSetlist::showEvent(QShowEvent *event)
     if (!event->spontaneous())
         Form_Load();
     pulsewerk::Dialog::showEvent(event);
+}
+
+// Enter in a name being edited ends the editing only; it does not press Play.
+void frmSetlist::keyPressEvent(QKeyEvent *event)
+{
+    const QList<QLineEdit *> editors = lstSongs->viewport()->findChildren<QLineEdit *>();
+    const bool editing = std::any_of(editors.begin(), editors.end(), [](QLineEdit *e) { return e->isVisible(); });
+    if (editing && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter))
+        return;
+    pulsewerk::Dialog::keyPressEvent(event);
 }
 
 void frmSetlist::Form_Load()

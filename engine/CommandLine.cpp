@@ -271,6 +271,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
             return failure(
                 invalidValue(QStringLiteral("multiplier"), value, QStringLiteral("-x/--multiplier"), kMultiplierRange));
         options.multiplier = value.toInt();
+        options.multiplierGiven = true;
     }
     if (parser.isSet(countIn)) {
         const QString value = parser.value(countIn);
@@ -303,8 +304,9 @@ void applyStartOptions(frmMain &window, const StartOptions &options)
         type(window.Text1, options.tempo);
         pressEnter(window.Text1);
     }
-    // The multiplier button steps 1, 2, 4 and back to 1.
-    for (int multiplier = 1; multiplier < options.multiplier; multiplier *= 2)
+    // The multiplier button steps 1, 2, 4 and back to 1; a song may have left it at 2 or 4.
+    const QString multiplier = QString::number(options.multiplier);
+    for (int clicks = 0; clicks < 3 && options.multiplierGiven && window.imgDouble->Tag() != multiplier; ++clicks)
         click(window.imgDouble);
     if (options.mute)
         click(window.imgMute);

@@ -17,11 +17,12 @@ struct StartOptions {
     QString pattern;    // typed into the custom meter dialog when `meter` is its entry
     int multiplier = 1; // 1, 2 or 4
     bool mute = false;
-    bool jack = false;        // a JACK client instead of the desktop's audio stream
-    bool connectPorts = true; // its audio ports to the first physical playback ports
-    bool synth = true;        // false: its MIDI port only, no audio ports
-    QString song;             // the setlist's song to start with; empty: none
-    int countIn = -1;         // bars counted in before the first beat, 0..4; -1: not given
+    bool jack = false;            // a JACK client instead of the desktop's audio stream
+    bool connectPorts = true;     // its audio ports to the first physical playback ports
+    bool synth = true;            // false: its MIDI port only, no audio ports
+    QString song;                 // the setlist's song to start with; empty: none
+    int countIn = -1;             // bars counted in before the first beat, 0..4; -1: not given
+    bool multiplierGiven = false; // `multiplier` was given, so it overrides the song's
 };
 
 // The outcome of reading the command line: either run with `options`, or end at once

@@ -5,6 +5,7 @@
 
 #include "dialogs/frmCustomMeter.h"
 #include "engine/CommandLine.h"
+#include "mainwindow/PracticeSettings.h"
 
 #include <QProcess>
 #include <QTest>
@@ -65,6 +66,7 @@ void TestCommandLine::initTestCase()
 {
     QCoreApplication::setApplicationName(QStringLiteral("Pulsewerk"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QVERIFY(pulsewerk::writeSongs({{"Slow blues", 72, "3/4", 4, 1}}));
 }
 
 void TestCommandLine::answersWithoutDisplay_data()
@@ -104,6 +106,9 @@ void TestCommandLine::answersWithoutDisplay_data()
     QTest::newRow("multiplier 3") << QStringList{"-x", "3"} << 2 << QStringList{"\"3\"", "1, 2 or 4"};
     QTest::newRow("multiplier missing") << QStringList{"--multiplier"} << 2 << QStringList{"1, 2 or 4"};
     QTest::newRow("mute with a value") << QStringList{"--mute=yes"} << 2 << QStringList{"--mute"};
+    QTest::newRow("count-in 5") << QStringList{"--count-in", "5"} << 2 << QStringList{"\"5\"", "0 to 4 bars"};
+    QTest::newRow("count-in missing") << QStringList{"--count-in"} << 2 << QStringList{"--count-in", "0 to 4 bars"};
+    QTest::newRow("song missing") << QStringList{"--song"} << 2 << QStringList{"--song", "setlist"};
     QTest::newRow("jack with a value") << QStringList{"--jack=yes"} << 2 << QStringList{"--jack", "--no-synth"};
 }
 
@@ -253,6 +258,11 @@ void TestCommandLine::appliesStartOptions_data()
                          << "211"
                          << "4"
                          << "1";
+    QTest::newRow("a song, its multiplier changed") << QStringList{"--song", "Slow blues", "-x", "2"} << 72 << "72"
+                                                    << "3/4"
+                                                    << "211"
+                                                    << "2"
+                                                    << "0";
 }
 
 void TestCommandLine::appliesStartOptions()
