@@ -2,8 +2,9 @@
 // Setlists and their text form.
 #include "mainwindow/Setlist.h"
 
-#include <QRegularExpression>
 #include <QSet>
+
+#include <algorithm>
 
 namespace pulsewerk {
 namespace {
@@ -17,15 +18,16 @@ constexpr int kFields = 5;
 
 bool isPattern(const QString &text)
 {
-    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(QStringLiteral("[012.]{1,19}")));
-    return pattern.match(text).hasMatch();
+    return !text.isEmpty() && text.size() <= 19 && std::all_of(text.begin(), text.end(), [](QChar c) {
+        return c == u'0' || c == u'1' || c == u'2' || c == u'.';
+    });
 }
 
 // A whole number in plain decimal digits within [low, high], or -1.
 int wholeNumber(const QString &text, int low, int high)
 {
-    static const QRegularExpression digits(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{1,5}")));
-    if (!digits.match(text).hasMatch())
+    if (text.isEmpty() || text.size() > 5 ||
+        !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
         return -1;
     const int value = text.toInt();
     return value >= low && value <= high ? value : -1;
