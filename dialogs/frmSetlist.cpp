@@ -190,10 +190,15 @@ void frmSetlist::importFile(const QString &fileName)
         ++added;
     }
     listSongs(lstSongs->currentRow());
+    // The first few lines skipped are named here; all of them in the tool tip.
+    constexpr int kNamed = 3;
     QString text = tr("Imported %n song(s).", nullptr, added);
     if (!problems.isEmpty())
-        text += tr(" Skipped %1").arg(problems.join(QStringLiteral("; ")));
+        text += tr(" Skipped %1").arg(problems.mid(0, kNamed).join(QStringLiteral("; ")));
+    if (problems.size() > kNamed)
+        text += tr("; and %n more.", nullptr, static_cast<int>(problems.size() - kNamed));
     report(text);
+    lblReport->setToolTip(problems.join(u'\n'));
 }
 
 void frmSetlist::exportFile(const QString &fileName)

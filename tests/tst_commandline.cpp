@@ -57,6 +57,8 @@ private slots:
     void readsAudioOptions();
     // The custom meter dialog left off screen, or left open, after a pattern was applied.
     void customMeterDialogShowsLater();
+    // A count-in asked for at start not played, too long, or the beat after it off its grid.
+    void countInAtStart();
 
 private:
     TempSettings m_settings;
@@ -306,6 +308,22 @@ void TestCommandLine::customMeterDialogShowsLater()
     QVERIFY(!dialog->isVisible());
     QCOMPARE(dialog->m_strMeter, QStringLiteral("2101"));
     QVERIFY(!dialog->testAttribute(Qt::WA_DontShowOnScreen));
+}
+
+void TestCommandLine::countInAtStart()
+{
+    BeatHarness h;
+    frmMain &w = h.window();
+    pulsewerk::applyStartOptions(w, pulsewerk::parseCommandLine({"pulsewerk", "-m", "2/4", "--count-in", "2"}).options);
+    h.clock.at(3200, [&w] { w.close(); });
+    QCOMPARE(h.runLoop(), 1);
+    QStringList notes;
+    for (const auto &m : h.messages()) {
+        if (m.data2() != 0)
+            notes << QStringLiteral("%1:%2").arg(m.atMs).arg(m.data1());
+    }
+    // Two bars of 2/4 as side stick from the first beat, one period after the start.
+    QCOMPARE(notes, (QStringList{"500:37", "1000:37", "1500:37", "2000:37", "2500:61", "3000:60"}));
 }
 
 QTEST_MAIN(TestCommandLine)

@@ -3,15 +3,18 @@
 # The practice tools, heard: the real program at 120 bpm in 4/4, worked by keys
 # (practice-steps): Space stops the clicks; Space starts them again and four taps of T
 # follow, all 400 ms apart in one go; then the speed trainer from 100 to 110 by 5 every
-# bar (the values stored beforehand), started with Enter; Ctrl+Q ends it. From the
-# recording: silence while stopped and the downbeat at once on start; clicks every
-# 400 ms after the taps, the first a downbeat one period after the last tap; the
-# trainer's intervals bar by bar.
+# bar (the values stored beforehand), started with Enter; PageDown to the first song of
+# the setlist (120 in 4/4), Ctrl+1 for a count-in of a bar, Space and Space again after
+# a silence; PageDown to the next song (150); Ctrl+Q ends it. From the recording:
+# silence while stopped and the downbeat at once on start; clicks every 400 ms after the
+# taps, the first a downbeat one period after the last tap; the trainer's intervals bar
+# by bar; four count-in clicks alike then the downbeat on their 500 ms grid; the next
+# song's downbeat at once and its 400 ms.
 #
 # Usage: practice-test.sh PULSEWERK ONSETS E2E_SESSION [WORKDIR]
 set -euo pipefail
 
-[ $# -ge 3 ] && [ $# -le 4 ] || { sed -n '11p' "$0" >&2; exit 2; }
+[ $# -ge 3 ] && [ $# -le 4 ] || { sed -n '14p' "$0" >&2; exit 2; }
 pulsewerk=$1
 onsets=$2
 session=$3
@@ -24,6 +27,8 @@ rm -rf "$work"
 mkdir -p "$work/config/Pulsewerk"
 printf '[Options]\nChannel=10\nStrongNote=61\nStrongVel=80\nWeakNote=60\nWeakVel=50\n[Trainer]\nStart=100\nEnd=110\nStep=5\nBars=1\n' \
   >"$work/config/Pulsewerk/Pulsewerk.conf"
+printf '[Song1]\nName=Practice\nTempo=120\nMeter=4/4\nMultiplier=1\nCountIn=0\n[Song2]\nName=Faster\nTempo=150\nMeter=4/4\nMultiplier=1\nCountIn=0\n' \
+  >>"$work/config/Pulsewerk/Pulsewerk.conf"
 
 status=0
 session_out=$(PULSEWERK_E2E_KEYS=$(dirname "$0")/practice-steps "$session" "$pulsewerk" 120 4/4 2 "$work") || status=$?
@@ -35,9 +40,10 @@ while IFS= read -r line; do echo "# $line"; done <<<"$session_out"
 sent() { sed -n "s/.*keys --delay 400 $1 sent_ms=\([0-9]*\).*/\1/p" "$work/session.log"; }
 start_ms=$(sent 'space t t t t')
 return_ms=$(sent Return)
+next_ms=$(sent Next | tail -n1)
 
 "$onsets" "$work/out.wav" >"$work/onsets.txt"
-awk -v tol="$tolerance_ms" -v phase="$phase_ms" -v gap_db="$gap_db" -v start_ms="$start_ms" -v return_ms="$return_ms" -f - "$work/onsets.txt" >"$work/checks.txt" <<'AWK' || true
+awk -v tol="$tolerance_ms" -v phase="$phase_ms" -v gap_db="$gap_db" -v start_ms="$start_ms" -v return_ms="$return_ms" -v next_ms="$next_ms" -f - "$work/onsets.txt" >"$work/checks.txt" <<'AWK' || true
 function ok(cond, what) { print (cond ? "ok - " : "not ok - ") what }
 function abs(x) { return x < 0 ? -x : x }
 # The first click from recording time `from` on.
@@ -54,18 +60,20 @@ BEGIN { n = 0 }
 $1 == "onset" { t[n] = $2; level[n] = $3; n++ }
 END {
   if (n < 20) { ok(0, "the recording holds clicks (" n " found)"); exit 1 }
-  # Strong and weak clicks by loudness: the widest gap between the sorted levels splits them.
-  for (i = 0; i < n; i++) sorted[i] = level[i]
-  for (i = 1; i < n; i++) for (j = i; j > 0 && sorted[j - 1] > sorted[j]; j--) { x = sorted[j]; sorted[j] = sorted[j - 1]; sorted[j - 1] = x }
+  # The two silences while stopped: the second is followed by the count-in.
+  r = -1; c = n
+  for (i = 1; i < n; i++) if (t[i] - t[i - 1] > 1200) { if (r < 0) r = i; else if (c == n) c = i }
+  # Strong and weak clicks by loudness, before the count-in's own sound: the widest gap
+  # between the sorted levels splits them.
+  for (i = 0; i < c; i++) sorted[i] = level[i]
+  for (i = 1; i < c; i++) for (j = i; j > 0 && sorted[j - 1] > sorted[j]; j--) { x = sorted[j]; sorted[j] = sorted[j - 1]; sorted[j - 1] = x }
   widest = 0
-  for (i = 1; i < n; i++) if (sorted[i] - sorted[i - 1] > widest) { widest = sorted[i] - sorted[i - 1]; split_at = (sorted[i] + sorted[i - 1]) / 2 }
+  for (i = 1; i < c; i++) if (sorted[i] - sorted[i - 1] > widest) { widest = sorted[i] - sorted[i - 1]; split_at = (sorted[i] + sorted[i - 1]) / 2 }
   ok(widest >= gap_db, sprintf("strong clicks are louder than weak ones (by %.1f dB)", widest))
   for (i = 0; i < n; i++) strong[i] = level[i] > split_at
   for (i = 0; i < n; i++) printf "# %4d %9.2f %8.2f %s\n", i, t[i], i ? t[i] - t[i - 1] : 0, strong[i] ? "strong" : "weak"
 
-  # Stop and start: the one long silence, and a downbeat right after it.
-  r = -1
-  for (i = 1; i < n; i++) if (t[i] - t[i - 1] > 1200) { r = i; break }
+  # Stop and start: the first long silence, and a downbeat right after it.
   if (r < 0) { ok(0, "a silence while stopped"); exit 1 }
   ok(t[r] - t[r - 1] >= 1500, sprintf("no click while stopped (%.0f ms of silence)", t[r] - t[r - 1]))
   ok(strong[r], "the first click after Space is the downbeat")
@@ -93,10 +101,29 @@ END {
     w = intervals(first, 4, period[b])
     ok(w != "short" && abs(w) <= tol, "bar " b ": every " period[b] " ms (worst " w " ms)")
   }
+
+  # The first song at 120, then a count-in of a bar: after the second silence four
+  # clicks alike (a side stick, not the beat's strong and weak notes), then the downbeat
+  # on their 500 ms grid, and the bar's beats on it.
+  if (c == n) { ok(0, "a second silence, before the count-in"); exit 1 }
+  w = intervals(c, 7, 500)
+  ok(w != "short" && abs(w) <= tol, "the count-in and the bar after it every 500 ms (worst " w " ms)")
+  spread = 0
+  for (i = c + 1; i < c + 4; i++) if (abs(level[i] - level[c]) > spread) spread = abs(level[i] - level[c])
+  ok(spread <= 1, sprintf("the four count-in clicks sound alike (within %.1f dB)", spread))
+  ok(abs(level[c + 4] - level[c]) > 1 || abs(level[c + 5] - level[c]) > 1, sprintf("and unlike the beat (%.1f and %.1f dB against %.1f)", level[c + 4], level[c + 5], level[c]))
+  ok(strong[c + 4] && !strong[c + 5], "the beat starts on its downbeat after the count-in")
+
+  # PageDown to the next song, 150: its downbeat at once, then every 400 ms.
+  k = after(next_ms + offset - 50)
+  ok(k < n && abs(t[k] - (next_ms + offset)) <= 100, sprintf("the next song starts at once (%+.1f ms)", t[k] - (next_ms + offset)))
+  ok(strong[k], "on its downbeat")
+  w = intervals(k, 6, 400)
+  ok(w != "short" && abs(w) <= tol, "then every 400 ms, its tempo (worst " w " ms)")
 }
 AWK
 cat "$work/checks.txt"
 failures=$(grep -c '^not ok' "$work/checks.txt" || true)
-grep -q '^ok - bar 4: every' "$work/checks.txt" || grep -q '^not ok' "$work/checks.txt" || failures=$((failures + 1))
+grep -q '^ok - then every 400 ms, its tempo' "$work/checks.txt" || grep -q '^not ok' "$work/checks.txt" || failures=$((failures + 1))
 [ "$failures" -eq 0 ] || { echo "e2e_practice: FAILED; recording and logs in $work"; exit 1; }
 echo "e2e_practice: passed"
