@@ -77,7 +77,8 @@ void frmMain::setCountIn(int bars)
 
 void frmMain::startCountIn()
 {
-    m_intCountInNote = static_cast<std::int16_t>(pulsewerk::readPracticeValue(pulsewerk::kCountInNote));
+    if (m_countInBars > 0) // without a count-in, a start reads nothing
+        m_intCountInNote = static_cast<std::int16_t>(pulsewerk::readPracticeValue(pulsewerk::kCountInNote));
     m_countInLeft = m_countInBars * static_cast<int>(m_strPattern.size());
     m_countInSounds = false;
     m_intBeat = static_cast<std::int16_t>(m_strPattern.size() - 1);
@@ -172,7 +173,7 @@ void frmMain::Setlist_Triggered()
     if (dialog.m_songs != m_songs) {
         m_songs = dialog.m_songs;
         if (!pulsewerk::writeSongs(m_songs))
-            std::fprintf(stderr, "pulsewerk: the setlist could not be saved in the settings file\n");
+            std::fprintf(stderr, "Pulsewerk: the setlist could not be saved; it holds for this run only.\n");
     }
     m_song = std::min(dialog.m_intSong, static_cast<int>(m_songs.size()) - 1);
     if (dialog.m_blnPlay && m_song >= 0) {

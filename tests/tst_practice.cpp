@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 
 #include "dialogs/frmCustomMeter.h"
+#include "dialogs/frmGapTrainer.h"
 #include "dialogs/frmSetlist.h"
 #include "dialogs/frmSpeedTrainer.h"
 #include "mainwindow/BigBeat.h"
@@ -57,6 +58,8 @@ private slots:
 
     // A dialog that is not fixed, not in the others' font, or opens off the first box.
     void trainerDialogLayout();
+    // A new dialog that is not fixed, not in the others' font, or has a caption cut off.
+    void routineDialogsLayout();
     // Stored text taken as a value though it cannot serve, or a good value refused.
     void storedTrainerValues_data();
     void storedTrainerValues();
@@ -136,6 +139,26 @@ void TestPractice::trainerDialogLayout()
     // Every caption fits its place.
     for (const QLabel *label : dialog.findChildren<QLabel *>())
         QVERIFY2(label->sizeHint().width() <= label->width(), qPrintable(label->text()));
+}
+
+void TestPractice::routineDialogsLayout()
+{
+    frmGapTrainer gap(m_w.get());
+    frmSetlist setlist(m_w.get());
+    for (QDialog *dialog : std::initializer_list<QDialog *>{&gap, &setlist}) {
+        QCOMPARE(dialog->minimumSize(), dialog->maximumSize());
+        QCOMPARE(dialog->font().family(), QStringLiteral("DejaVu Sans"));
+        QCOMPARE(dialog->font().pointSize(), 7);
+        for (const QLabel *label : dialog->findChildren<QLabel *>())
+            QVERIFY2(label->sizeHint().width() <= label->width(), qPrintable(label->text()));
+        for (const QAbstractButton *button : dialog->findChildren<QAbstractButton *>()) {
+            // A push button's hint has a least width of its own; its caption is what must fit.
+            const int needed = qobject_cast<const QPushButton *>(button)
+                                   ? button->fontMetrics().horizontalAdvance(QString(button->text()).remove(u'&')) + 8
+                                   : button->sizeHint().width();
+            QVERIFY2(needed <= button->width(), qPrintable(button->text()));
+        }
+    }
 }
 
 void TestPractice::storedTrainerValues_data()
