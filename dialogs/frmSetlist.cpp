@@ -84,6 +84,12 @@ void frmSetlist::listSongs(int current)
     for (const pulsewerk::Song &song : m_songs) {
         auto *item = new QListWidgetItem(song.name, lstSongs);
         item->setFlags(item->flags() | Qt::ItemIsEditable);
+        const QString values = tr("%1 beats per minute, meter %2, x%3, count-in %n bar(s)", nullptr, song.countIn)
+                                   .arg(song.tempo)
+                                   .arg(song.meter)
+                                   .arg(song.multiplier);
+        item->setToolTip(values);
+        item->setData(Qt::AccessibleDescriptionRole, values);
     }
     if (current >= 0 && current < lstSongs->count())
         lstSongs->setCurrentRow(current);
