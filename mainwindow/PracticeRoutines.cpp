@@ -111,6 +111,7 @@ void frmMain::BigBeat_Triggered()
 {
     if (!m_frmBigBeat) {
         m_frmBigBeat = std::make_unique<frmBigBeat>(this);
+        m_frmBigBeat->addActions(actions()); // Space, PageDown and the rest work from it too
         m_frmBigBeat->showBeat(0, {}, Picture1->accessibleDescription());
     }
     if (m_frmBigBeat->isVisible()) {
