@@ -68,6 +68,8 @@ private slots:
     // a silent place sounded, or a first beat after it off the grid or not the downbeat.
     void countIn_data();
     void countIn();
+    // The speed trainer's count-in not played, or its bar counted as the trainer's first.
+    void trainerCountsIn();
     // The gap trainer muting a count-in beat or a bar it should play, sounding a bar it
     // should mute, darkening the lamps in a gap, or the beat back off its grid.
     void gapTrainerBars();
@@ -430,6 +432,40 @@ void TestScenario::countIn()
         releases += m.data1() == 37 && m.data2() == 0;
     }
     QCOMPARE(releases > 0, bars > 0);
+}
+
+void TestScenario::trainerCountsIn()
+{
+    TempSettings settings;
+    BeatHarness h;
+    frmMain &w = h.window();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    h.clock.at(100, [&w] { chooseMeter(w, 1); }); // 4/4
+    h.clock.at(1000, [&w] {
+        onNextDialog<frmSpeedTrainer>([](frmSpeedTrainer *trainer) {
+            QCOMPARE(trainer->txtCountIn->value(), 0);
+            trainer->txtStart->setValue(100);
+            trainer->txtEnd->setValue(110);
+            trainer->txtStep->setValue(5);
+            trainer->txtBars->setValue(1);
+            trainer->txtCountIn->selectAll();
+            QTest::keyClicks(trainer->txtCountIn, QStringLiteral("1"));
+            trainer->cmdStart->click();
+        });
+        QTest::keyClick(w.Text1, Qt::Key_T, Qt::ControlModifier);
+    });
+    h.clock.at(6500, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+    // A bar of side stick at 100, the first bar at 100, then 105 from the second bar on.
+    std::vector<std::pair<std::uint32_t, int>> expected;
+    std::uint32_t t = 1000;
+    addBars(expected, t, 600, "2111", 1, 37);
+    addBars(expected, t, 600, "2111", 1, 0);
+    addBars(expected, t, 571, "2", 1, 0);
+    expected.emplace_back(t, 60);
+    QCOMPARE(notesMeant(h, 1000), expected);
+    QCOMPARE(w.countInBars(), 1);
 }
 
 void TestScenario::gapTrainerBars()
