@@ -32,6 +32,7 @@ void frmSpeedTrainer::Form_Load()
     txtEnd->setValue(m_intEnd);
     txtStep->setValue(m_intStep);
     txtBars->setValue(m_intBars);
+    txtCountIn->setValue(m_intCountIn);
     txtStart->setFocus(Qt::OtherFocusReason);
     txtStart->selectAll();
 }
@@ -40,12 +41,13 @@ void frmSpeedTrainer::cmdStart_Click()
 {
     m_blnOK = true;
     // A number still being typed counts as entered.
-    for (QSpinBox *box : {txtStart, txtEnd, txtStep, txtBars})
+    for (QSpinBox *box : {txtStart, txtEnd, txtStep, txtBars, txtCountIn})
         box->interpretText();
     m_intStart = txtStart->value();
     m_intEnd = txtEnd->value();
     m_intStep = txtStep->value();
     m_intBars = txtBars->value();
+    m_intCountIn = txtCountIn->value();
     pulsewerk::writeSettings(settings::trainerStart.group,
                              {settings::trainerStart.with(m_intStart), settings::trainerEnd.with(m_intEnd),
                               settings::trainerStep.with(m_intStep), settings::trainerBars.with(m_intBars)},

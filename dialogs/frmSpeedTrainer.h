@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The speed trainer dialog: start and end tempo, the step, and how many bars between
-// steps. Start stores the values in the settings store's own group for them.
+// steps, and the count-in. Start stores the four values in the settings store's own group
+// for them.
 #pragma once
 
 #include "controls/Dialog.h"
@@ -19,6 +20,8 @@ public:
     int m_intEnd = 120;
     int m_intStep = 4;
     int m_intBars = 4;
+    // Bars counted in before the first; set by the caller before showing, not stored.
+    int m_intCountIn = 0;
 
 protected:
     void Form_Load() override;

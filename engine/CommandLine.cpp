@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QRegularExpression>
 
+#include <cstdio>
 #include <optional>
 #include <tuple>
 #include <utility>
@@ -25,9 +26,10 @@ const QString kTempoRange = QStringLiteral("a tempo from 40 to 208 beats per min
 const QString kMeterRange =
     QStringLiteral("none, 4/4, 3/4, 2/4, or a pattern of 1 to 19 beats written 2 (strong), 1 (weak), 0 or . (silent)");
 const QString kMultiplierRange = QStringLiteral("1, 2 or 4");
+const QString kCountInRange = QStringLiteral("0 to 4 bars");
 const QString kOptionNames =
-    QStringLiteral("-h/--help, -v/--version, -t/--tempo, -m/--meter, -x/--multiplier, --mute, --jack, --no-connect "
-                   "and --no-synth");
+    QStringLiteral("-h/--help, -v/--version, -t/--tempo, -m/--meter, -x/--multiplier, --mute, --count-in, --song, "
+                   "--jack, --no-connect and --no-synth");
 
 // Presets of the meter list, as the command line writes them and as the list shows them.
 const QList<std::pair<QString, QString>> kPresetMeters = {
@@ -132,6 +134,13 @@ struct Options {
                                        QStringLiteral("With JACK, leave the audio ports unconnected.")};
     const QCommandLineOption noSynth{QStringLiteral("no-synth"),
                                      QStringLiteral("With JACK, only the MIDI port: no built-in synthesizer.")};
+    const QCommandLineOption countIn{QStringLiteral("count-in"),
+                                     QStringLiteral("Count in N bars (0 to 4) of side stick before the first beat."),
+                                     QStringLiteral("N")};
+    const QCommandLineOption song{QStringLiteral("song"),
+                                  QStringLiteral("Start with the song NAME of the setlist: its tempo, meter, "
+                                                 "multiplier and count-in."),
+                                  QStringLiteral("NAME")};
 };
 
 // An unknown option, a value missing after an option, or one given to an option that
@@ -153,6 +162,10 @@ CommandLine parseFailure(const QCommandLineParser &parser, const Options &o)
         line += QStringLiteral("; give ") + kMeterRange;
     else if (o.multiplier.names().contains(name))
         line += QStringLiteral("; give ") + kMultiplierRange;
+    else if (o.countIn.names().contains(name))
+        line += QStringLiteral("; give ") + kCountInRange;
+    else if (o.song.names().contains(name))
+        line += QStringLiteral("; give the name of a song of the setlist");
     else
         line += QStringLiteral("; the options are ") + kOptionNames;
     return failure(line);
@@ -190,7 +203,14 @@ QString readValues(const QCommandLineParser &parser, const Options &o, StartOpti
             return invalidValue(QStringLiteral("multiplier"), value, QStringLiteral("-x/--multiplier"),
                                 kMultiplierRange);
         options.multiplier = value.toInt();
+        options.multiplierGiven = true;
     }
+    for (const QString &value : parser.values(o.countIn)) {
+        if (!QRegularExpression(QStringLiteral("^[0-4]$")).match(value).hasMatch())
+            return invalidValue(QStringLiteral("count-in"), value, QStringLiteral("--count-in"), kCountInRange);
+        options.countIn = value.toInt();
+    }
+    options.song = parser.value(o.song);
     options.mute = parser.isSet(o.mute);
     return QString();
 }
@@ -205,8 +225,8 @@ void readSoundOptions(const QCommandLineParser &parser, const Options &o, Comman
     options.sound.connectPorts = !parser.isSet(o.noConnect);
     options.sound.audioPorts = !parser.isSet(o.noSynth);
     if (!audio.isEmpty() && audio != QLatin1String("jack"))
-        result.error += QStringLiteral("pulsewerk: PULSEWERK_AUDIO=\"%1\" has no effect; it takes jack\n")
-                            .arg(shown(audio));
+        result.error +=
+            QStringLiteral("pulsewerk: PULSEWERK_AUDIO=\"%1\" has no effect; it takes jack\n").arg(shown(audio));
     QStringList unused;
     for (const QCommandLineOption *option : {&o.noConnect, &o.noSynth}) {
         if (!options.sound.jack && parser.isSet(*option))
@@ -303,7 +323,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
     parser.setApplicationDescription(
         QStringLiteral("A metronome: a steady beat at 40 to 208 beats per minute, accented by a meter, "
                        "with a row of lamps."));
-    parser.addOptions({o.help, o.version, o.tempo, o.meter, o.multiplier, o.mute, o.jack, o.noConnect, o.noSynth});
+    parser.addOptions(
+        {o.help, o.version, o.tempo, o.meter, o.multiplier, o.mute, o.countIn, o.song, o.jack, o.noConnect, o.noSynth});
     if (!parser.parse(arguments))
         return parseFailure(parser, o);
     if (!parser.positionalArguments().isEmpty())
@@ -329,6 +350,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
 
 void applyStartOptions(frmMain &window, const StartOptions &options)
 {
+    // The song first, so that the options given beside it change it.
+    if (!options.song.isEmpty() && !window.chooseSong(options.song))
+        std::fprintf(stderr, "pulsewerk: no song \"%s\" in the setlist; starting without it\n",
+                     qPrintable(options.song));
     if (!options.meter.isEmpty()) {
         std::optional<CustomMeterEntry> customEntry;
         if (!options.pattern.isEmpty())
@@ -339,11 +364,16 @@ void applyStartOptions(frmMain &window, const StartOptions &options)
         type(window.Text1, options.tempo);
         pressEnter(window.Text1);
     }
-    // The multiplier button steps 1, 2, 4 and back to 1.
-    for (int multiplier = 1; multiplier < options.multiplier; multiplier *= 2)
+    // The multiplier button steps 1, 2, 4 and back to 1; a song may have left it at 2 or 4.
+    const QString multiplier = QString::number(options.multiplier);
+    for (int clicks = 0; clicks < 3 && options.multiplierGiven && window.imgDouble->Tag() != multiplier; ++clicks)
         click(window.imgDouble);
     if (options.mute)
         click(window.imgMute);
+    if (options.countIn >= 0)
+        window.actCountIn[static_cast<std::size_t>(options.countIn)]->trigger();
+    if (window.countInBars() > 0)
+        window.startCountIn();
 }
 
 } // namespace pulsewerk

@@ -19,7 +19,10 @@ struct StartOptions {
     QString pattern;    // typed into the custom meter dialog when `meter` is its entry
     int multiplier = 1; // 1, 2 or 4
     bool mute = false;
-    SoundConfig sound; // handed to the MIDI output when it opens
+    SoundConfig sound;            // handed to the MIDI output when it opens
+    QString song;                 // the setlist's song to start with; empty: none
+    int countIn = -1;             // bars counted in before the first beat, 0..4; -1: not given
+    bool multiplierGiven = false; // `multiplier` was given, so it overrides the song's
 };
 
 // The outcome of reading the command line: either run with `options`, or end at once

@@ -74,8 +74,9 @@ void frmMain::restartWithDownbeat()
 {
     OnBeatOff(); // nothing while stopped
     m_running = true;
-    m_intBeat = static_cast<std::int16_t>(m_strPattern.size() - 1);
     m_trainer.restartBar();
+    m_gapTrainer.restart();
+    startCountIn(); // the first position after the count-in, if any
     mdlMain::startBeatGrid();
 }
 
@@ -90,9 +91,11 @@ void frmMain::TapTempo_Triggered()
     setTempoAsTyped(*tempo);
     if (!m_running)
         return;
-    // The beat lands with the taps: the first position, one period after this tap.
+    // The beat lands with the taps: the first position, one period after this tap, with
+    // no count-in before it.
     OnBeatOff();
     m_intBeat = static_cast<std::int16_t>(m_strPattern.size() - 1);
+    m_countInLeft = 0;
     mdlMain::moveBeatGrid(now);
 }
 
@@ -116,9 +119,11 @@ void frmMain::SpeedTrainer_Triggered()
     if (!m_frmSpeedTrainer)
         m_frmSpeedTrainer = std::make_unique<frmSpeedTrainer>(this);
     frmSpeedTrainer &dialog = *m_frmSpeedTrainer;
+    dialog.m_intCountIn = m_countInBars;
     dialog.exec();
     if (!dialog.m_blnOK)
         return;
+    setCountIn(dialog.m_intCountIn);
     m_trainer.start({dialog.m_intStart, dialog.m_intEnd, dialog.m_intStep, dialog.m_intBars});
     m_trainerSetsTempo = true;
     setTempoAsTyped(dialog.m_intStart);

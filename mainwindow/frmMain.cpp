@@ -7,10 +7,13 @@
 #include "controls/Pictures.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmCustomMeter.h"
+#include "dialogs/frmGapTrainer.h"
 #include "dialogs/frmOptions.h"
+#include "dialogs/frmSetlist.h"
 #include "dialogs/frmSpeedTrainer.h"
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
+#include "mainwindow/BigBeat.h"
 #include "settings/SettingsTable.h"
 
 #include <QApplication>
@@ -92,6 +95,7 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     connect(imgDouble, &pulsewerk::PictureBox::Click, this, &frmMain::describeButtons);
     connect(imgMute, &pulsewerk::PictureBox::Click, this, &frmMain::describeButtons);
     setUpPracticeTools();
+    setUpPracticeRoutines();
 }
 
 frmMain::~frmMain() = default;
@@ -205,33 +209,43 @@ void frmMain::UpdateTempoLabels()
 
 void frmMain::cboMeter_Click()
 {
+    QString pattern = m_strPattern;
     switch (cboMeter->currentIndex()) {
     case 0:
-        m_strPattern = QStringLiteral("1");
+        pattern = QStringLiteral("1");
         break;
     case 1:
-        m_strPattern = QStringLiteral("2111");
+        pattern = QStringLiteral("2111");
         break;
     case 2:
-        m_strPattern = QStringLiteral("211");
+        pattern = QStringLiteral("211");
         break;
     case 3:
-        m_strPattern = QStringLiteral("21");
+        pattern = QStringLiteral("21");
         break;
     case 4:
         if (!m_frmCustomMeter)
             m_frmCustomMeter = std::make_unique<frmCustomMeter>(this);
         m_frmCustomMeter->m_strMeter = m_strPattern;
         m_frmCustomMeter->exec();
-        m_strPattern = m_frmCustomMeter->m_strMeter.left(static_cast<int>(imgLed.size()));
-        if (m_strPattern.isEmpty())
-            m_strPattern = QStringLiteral("1");
+        pattern = m_frmCustomMeter->m_strMeter;
         break;
     default:
         break;
     }
+    choosePattern(cboMeter->currentIndex(), pattern);
+}
+
+// The meter list shows entry `meterIndex`, and `pattern` is the meter from the next beat on.
+void frmMain::choosePattern(int meterIndex, const QString &pattern)
+{
+    cboMeter->setCurrentIndex(meterIndex);
+    m_strPattern = pattern.left(static_cast<int>(imgLed.size()));
+    if (m_strPattern.isEmpty())
+        m_strPattern = QStringLiteral("1");
     m_intBeat = static_cast<std::int16_t>(m_strPattern.size() - 1);
     m_trainer.restartBar(); // the bar cut short is no pass through a pattern
+    m_countInLeft = 0;      // a count-in of the old meter does not go on in the new
     QCoreApplication::processEvents();
     UpdateLedRow();
 }
@@ -247,6 +261,7 @@ void frmMain::UpdateLedRow()
         imgLed[j]->setPicture(m_strPattern.at(j) == u'2' ? QStringLiteral("LED_ROFF") : QStringLiteral("LED_GOFF"));
     }
     describeLampRow(QStringLiteral("none of %1 lit").arg(m_strPattern.size()));
+    showBeat({});
 }
 
 // ---- Beat operations ----------------------------------------------------------------
@@ -260,15 +275,19 @@ void frmMain::OnBeat()
     m_intBeat = static_cast<std::int16_t>((m_intBeat + 1) % m_strPattern.size());
     if (m_intBeat >= static_cast<int>(imgLed.size()))
         return;
+    const bool countIn = countInBeat();
+    const bool gap = gapMutes(countIn); // asked at every beat, so the trainer counts the bars
+    const bool sounding = soundOn() && !gap;
     const std::int16_t channel = static_cast<std::int16_t>(m_intMidiChannel - 1);
     const QString beat = m_strPattern.mid(m_intBeat, 1);
     if (beat == QLatin1String("2")) {
-        if (soundOn())
-            mdlMidi::PlayNote(channel, m_intStrongNote, m_intStrongVelocity);
+        if (sounding)
+            mdlMidi::PlayNote(channel, countIn ? m_intCountInNote : m_intStrongNote, m_intStrongVelocity);
         imgLed[m_intBeat]->setPicture(QStringLiteral("LED_RON"));
     } else if (beat == QLatin1String("1")) {
-        if (soundOn())
-            mdlMidi::PlayNote(channel, m_intWeakNote, m_intWeakVelocity);
+        if (sounding)
+            mdlMidi::PlayNote(channel, countIn ? m_intCountInNote : m_intWeakNote,
+                              countIn ? m_intStrongVelocity : m_intWeakVelocity);
         imgLed[m_intBeat]->setPicture(QStringLiteral("LED_GON"));
     } else {
         imgLed[m_intBeat]->setPicture(QStringLiteral("LED_GOFF"));
@@ -276,8 +295,8 @@ void frmMain::OnBeat()
     const QString kind = beat == QLatin1String("2")   ? QStringLiteral("strong")
                          : beat == QLatin1String("1") ? QStringLiteral("weak")
                                                       : QStringLiteral("silent");
-    describeLampRow(QStringLiteral("%1 of %2, %3").arg(m_intBeat + 1).arg(m_strPattern.size()).arg(kind));
-    if (m_intBeat == 0)
+    showBeat(kind);
+    if (m_intBeat == 0 && !countIn)
         trainerDownbeat();
 }
 
@@ -291,10 +310,10 @@ void frmMain::OnBeatOff()
     const std::int16_t release = 0;
     const QString beat = m_strPattern.mid(m_intBeat, 1);
     if (beat == QLatin1String("2")) {
-        mdlMidi::PlayNote(channel, m_intStrongNote, release);
+        mdlMidi::PlayNote(channel, m_countInSounds ? m_intCountInNote : m_intStrongNote, release);
         imgLed[m_intBeat]->setPicture(QStringLiteral("LED_ROFF"));
     } else if (beat == QLatin1String("1")) {
-        mdlMidi::PlayNote(channel, m_intWeakNote, release);
+        mdlMidi::PlayNote(channel, m_countInSounds ? m_intCountInNote : m_intWeakNote, release);
         imgLed[m_intBeat]->setPicture(QStringLiteral("LED_GOFF"));
     } else {
         imgLed[m_intBeat]->setPicture(QStringLiteral("LED_GOFF"));

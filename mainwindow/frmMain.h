@@ -3,6 +3,8 @@
 // beat operations that the beat loop calls.
 #pragma once
 
+#include "mainwindow/GapTrainer.h"
+#include "mainwindow/Setlist.h"
 #include "mainwindow/SpeedTrainer.h"
 #include "mainwindow/TapTempo.h"
 #include "ui_frmMain.h"
@@ -15,8 +17,11 @@
 #include <cstdint>
 #include <memory>
 
+class frmBigBeat;
 class frmCustomMeter;
+class frmGapTrainer;
 class frmOptions;
+class frmSetlist;
 class frmSpeedTrainer;
 class QAction;
 class QLabel;
@@ -47,8 +52,25 @@ public:
     QAction *actStartStop = nullptr;    // Space
     QAction *actTapTempo = nullptr;     // T
     QAction *actSpeedTrainer = nullptr; // Ctrl+T; stops a running trainer
+    // The practice routines.
+    std::array<QAction *, 5> actCountIn{}; // Ctrl+0..Ctrl+4: that many bars counted in
+    QAction *actSetlist = nullptr;         // Ctrl+L
+    QAction *actPreviousSong = nullptr;    // PageUp
+    QAction *actNextSong = nullptr;        // PageDown
+    QAction *actBigBeat = nullptr;         // F11
+    QAction *actGapTrainer = nullptr;      // Ctrl+G; stops a running gap trainer
     // A window of its own rather than a child, so the window's own controls stay as laid out.
     std::unique_ptr<QMenu> mnuContext;
+
+    // Bars counted in before every start, 0..4.
+    int countInBars() const { return m_countInBars; }
+    // The next beats are the count-in: its bars, then the pattern's first position.
+    void startCountIn();
+    // Makes the song named `name` of the setlist the current one and sets its values, as
+    // at program start: the beat is not restarted. False when there is no such song.
+    bool chooseSong(const QString &name);
+    // The big beat window; nullptr until F11 first opens it.
+    frmBigBeat *bigBeat() const { return m_frmBigBeat.get(); }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -107,6 +129,20 @@ private:
     void tempoChanged();
     void trainerDownbeat();
 
+    void setUpPracticeRoutines();
+    void updatePracticeRoutines();
+    void setCountIn(int bars);
+    void Setlist_Triggered();
+    void readSongsOnce();
+    void stepSong(int step);
+    void applySong(const pulsewerk::Song &song);
+    void choosePattern(int meterIndex, const QString &pattern);
+    void BigBeat_Triggered();
+    void GapTrainer_Triggered();
+    bool countInBeat();
+    bool gapMutes(bool countIn);
+    void showBeat(const QString &kind);
+
     QString m_strPattern;
     std::int16_t m_intBeat = 0;
     std::int16_t m_intMidiChannel = 0;
@@ -127,4 +163,16 @@ private:
     pulsewerk::TapTempo m_tapTempo;
     pulsewerk::SpeedTrainer m_trainer;
     bool m_trainerSetsTempo = false; // the tempo being set is the trainer's, not the user's
+
+    int m_countInBars = 0;
+    int m_countInLeft = 0;        // beats of the count-in still to come
+    bool m_countInSounds = false; // the current beat is one of the count-in
+    std::int16_t m_intCountInNote = 37;
+    QList<pulsewerk::Song> m_songs;
+    bool m_songsRead = false;
+    int m_song = -1; // the current song's place in m_songs; -1 for none
+    pulsewerk::GapTrainer m_gapTrainer;
+    std::unique_ptr<frmSetlist> m_frmSetlist;
+    std::unique_ptr<frmGapTrainer> m_frmGapTrainer;
+    std::unique_ptr<frmBigBeat> m_frmBigBeat;
 };

@@ -265,7 +265,10 @@ void writeSettings(const QString &group, const IniValues &values, std::function<
 std::function<void()> sayNotSaved(const QString &what)
 {
     return [what] {
-        say(QStringLiteral("the %1 could not be saved; they hold for this run only.").arg(what).toLocal8Bit().constData());
+        say(QStringLiteral("the %1 could not be saved; they hold for this run only.")
+                .arg(what)
+                .toLocal8Bit()
+                .constData());
     };
 }
 

@@ -20,4 +20,24 @@ inline const IntSetting trainerEnd{QStringLiteral("Trainer"), QStringLiteral("En
 inline const IntSetting trainerStep{QStringLiteral("Trainer"), QStringLiteral("Step"), 4, 1, 50};
 inline const IntSetting trainerBars{QStringLiteral("Trainer"), QStringLiteral("Bars"), 4, 1, 64};
 
+// [CountIn]: the count-in's own sound, a General MIDI side stick on the beat channel.
+inline const IntSetting countInNote{QStringLiteral("CountIn"), QStringLiteral("Note"), 37, 0, 127};
+
+// [GapTrainer]: the gap trainer's last run, written by its Start.
+inline const IntSetting gapRandom{QStringLiteral("GapTrainer"), QStringLiteral("Random"), 0, 0, 1};
+inline const IntSetting gapPlay{QStringLiteral("GapTrainer"), QStringLiteral("Play"), 4, 1, 16};
+inline const IntSetting gapMute{QStringLiteral("GapTrainer"), QStringLiteral("Mute"), 4, 1, 16};
+inline const IntSetting gapChance{QStringLiteral("GapTrainer"), QStringLiteral("Chance"), 30, 0, 90};
+inline const IntSetting gapStep{QStringLiteral("GapTrainer"), QStringLiteral("Step"), 0, 0, 90};
+inline const IntSetting gapEvery{QStringLiteral("GapTrainer"), QStringLiteral("Every"), 4, 1, 64};
+
+// [Song1], [Song2] ...: the setlist, a song in full in each group, in the list's order
+// (the rows' group is the pattern; `in()` names the song's own).
+inline const QString songGroup = QStringLiteral("Song%1");
+inline const TextSetting songName{songGroup, QStringLiteral("Name"), QString(), 1000};
+inline const IntSetting songTempo{songGroup, QStringLiteral("Tempo"), 120, 40, 208};
+inline const TextSetting songMeter{songGroup, QStringLiteral("Meter"), QString(), 19};
+inline const IntSetting songMultiplier{songGroup, QStringLiteral("Multiplier"), 1, 1, 4};
+inline const IntSetting songCountIn{songGroup, QStringLiteral("CountIn"), 0, 0, 4};
+
 } // namespace pulsewerk::settings

@@ -120,7 +120,6 @@ private:
     GLogFunc m_glib = nullptr;
 };
 
-
 // The synthesizer pool played through an audio back end, each message on the frame at
 // which its intended time is heard.
 QString firstReadable(const QStringList &candidates)

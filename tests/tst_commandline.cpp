@@ -5,6 +5,7 @@
 
 #include "dialogs/frmCustomMeter.h"
 #include "engine/CommandLine.h"
+#include "mainwindow/PracticeSettings.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -77,6 +78,8 @@ private slots:
     void readsAudioOptions();
     // The custom meter dialog left off screen, or left open, after a pattern was applied.
     void customMeterDialogShowsLater();
+    // A count-in asked for at start not played, too long, or the beat after it off its grid.
+    void countInAtStart();
 
 private:
     TempSettings m_settings;
@@ -86,6 +89,7 @@ void TestCommandLine::initTestCase()
 {
     QCoreApplication::setApplicationName(QStringLiteral("Pulsewerk"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QVERIFY(pulsewerk::writeSongs({{"Slow blues", 72, "3/4", 4, 1}}));
 }
 
 void TestCommandLine::answersWithoutDisplay_data()
@@ -125,6 +129,9 @@ void TestCommandLine::answersWithoutDisplay_data()
     QTest::newRow("multiplier 3") << QStringList{"-x", "3"} << 2 << QStringList{"\"3\"", "1, 2 or 4"};
     QTest::newRow("multiplier missing") << QStringList{"--multiplier"} << 2 << QStringList{"1, 2 or 4"};
     QTest::newRow("mute with a value") << QStringList{"--mute=yes"} << 2 << QStringList{"--mute"};
+    QTest::newRow("count-in 5") << QStringList{"--count-in", "5"} << 2 << QStringList{"\"5\"", "0 to 4 bars"};
+    QTest::newRow("count-in missing") << QStringList{"--count-in"} << 2 << QStringList{"--count-in", "0 to 4 bars"};
+    QTest::newRow("song missing") << QStringList{"--song"} << 2 << QStringList{"--song", "setlist"};
     QTest::newRow("jack with a value") << QStringList{"--jack=yes"} << 2 << QStringList{"--jack", "--no-synth"};
     QTest::newRow("tempo repeated, the first bad")
         << QStringList{"-t", "300", "-t", "100"} << 2 << (QStringList{"\"300\""} + tempoRange);
@@ -327,6 +334,11 @@ void TestCommandLine::appliesStartOptions_data()
                          << "211"
                          << "4"
                          << "1";
+    QTest::newRow("a song, its multiplier changed") << QStringList{"--song", "Slow blues", "-x", "2"} << 72 << "72"
+                                                    << "3/4"
+                                                    << "211"
+                                                    << "2"
+                                                    << "0";
 }
 
 void TestCommandLine::appliesStartOptions()
@@ -370,6 +382,22 @@ void TestCommandLine::customMeterDialogShowsLater()
     QVERIFY(!dialog->isVisible());
     QCOMPARE(dialog->m_strMeter, QStringLiteral("2101"));
     QVERIFY(!dialog->testAttribute(Qt::WA_DontShowOnScreen));
+}
+
+void TestCommandLine::countInAtStart()
+{
+    BeatHarness h;
+    frmMain &w = h.window();
+    pulsewerk::applyStartOptions(w, pulsewerk::parseCommandLine({"pulsewerk", "-m", "2/4", "--count-in", "2"}).options);
+    h.clock.at(3200, [&w] { w.close(); });
+    QCOMPARE(h.runLoop(), 1);
+    QStringList notes;
+    for (const auto &m : h.messages()) {
+        if (m.data2() != 0)
+            notes << QStringLiteral("%1:%2").arg(m.atMs).arg(m.data1());
+    }
+    // Two bars of 2/4 as side stick from the first beat, one period after the start.
+    QCOMPARE(notes, (QStringList{"500:37", "1000:37", "1500:37", "2000:37", "2500:61", "3000:60"}));
 }
 
 QTEST_MAIN(TestCommandLine)

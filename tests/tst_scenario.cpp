@@ -5,9 +5,11 @@
 
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmCustomMeter.h"
+#include "dialogs/frmGapTrainer.h"
 #include "dialogs/frmOptions.h"
 #include "dialogs/frmSpeedTrainer.h"
 #include "engine/mdlMain.h"
+#include "mainwindow/PracticeSettings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -62,6 +64,18 @@ private slots:
     void handSetTempoStopsTheTrainer();
     // A meter chosen in mid-bar, or a stop and start: the bar cut short counted as a bar.
     void barCutShortIsNoBar();
+    // A count-in of the wrong length for a meter or multiplier, in the beat's sound, with
+    // a silent place sounded, or a first beat after it off the grid or not the downbeat.
+    void countIn_data();
+    void countIn();
+    // The speed trainer's count-in not played, or its bar counted as the trainer's first.
+    void trainerCountsIn();
+    // The gap trainer muting a count-in beat or a bar it should play, sounding a bar it
+    // should mute, darkening the lamps in a gap, or the beat back off its grid.
+    void gapTrainerBars();
+    // PageDown or PageUp to the wrong song, a song's values not all applied, or its beat
+    // not restarting on its first beat at its own tempo and count-in.
+    void songSteps();
 };
 
 namespace {
@@ -332,6 +346,197 @@ void TestScenario::barCutShortIsNoBar()
     // 110 (4100, 4646); 120 from 5191.
     const std::vector<std::uint32_t> expected{1000, 1601, 2201, 2801, 3401, 3946, 4100, 4646, 5191, 5691};
     QCOMPARE(beatTimes(h, 1000), expected);
+}
+
+namespace {
+
+// The note-ons from `from` on: the time each was meant for and its note.
+std::vector<std::pair<std::uint32_t, int>> notesMeant(const BeatHarness &h, std::uint32_t from)
+{
+    std::vector<std::pair<std::uint32_t, int>> notes;
+    for (const auto &m : h.messages()) {
+        if (m.data2() != 0 && m.atMs >= from)
+            notes.emplace_back(m.atMs, m.data1());
+    }
+    return notes;
+}
+
+// The notes of whole bars of `pattern` from `from` every `period` ms: `note` for every
+// sounding place ("2" `strong` in place of `note` when it is 0), none for a silent one.
+void addBars(std::vector<std::pair<std::uint32_t, int>> &notes, std::uint32_t &from, std::uint32_t period,
+             const QString &pattern, int bars, int note)
+{
+    for (int beat = 0; beat < bars * pattern.size(); ++beat, from += period) {
+        const QChar place = pattern.at(beat % pattern.size());
+        if (place == u'2' || place == u'1')
+            notes.emplace_back(from, note != 0 ? note : (place == u'2' ? 61 : 60));
+    }
+}
+
+} // namespace
+
+void TestScenario::countIn_data()
+{
+    QTest::addColumn<int>("meter"); // index in the meter list; 4 for the custom pattern "2101"
+    QTest::addColumn<int>("multiplier");
+    QTest::addColumn<int>("bars");
+    QTest::newRow("4/4, one bar") << 1 << 1 << 1;
+    QTest::newRow("3/4, two bars") << 2 << 1 << 2;
+    QTest::newRow("None, four bars") << 0 << 1 << 4;
+    QTest::newRow("2/4 at x4, three bars") << 3 << 4 << 3;
+    QTest::newRow("2101 at x2, one bar") << 4 << 2 << 1;
+    QTest::newRow("4/4, none") << 1 << 1 << 0;
+}
+
+void TestScenario::countIn()
+{
+    QFETCH(int, meter);
+    QFETCH(int, multiplier);
+    QFETCH(int, bars);
+    TempSettings settings;
+    BeatHarness h;
+    frmMain &w = h.window();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    const QString pattern = QStringList{"1", "2111", "211", "21", "2101"}.at(meter);
+    h.clock.at(100, [&w, meter, multiplier, bars] {
+        if (meter == 4) {
+            onNextDialog<frmCustomMeter>([](frmCustomMeter *custom) {
+                custom->txtMeter->setText(QStringLiteral("2101"));
+                custom->cmdOK->click();
+            });
+        }
+        chooseMeter(w, meter);
+        for (int m = 1; m < multiplier; m *= 2)
+            click(w.imgDouble);
+        QTest::keyClick(w.Text1, Qt::Key(Qt::Key_0 + bars), Qt::ControlModifier);
+        QTest::keyClick(w.Text1, Qt::Key_Space); // stop
+    });
+    h.clock.at(1000, [&w] { QTest::keyClick(w.Text1, Qt::Key_Space); }); // start: counted in
+    h.clock.at(9000, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+
+    const std::uint32_t period = 500 / static_cast<std::uint32_t>(multiplier);
+    std::vector<std::pair<std::uint32_t, int>> expected;
+    std::uint32_t t = 1000;
+    addBars(expected, t, period, pattern, bars, 37); // side stick
+    addBars(expected, t, period, pattern, static_cast<int>(9000 / period / pattern.size()), 0);
+    expected.erase(std::find_if(expected.begin(), expected.end(), [](const auto &note) { return note.first >= 9000; }),
+                   expected.end()); // the window closed at 9000
+    QCOMPARE(notesMeant(h, 1000), expected);
+    // The count-in's notes sound at the strong velocity and are released.
+    int releases = 0;
+    for (const auto &m : h.messages()) {
+        if (m.data1() == 37 && m.data2() != 0)
+            QCOMPARE(int(m.data2()), 80);
+        releases += m.data1() == 37 && m.data2() == 0;
+    }
+    QCOMPARE(releases > 0, bars > 0);
+}
+
+void TestScenario::trainerCountsIn()
+{
+    TempSettings settings;
+    BeatHarness h;
+    frmMain &w = h.window();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    h.clock.at(100, [&w] { chooseMeter(w, 1); }); // 4/4
+    h.clock.at(1000, [&w] {
+        onNextDialog<frmSpeedTrainer>([](frmSpeedTrainer *trainer) {
+            QCOMPARE(trainer->txtCountIn->value(), 0);
+            trainer->txtStart->setValue(100);
+            trainer->txtEnd->setValue(110);
+            trainer->txtStep->setValue(5);
+            trainer->txtBars->setValue(1);
+            trainer->txtCountIn->selectAll();
+            QTest::keyClicks(trainer->txtCountIn, QStringLiteral("1"));
+            trainer->cmdStart->click();
+        });
+        QTest::keyClick(w.Text1, Qt::Key_T, Qt::ControlModifier);
+    });
+    h.clock.at(6500, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+    // A bar of side stick at 100, the first bar at 100, then 105 from the second bar on.
+    std::vector<std::pair<std::uint32_t, int>> expected;
+    std::uint32_t t = 1000;
+    addBars(expected, t, 600, "2111", 1, 37);
+    addBars(expected, t, 600, "2111", 1, 0);
+    addBars(expected, t, 571, "2", 1, 0);
+    expected.emplace_back(t, 60);
+    QCOMPARE(notesMeant(h, 1000), expected);
+    QCOMPARE(w.countInBars(), 1);
+}
+
+void TestScenario::gapTrainerBars()
+{
+    TempSettings settings;
+    for (const auto &[key, value] : {std::pair{"Random", "0"}, {"Play", "1"}, {"Mute", "2"}})
+        QSettings(settings.fileName(), QSettings::IniFormat).setValue(QStringLiteral("GapTrainer/") + key, value);
+    BeatHarness h;
+    frmMain &w = h.window();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QList<int> litInGaps;
+    h.clock.at(100, [&w] {
+        chooseMeter(w, 3); // 2/4
+        QTest::keyClick(w.Text1, Qt::Key_1, Qt::ControlModifier);
+    });
+    h.clock.at(1000, [&w] {
+        onNextDialog<frmGapTrainer>([](frmGapTrainer *gap) { gap->cmdStart->click(); });
+        QTest::keyClick(w.Text1, Qt::Key_G, Qt::ControlModifier);
+    });
+    // A gap: bars 2 and 3 after the count-in, 3000..5000 ms.
+    for (std::uint32_t at = 3100; at < 5000; at += 500)
+        h.clock.at(at, [&w, &litInGaps] { litInGaps << litLamps(w); });
+    h.clock.at(7950, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+
+    std::vector<std::pair<std::uint32_t, int>> expected;
+    std::uint32_t t = 1000;
+    addBars(expected, t, 500, "21", 1, 37); // the count-in: never muted
+    for (int bar = 0; bar < 6; ++bar, t += 1000) {
+        std::uint32_t from = t;
+        if (bar % 3 == 0) // one bar played, two muted
+            addBars(expected, from, 500, "21", 1, 0);
+    }
+    QCOMPARE(notesMeant(h, 1000), expected);
+    QCOMPARE(litInGaps, (QList<int>{1, 1, 1, 1}));
+    QCOMPARE(w.actGapTrainer->text(), QStringLiteral("Stop gap trainer"));
+    QSettings store(settings.fileName(), QSettings::IniFormat);
+    QCOMPARE(store.value(QStringLiteral("GapTrainer/Mute")).toString(), QStringLiteral("2"));
+}
+
+void TestScenario::songSteps()
+{
+    TempSettings settings;
+    QVERIFY(pulsewerk::writeSongs({{"Ballad", 60, "3/4", 1, 0}, {"Shuffle", 150, "2.1", 2, 1}}));
+    BeatHarness h;
+    frmMain &w = h.window();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QStringList shown;
+    auto look = [&w, &shown] {
+        shown << QStringLiteral("%1 %2 x%3").arg(w.Text1->text(), w.cboMeter->currentText(), w.imgDouble->Tag());
+    };
+    h.clock.at(1200, [&w] { QTest::keyClick(w.Text1, Qt::Key_PageDown); });
+    h.clock.at(1201, look);
+    h.clock.at(3000, [&w] { QTest::keyClick(w.cboMeter, Qt::Key_PageDown); });
+    h.clock.at(3001, look);
+    h.clock.at(5000, [&w] { QTest::keyClick(w.Text1, Qt::Key_PageDown); }); // the last: stays
+    h.clock.at(5200, [&w] { QTest::keyClick(w.Text1, Qt::Key_PageUp); });
+    h.clock.at(5201, look);
+    h.clock.at(6500, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+
+    // 120 in None: 500, 1000. Ballad at 1200: 60 in 3/4 from its downbeat at once.
+    // Shuffle at 3000: a bar of side stick on "2.1" every 200 ms (150 at x2), then its
+    // beat. Ballad again at 5200.
+    const std::vector<std::pair<std::uint32_t, int>> expected{
+        {500, 60},  {1000, 60}, {1200, 61}, {2200, 60}, {3000, 37}, {3400, 37}, {3600, 61},
+        {4000, 60}, {4200, 61}, {4600, 60}, {4800, 61}, {5200, 61}, {6200, 60}};
+    QCOMPARE(notesMeant(h, 0), expected);
+    QCOMPARE(shown, (QStringList{"60 3/4 x1", "150 Custom ... x2", "60 3/4 x1"}));
 }
 
 QTEST_MAIN(TestScenario)

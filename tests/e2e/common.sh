@@ -30,13 +30,15 @@ function worst_error(from, to, want,   i, err, worst) {
   for (i = from; i < to; i++) { err = t[i] - t[i - 1] - want; if (abs(err) > abs(worst)) worst = err }
   return worst
 }
-# Strong and weak clicks by loudness: the widest gap between the sorted levels splits
-# them, when it is at least gap_db wide; strong[i] says which. Returns that gap in dB.
-function split_by_loudness(gap_db,   i, j, x, sorted, widest, split_at) {
-  for (i = 0; i < n; i++) sorted[i] = level[i]
-  for (i = 1; i < n; i++) for (j = i; j > 0 && sorted[j - 1] > sorted[j]; j--) { x = sorted[j]; sorted[j] = sorted[j - 1]; sorted[j - 1] = x }
-  widest = 0; split_at = sorted[n - 1] + 1
-  for (i = 1; i < n; i++) if (sorted[i] - sorted[i - 1] > widest) { widest = sorted[i] - sorted[i - 1]; split_at = (sorted[i] + sorted[i - 1]) / 2 }
+# Strong and weak clicks by loudness: the widest gap between the sorted levels of the
+# first `upto` clicks (all when not given) splits them, when it is at least gap_db wide;
+# strong[i] says which. Returns that gap in dB.
+function split_by_loudness(gap_db, upto,   i, j, x, sorted, widest, split_at) {
+  if (!upto) upto = n
+  for (i = 0; i < upto; i++) sorted[i] = level[i]
+  for (i = 1; i < upto; i++) for (j = i; j > 0 && sorted[j - 1] > sorted[j]; j--) { x = sorted[j]; sorted[j] = sorted[j - 1]; sorted[j - 1] = x }
+  widest = 0; split_at = sorted[upto - 1] + 1
+  for (i = 1; i < upto; i++) if (sorted[i] - sorted[i - 1] > widest) { widest = sorted[i] - sorted[i - 1]; split_at = (sorted[i] + sorted[i - 1]) / 2 }
   for (i = 0; i < n; i++) strong[i] = widest >= gap_db && level[i] > split_at
   return widest
 }
