@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # bench/answer-bench's pairing: reads answer_probe's events.txt, then bench/onsets' lines
 # for the same recording, and prints the figures of one scenario as key=value pairs.
+# sink_ms (-v): what the sink adds after the monitor until a sample is played.
 function median(a, n,    i, j, v, s) {
   if (n == 0) return "na"
   for (i = 0; i < n; i++) s[i] = a[i]
@@ -16,7 +17,7 @@ function worst(a, n,    i, w) {
 BEGIN { nd = nl = nk = nc = nlamp = nall = ntail = j = late = 0 }
 FNR == NR {
   if ($1 == "rate") rate = $2
-  else if ($1 == "heard_after_ms") heard = $2
+  else if ($1 == "heard_after_ms") heard = $2 + sink_ms
   else if ($1 == "recorder_lag_ms") lag = $2
   else if ($1 == "poll_max_ms") poll = $2
   else if ($1 == "dating") { ds[nd] = $2; dt[nd] = $3; nd++ }

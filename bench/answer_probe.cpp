@@ -31,6 +31,7 @@
 #include <jack/jack.h>
 #include <pulse/error.h>
 #include <pulse/simple.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
@@ -403,6 +404,11 @@ int main(int argc, char **argv)
     const std::string source = argv[3];
     std::vector<Step> steps = readSteps(argv[4]);
     const std::string outdir = argv[5];
+    // Ahead of the program and of any busy loops where the system allows it, so that the
+    // readings keep their half millisecond; the threads below inherit it.
+    sched_param priority{};
+    priority.sched_priority = 10;
+    sched_setscheduler(0, SCHED_FIFO, &priority);
 
     Recording rec;
     double lagMs = 0;
