@@ -57,7 +57,7 @@ END {
         all[nall++] = c[k] - ka[i]
         by[kind[i], nby[kind[i]]++] = c[k] - ka[i]
       }
-    } else if (kind[i] == "stop" || kind[i] == "open") {
+    } else if (kind[i] == "stop" || kind[i] == "mute" || kind[i] == "open") {
       tail = 0
       for (k = 0; k < nc; k++) if (c[k] > ka[i] && c[k] < next_key && c[k] - ka[i] > tail) tail = c[k] - ka[i]
       tails[ntail++] = tail

@@ -11,8 +11,8 @@
 //   SECONDS  how long to record and watch
 //   SOURCE   pulse:DEVICE:RATE (a PulseAudio source, e.g. nullsink.monitor) or jack:PORT
 //   STEPS    a file of lines "AT KIND KEYS...": AT seconds after the start, the keys are
-//            pressed one after another (xdotool's names: space, Return, alt+o); KIND is a
-//            label copied to the output
+//            pressed one after another (xdotool's names: space, Return, alt+o); AT/L: L ms
+//            after the lamp next lights from AT on; KIND is a label copied to the output
 //   OUTDIR   receives rec.wav (mono, 16 bit) and events.txt:
 //     rate R
 //     dating SAMPLE T_MS    sample SAMPLE of rec.wav reached the recorder's side at T_MS
@@ -254,6 +254,7 @@ struct LampWatch {
     int x = -1, y = -1;
     std::vector<LampChange> changes;
     double pollMaxMs = 0;
+    std::atomic<double> lastLit{0}; // when the lamp last lit (its level rose), for the keys
 };
 
 void watchLamp(Window window, double untilMs, LampWatch &watch)
@@ -276,6 +277,8 @@ void watchLamp(Window window, double untilMs, LampWatch &watch)
             const double at = (before + after) / 2;
             if (previous > 0 && level != last)
                 watch.changes.push_back({(previous + at) / 2, level, at - previous});
+            if (previous > 0 && level > last)
+                watch.lastLit.store((previous + at) / 2);
             if (previous > 0)
                 watch.pollMaxMs = std::max(watch.pollMaxMs, at - previous);
             last = level;
@@ -290,6 +293,7 @@ void watchLamp(Window window, double untilMs, LampWatch &watch)
 
 struct Step {
     double at;
+    double afterLitMs = -1; // when not negative: sent that long after the lamp next lights
     std::string kind;
     std::vector<std::string> keys;
     double before = 0, after = 0;
@@ -302,8 +306,12 @@ std::vector<Step> readSteps(const char *path)
     for (std::string line; std::getline(in, line);) {
         std::istringstream words(line);
         Step step;
-        if (!(words >> step.at >> step.kind))
+        std::string at;
+        if (!(words >> at >> step.kind))
             continue;
+        step.at = std::atof(at.c_str());
+        if (const std::size_t slash = at.find('/'); slash != std::string::npos)
+            step.afterLitMs = std::atof(at.c_str() + slash + 1);
         for (std::string key; words >> key;)
             step.keys.push_back(key);
         steps.push_back(step);
@@ -428,6 +436,13 @@ int main(int argc, char **argv)
     const double start = nowMs();
     for (Step &step : steps) {
         sleepUntilMs(start + step.at * 1e3);
+        for (double lit = watch.lastLit.load(); step.afterLitMs >= 0 && nowMs() < untilMs;) {
+            sleepUntilMs(nowMs() + 0.5);
+            if (watch.lastLit.load() != lit) {
+                sleepUntilMs(watch.lastLit.load() + step.afterLitMs);
+                break;
+            }
+        }
         if (keyboard)
             press(keyboard, step);
     }
