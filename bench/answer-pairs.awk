@@ -14,7 +14,7 @@ function worst(a, n,    i, w) {
   for (i = 1; i < n; i++) if ((a[i] < 0 ? -a[i] : a[i]) > (w < 0 ? -w : w)) w = a[i]
   return sprintf("%.1f", w)
 }
-BEGIN { nd = nl = nk = nc = nlamp = nall = ntail = j = late = 0 }
+BEGIN { nd = nl = nk = nc = nlamp = nall = ntail = j = late = lost = 0 }
 FNR == NR {
   if ($1 == "rate") rate = $2
   else if ($1 == "heard_after_ms") heard = $2 + sink_ms
@@ -57,7 +57,12 @@ END {
         all[nall++] = c[k] - ka[i]
         by[kind[i], nby[kind[i]]++] = c[k] - ka[i]
       }
-    } else if (kind[i] == "stop" || kind[i] == "mute" || kind[i] == "open") {
+    }
+    # A key that stops the lamps (Space, Alt+O) and did not: lit again 0.3 s to 1 s on.
+    if (kind[i] == "stop" || kind[i] == "open")
+      for (k = 1; k < nl; k++)
+        if (lv[k] > lv[k - 1] && lt[k] > ka[i] + 300 && lt[k] < ka[i] + 1000) { lost++; break }
+    if (kind[i] == "stop" || kind[i] == "mute" || kind[i] == "open") {
       tail = 0
       for (k = 0; k < nc; k++) if (c[k] > ka[i] && c[k] < next_key && c[k] - ka[i] > tail) tail = c[k] - ka[i]
       tails[ntail++] = tail
@@ -73,5 +78,5 @@ END {
     median(lamp, nlamp), worst(lamp, nlamp), nlamp, median(all, nall), worst(all, nall), nall, per
   printf " stop_tail_ms=%s heard_after_ms=%.1f recorder_lag_ms=%.1f key_send_max_ms=%.1f poll_max_ms=%.1f",
     worst(tails, ntail), heard, lag, send, poll
-  printf " late_reads=%d\n", late
+  printf " late_reads=%d keys_lost=%d\n", late, lost
 }
