@@ -51,25 +51,27 @@ END {
   for (i = 0; i < nk; i++) {
     if (ka[i] - kb[i] > send) send = ka[i] - kb[i]
     next_key = i + 1 < nk ? ka[i + 1] : 1e300
-    if (kind[i] == "start" || kind[i] == "audition" || kind[i] == "close") {
+    if (kind[i] == "start" || kind[i] == "close") {
       for (k = 0; k < nc && c[k] <= ka[i]; k++) {}
       if (k < nc && c[k] < next_key) {
         all[nall++] = c[k] - ka[i]
         by[kind[i], nby[kind[i]]++] = c[k] - ka[i]
       }
     }
-    # A key that stops the lamps (Space, Alt+O) and did not: lit again 0.3 s to 1 s on.
+    # A key that stops the lamps (Space, Alt+O) and did not: lit again 0.3 s to 1 s on,
+    # before the next key.
+    upto = ka[i] + 1000 < next_key ? ka[i] + 1000 : next_key
     if (kind[i] == "stop" || kind[i] == "open")
       for (k = 1; k < nl; k++)
-        if (lv[k] > lv[k - 1] && lt[k] > ka[i] + 300 && lt[k] < ka[i] + 1000) { lost++; break }
+        if (lv[k] > lv[k - 1] && lt[k] > ka[i] + 300 && lt[k] < upto) { lost++; break }
     if (kind[i] == "stop" || kind[i] == "mute" || kind[i] == "open") {
       tail = 0
       for (k = 0; k < nc; k++) if (c[k] > ka[i] && c[k] < next_key && c[k] - ka[i] > tail) tail = c[k] - ka[i]
       tails[ntail++] = tail
     }
   }
-  split("start audition close", kinds, " ")
-  for (n = 1; n <= 3; n++) {
+  split("start close", kinds, " ")
+  for (n = 1; n <= 2; n++) {
     m = 0
     for (i = 0; i < nby[kinds[n]]; i++) one[m++] = by[kinds[n], i]
     per = per sprintf(" %s_ms=%s", kinds[n], median(one, m))
