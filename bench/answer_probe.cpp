@@ -84,12 +84,12 @@ struct Recording {
 // sample 0 (the recorder's own delay shows as how far the others lie above it).
 bool recordPulse(const std::string &device, unsigned rate, double untilMs, Recording &rec, double &lagMs)
 {
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, rate, 2};
+    const pa_sample_spec format{PA_SAMPLE_S16LE, rate, 2};
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.fragsize = rate / 200 * 4;
     int error = 0;
-    pa_simple *s = pa_simple_new(nullptr, "answer-probe", PA_STREAM_RECORD, device.c_str(), "probe", &spec, nullptr,
+    pa_simple *s = pa_simple_new(nullptr, "answer-probe", PA_STREAM_RECORD, device.c_str(), "probe", &format, nullptr,
                                  &attr, &error);
     if (!s) {
         std::fprintf(stderr, "answer_probe: no recording from %s: %s\n", device.c_str(), pa_strerror(error));
