@@ -471,10 +471,17 @@ QString TestJack::endProgram(const QString &way)
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_displayName));
         xdotool.setProcessEnvironment(env);
-        xdotool.start(QStringLiteral("xdotool"), {"search", "--sync", "--onlyvisible", "--name", "^Pulsewerk$",
-                                                  "windowfocus", "--sync", "key", "ctrl+q"});
-        if (!xdotool.waitForFinished(30000) || xdotool.exitCode() != 0)
-            return QStringLiteral("xdotool: ") + QString::fromLocal8Bit(xdotool.readAllStandardError());
+        // A window found while the toolkit still replaces it at start is gone by the key
+        // (BadWindow): look it up again.
+        for (int attempt = 0;; ++attempt) {
+            xdotool.start(QStringLiteral("xdotool"), {"search", "--sync", "--onlyvisible", "--name", "^Pulsewerk$",
+                                                      "windowfocus", "--sync", "key", "ctrl+q"});
+            if (xdotool.waitForFinished(30000) && xdotool.exitCode() == 0)
+                break;
+            if (attempt == 4)
+                return QStringLiteral("xdotool: ") + QString::fromLocal8Bit(xdotool.readAllStandardError());
+            QTest::qWait(200);
+        }
     }
     // An exit under the sanitizers on a busy machine (the leak check runs) takes a while.
     if (!m_program.waitForFinished(30000))
