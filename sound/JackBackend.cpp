@@ -2,13 +2,14 @@
 // The JACK back end: a client named Pulsewerk with two audio out ports and a MIDI out
 // port carrying every message on its frame, timed by JACK's own clock; it comes back by
 // itself when the JACK server returns.
-#include "sound/AudioBackend.h"
 #include "platform/Clock.h"
+#include "sound/AudioBackend.h"
 #include "sound/FrameLine.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -22,8 +23,6 @@ namespace {
 constexpr char kClientName[] = "Pulsewerk";
 // Between attempts to reach a JACK server that went away.
 constexpr auto kRetry = std::chrono::milliseconds(400);
-// How often the source hears where the frames are.
-constexpr std::int64_t kReportEveryUs = 100000;
 // A longer gap in the server's frames than this starts a new stream.
 constexpr double kMaxGapSeconds = 10;
 
@@ -78,6 +77,7 @@ public:
         if (m_watcher.joinable())
             m_watcher.join();
         close();
+        m_line.stop(monotonicUs());
         if (m_source)
             m_source->sendMessagesTo(nullptr);
         m_source = nullptr;
@@ -95,14 +95,14 @@ private:
             m_right = jack_port_register(m_client, "out_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
         }
         m_beat = jack_port_register(m_client, "beat", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        m_started = false;
+        prepareStream();
         jack_set_process_callback(
             m_client,
             [](jack_nframes_t frames, void *self) { return static_cast<JackBackend *>(self)->process(frames); }, this);
         jack_set_sample_rate_callback(
             m_client,
-            [](jack_nframes_t, void *self) {
-                static_cast<JackBackend *>(self)->m_started = false; // a new stream at the new rate
+            [](jack_nframes_t rate, void *self) {
+                static_cast<JackBackend *>(self)->rateChanged(rate);
                 return 0;
             },
             this);
@@ -117,6 +117,22 @@ private:
             connectPlayback();
         return true;
     }
+
+    // A new stream at the server's rate, outside the process thread (the source may
+    // allocate for a new rate); the first cycle starts its frame line.
+    void prepareStream()
+    {
+        m_rate = jack_get_sample_rate(m_client);
+        m_periodFrames = static_cast<int>(jack_get_buffer_size(m_client));
+        m_line = FrameLine(FrameLine::Policy::Cycles, m_rate);
+        m_source->streamStarted(m_rate, latencyUs(), m_line);
+        m_started = false;
+        m_prepared = true;
+    }
+
+    // From rendering a cycle to hearing its last frame: the server plays it during the
+    // next cycle, so a message must be in before the cycle ahead of its frame's starts.
+    std::int64_t latencyUs() const { return std::llround(2 * m_periodFrames * 1e6 / m_rate); }
 
     // The audio ports go to the first physical playback ports (one port takes both).
     void connectPlayback()
@@ -150,20 +166,52 @@ private:
         m_wake.notify_all();
     }
 
+    // JACK's notification thread: a new rate, for the watcher to prepare a stream at.
+    void rateChanged(jack_nframes_t rate)
+    {
+        if (static_cast<double>(rate) == m_rate)
+            return;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_rateChanged = true;
+        }
+        m_wake.notify_all();
+    }
+
+    // The watcher: the process thread keeps out of the source while a stream at the new
+    // rate is prepared; nothing on it waits for this.
+    void restartAtNewRate()
+    {
+        m_paused = true;
+        while (m_inSource)
+            std::this_thread::yield();
+        m_source->streamLost();
+        prepareStream();
+        m_paused = false;
+    }
+
     // The back end's own thread: after a loss, says so, lets go of the dead client and
     // tries again until a server answers.
     void watch()
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
-            m_wake.wait(lock, [this] { return m_stopping || m_lost; });
+            m_wake.wait(lock, [this] { return m_stopping || m_lost || m_rateChanged; });
             if (m_stopping)
                 return;
+            if (!m_lost) {
+                m_rateChanged = false;
+                lock.unlock();
+                restartAtNewRate();
+                lock.lock();
+                continue;
+            }
             m_lost = false;
             lock.unlock();
             m_source->streamLost();
             say("the JACK server went away; the sound is lost until it returns.");
             close();
+            m_line.stop(monotonicUs());
             lock.lock();
             while (!m_stopping) {
                 lock.unlock();
@@ -178,7 +226,7 @@ private:
         }
     }
 
-    // The process thread, once per cycle.
+    // The process thread, once per cycle: nothing here allocates, locks or waits.
     int process(jack_nframes_t frames)
     {
         const auto n = static_cast<int>(frames);
@@ -186,29 +234,40 @@ private:
         jack_midi_clear_buffer(m_midi);
         float *left = m_left ? static_cast<float *>(jack_port_get_buffer(m_left, frames)) : nullptr;
         float *right = m_right ? static_cast<float *>(jack_port_get_buffer(m_right, frames)) : nullptr;
+        m_inSource = true;
+        if (m_paused) { // a stream at a new rate is being prepared
+            m_inSource = false;
+            for (float *port : {left, right}) {
+                if (port)
+                    std::fill(port, port + n, 0.0f);
+            }
+            return 0;
+        }
         // The server's frame clock: a cycle it left this client out of (a late cycle, an
         // under-run) shows as a gap, which the stream skips over so that its frames stay
-        // the server's; a gap of more than kMaxGapSeconds (or a step back) starts anew.
+        // the server's; a gap of more than kMaxGapSeconds (or a step back), or a new
+        // period, starts anew.
         const jack_nframes_t cycleFrame = jack_last_frame_time(m_client);
         const auto gap = static_cast<std::int32_t>(cycleFrame - m_nextCycleFrame);
         m_nextCycleFrame = cycleFrame + frames;
-        if (m_started && (gap < 0 || gap > kMaxGapSeconds * m_rate))
+        if (m_started && (gap < 0 || gap > kMaxGapSeconds * m_rate || n != m_periodFrames))
             m_started = false;
         if (!m_started) {
-            m_rate = jack_get_sample_rate(m_client);
-            // What a cycle's output waits for: the next cycle, when the server plays it.
-            m_latencyUs = std::llround(jack_get_buffer_size(m_client) * 1e6 / m_rate);
-            m_source->streamStarted(m_rate, m_latencyUs);
+            // Anew at the same rate: nothing for the source to allocate.
+            m_periodFrames = n;
+            if (!m_prepared)
+                m_source->streamStarted(m_rate, latencyUs(), m_line);
+            m_prepared = false;
             m_frames = 0;
-            m_line = FrameLine(m_rate);
-            m_started = true;
         } else if (gap > 0) {
             skip(gap);
         }
         followServerClock();
-        m_source->render(monotonicUs(), n, left, right);
+        m_started = true;
+        m_source->render(n, left, right);
         m_midi = nullptr;
         m_frames += n;
+        m_inSource = false;
         return 0;
     }
 
@@ -218,31 +277,30 @@ private:
     void skip(std::int32_t gap)
     {
         m_skipping = true;
-        m_source->render(monotonicUs(), gap, nullptr, nullptr);
+        m_source->render(gap, nullptr, nullptr);
         m_skipping = false;
         m_frames += gap;
     }
 
     // When this cycle's first frame is heard, on JACK's clock (smoothed by its own
-    // delay-locked loop) carried over to the monotonic clock, then one period on; the
-    // source hears it from the frame line.
+    // delay-locked loop) carried over to the monotonic clock: one period on, when the
+    // server plays it. The line starts on the stream's first cycle.
     void followServerClock()
     {
         jack_nframes_t cycleFrame = 0;
         jack_time_t cycleUs = 0, nextUs = 0;
         float periodUs = 0;
-        if (jack_get_cycle_times(m_client, &cycleFrame, &cycleUs, &nextUs, &periodUs) != 0)
-            return;
-        const auto offsetUs = monotonicUs() - static_cast<std::int64_t>(jack_get_time());
-        m_line.observe(m_frames, static_cast<double>(static_cast<std::int64_t>(cycleUs) + offsetUs + m_latencyUs),
-                       periodUs);
         const std::int64_t nowUs = monotonicUs();
-        if (m_line.known() && (m_line.moved() || nowUs - m_reportedUs >= kReportEveryUs)) {
-            // A whole microsecond on the line, and its frame exactly.
-            const auto us = std::llround(m_line.timeOf(m_frames));
-            m_source->heard(us, m_line.frameAt(static_cast<double>(us)));
-            m_reportedUs = nowUs;
+        if (jack_get_cycle_times(m_client, &cycleFrame, &cycleUs, &nextUs, &periodUs) != 0 || periodUs <= 0) {
+            if (!m_started)
+                m_line.start(m_rate, nowUs, latencyUs() / 2);
+            return;
         }
+        const auto offsetUs = nowUs - static_cast<std::int64_t>(jack_get_time());
+        const double heardUs = static_cast<double>(static_cast<std::int64_t>(cycleUs) + offsetUs) + periodUs;
+        if (!m_started)
+            m_line.start(m_rate, nowUs, std::llround(heardUs) - nowUs);
+        m_line.observe(nowUs, m_frames, heardUs, periodUs, m_periodFrames);
     }
 
     // The source, during render(): a message on frame `frame` of this cycle.
@@ -271,16 +329,20 @@ private:
     bool m_lost = false;
     std::thread m_watcher;
 
-    // The process thread only.
-    std::atomic<bool> m_started{false};
-    void *m_midi = nullptr; // the MIDI port's buffer during render()
+    bool m_rateChanged = false;
+    std::atomic<bool> m_paused{false};   // the watcher prepares a stream: process keeps out
+    std::atomic<bool> m_inSource{false}; // process is in the source
+
+    // The process thread only, once active.
+    bool m_started = false;  // the stream has had its first cycle
+    bool m_prepared = false; // the stream was started outside the process thread
+    void *m_midi = nullptr;  // the MIDI port's buffer during render()
     double m_rate = 48000;
-    std::int64_t m_latencyUs = 0;
+    int m_periodFrames = 256;
     std::int64_t m_frames = 0;           // frames rendered since the stream started
     jack_nframes_t m_nextCycleFrame = 0; // where the next cycle starts, on the server's frame clock
     bool m_skipping = false;             // render() is passing over frames the server played without us
-    FrameLine m_line{48000};
-    std::int64_t m_reportedUs = -1;
+    FrameLine m_line{FrameLine::Policy::Cycles};
 };
 
 } // namespace

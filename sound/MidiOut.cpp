@@ -3,8 +3,8 @@
 // every note placed on its exact frame of an audio stream of the program's own.
 #include "sound/MidiOut.h"
 
-#include "sound/AudioBackend.h"
 #include "platform/Clock.h"
+#include "sound/AudioBackend.h"
 #include "sound/NoteScheduler.h"
 #include "sound/SynthPool.h"
 
@@ -79,6 +79,12 @@ void reportSilence(const std::string &why)
     std::fflush(stderr);
 }
 
+AudioBackendFactory &backendFactory()
+{
+    static AudioBackendFactory installed;
+    return installed;
+}
+
 AudioOptions &audioOptions()
 {
     static AudioOptions options;
@@ -107,9 +113,12 @@ public:
             if (!m_pool && !loadSynth())
                 return;
         }
-        m_backend = qEnvironmentVariable("PULSEWERK_AUDIO") == QLatin1String("fluidsynth")
-                        ? createFluidSynthDriverBackend()
-                        : createPulseAudioBackend();
+        if (backendFactory())
+            m_backend = backendFactory()();
+        else if (qEnvironmentVariable("PULSEWERK_AUDIO") == QLatin1String("fluidsynth"))
+            m_backend = createFluidSynthDriverBackend();
+        else
+            m_backend = createPulseAudioBackend();
         if (!m_backend->start(*this))
             reportSilence("no audio server answered (is PulseAudio or PipeWire running?)");
     }
@@ -151,27 +160,26 @@ private:
         return true;
     }
 
-    // The monotonic time of the clock reading `atMs`: a reading up to a second back,
-    // else now (a reading from another clock, or from the future).
+    // The time on the program's clock of the reading `atMs`: a reading up to a second
+    // back, else now (a reading from another clock, or from the future).
     static std::int64_t intendedUs(std::uint32_t atMs)
     {
-        const std::int64_t nowUs = monotonicUs();
+        const std::int64_t nowUs = clock().nowUs();
         const auto behindMs = static_cast<std::int32_t>(static_cast<std::uint32_t>(nowUs / 1000) - atMs);
         if (behindMs < 0 || behindMs > 1000)
             return nowUs;
         return (nowUs / 1000 - behindMs) * 1000;
     }
 
-    void streamStarted(double sampleRate, std::int64_t latencyUs) override
+    void streamStarted(double sampleRate, std::int64_t latencyUs, const FrameLine &line) override
     {
         if (m_pool)
             m_pool->prepare(sampleRate);
-        m_scheduler.restart(sampleRate, latencyUs + kDelayMarginUs);
+        m_scheduler.restart(line, latencyUs + kDelayMarginUs);
     }
 
-    void heard(std::int64_t nowUs, double frame) override { m_scheduler.observe(nowUs, frame); }
-
-    void render(std::int64_t nowUs, int frames, float *left, float *right) override
+    // The audio thread: nothing here allocates, locks or waits.
+    void render(int frames, float *left, float *right) override
     {
         const bool sound = m_pool && left && right;
         if (left && right) {
@@ -180,7 +188,7 @@ private:
         }
         int at = 0; // the frame reached, on which the next message takes effect
         m_scheduler.fill(
-            nowUs, frames,
+            frames,
             [&](int from, int to) {
                 if (sound)
                     m_pool->render(to - from, left + from, right + from);
@@ -213,7 +221,7 @@ private:
             m_pool->silence();
     }
 
-    NoteScheduler m_scheduler{44100.0, kDelayMarginUs};
+    NoteScheduler m_scheduler{kDelayMarginUs};
     std::unique_ptr<SynthPool> m_pool;
     std::unique_ptr<AudioBackend> m_backend;
     MessageSink *m_sink = nullptr;
@@ -237,6 +245,8 @@ std::unique_ptr<MidiOutDevice> createDefaultMidiOut()
 void setAudioOptions(const AudioOptions &options) { audioOptions() = options; }
 
 void setMidiOutFactory(MidiOutFactory replacement) { factory() = std::move(replacement); }
+
+void setAudioBackendFactory(AudioBackendFactory replacement) { backendFactory() = std::move(replacement); }
 
 QString chooseSoundFont()
 {
