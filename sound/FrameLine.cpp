@@ -38,12 +38,15 @@ constexpr double kAgreeUs = 500;
 constexpr double kJumpUs = 4000;
 constexpr int kJumpCycles = 4;
 // The program's clock catches up with the frames heard over about kCatchUpUs, at most
-// kMostCatchUp faster or slower than they go; further off than kAnchorUs, the notes'
-// frames are placed anew instead (the stream stalled). The server's first word on the
-// line places them too: until then they stood on a guess.
+// kMostCatchUp faster or slower than they go. Further off than the policy's anchor
+// distance, the notes' frames are placed anew instead: on PulseAudio a stream that
+// jumped (an under-run) is followed at once; JACK's frame clock is the beat's, so
+// only a stall too long to catch up with moves the frames. The server's first word
+// on the line places them too: until then they stood on a guess.
 constexpr double kCatchUpUs = 500000;
 constexpr double kMostCatchUp = 0.05;
-constexpr double kAnchorUs = 15000;
+constexpr double kAnchorReportsUs = 15000;
+constexpr double kAnchorCyclesUs = 1000000;
 
 } // namespace
 
@@ -62,7 +65,7 @@ void FrameLine::start(double sampleRate, std::int64_t nowUs, std::int64_t latenc
     m_known = m_policy == Policy::Blind;
     m_anchored = m_known;
     m_firstSeen = false;
-    m_moved = true;
+    m_moved = false;
     m_started = true;
     m_reports.clear();
     m_suspect.clear();
@@ -92,8 +95,10 @@ void FrameLine::observe(std::int64_t nowUs, std::int64_t frame, double heardUs, 
         m_firstSeen = true; // the first cycle after a start often runs late
         return;
     }
-    if (m_known && std::abs(heardUs - timeOf(static_cast<double>(frame))) > kJumpUs && ++m_offCycles < kJumpCycles)
+    const bool off = m_known && std::abs(heardUs - timeOf(static_cast<double>(frame))) > kJumpUs;
+    if (off && ++m_offCycles < kJumpCycles)
         return; // a late cycle, unless the next ones agree
+    m_moved = !m_known || off;
     m_offCycles = 0;
     m_line = {static_cast<double>(frame), heardUs, usPerFrame};
     m_known = true;
@@ -128,8 +133,10 @@ void FrameLine::takeReport(const Report &report)
         m_reports.clear(); // they agree for long enough: the stream moved
         for (std::size_t i = 0; i < m_suspect.size(); ++i)
             m_reports.push_back(m_suspect[i]);
+        m_moved = true;
     } else {
         m_reports.push_back(report);
+        m_moved = !m_known;
     }
     m_suspect.clear();
     while (m_reports.back().us - m_reports.front().us > kRateWindowUs)
@@ -190,10 +197,10 @@ void FrameLine::steer(std::int64_t nowUs)
     const double targetUs = m_anchorUs + (frame - m_anchorFrame) * m_nominalUsPerFrame;
     const double errorUs = targetUs - timeBase().at(nowUs);
     double catchUp = 0;
-    if ((m_known && !m_anchored) || std::abs(errorUs) > kAnchorUs) {
+    const double anchorUs = m_policy == Policy::Cycles ? kAnchorCyclesUs : kAnchorReportsUs;
+    if ((m_known && !m_anchored) || std::abs(errorUs) > anchorUs) {
         m_anchorUs -= errorUs; // the clock reads on; the frames move under it
         m_anchored = m_known;
-        m_moved = true;
     } else {
         catchUp = std::clamp(errorUs / kCatchUpUs, -kMostCatchUp, kMostCatchUp);
     }

@@ -50,8 +50,7 @@ public:
     std::int64_t frameOf(std::int64_t programUs) const;
     // The server has placed the line (a guess until then).
     bool known() const { return m_known; }
-    // The last call placed the notes' frames anew: the stream jumped further than the
-    // program's clock can catch up with smoothly.
+    // The last call placed the line: first, or anew after the stream jumped.
     bool moved() const { return m_moved; }
     // When `frame` is heard, and the frame heard at `us`, on the monotonic clock.
     double timeOf(double frame) const { return m_line.timeOf(frame); }

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -23,6 +24,13 @@ namespace {
 constexpr char kClientName[] = "Pulsewerk";
 // Between attempts to reach a JACK server that went away.
 constexpr auto kRetry = std::chrono::milliseconds(400);
+// Room for a beat sent late by a busy machine (three busy loops on two cores hold the
+// beat loop back by tens of milliseconds now and then): on JACK every note must be in
+// before its cycle is rendered, or it lands on the cycle's start.
+constexpr std::int64_t kRoomUs = 50000;
+// Cycles in a row that the server's frame clock must stand apart from the stream's
+// frames before the stream follows it.
+constexpr int kGapCycles = 3;
 // A longer gap in the server's frames than this starts a new stream.
 constexpr double kMaxGapSeconds = 10;
 
@@ -131,8 +139,9 @@ private:
     }
 
     // From rendering a cycle to hearing its last frame: the server plays it during the
-    // next cycle, so a message must be in before the cycle ahead of its frame's starts.
-    std::int64_t latencyUs() const { return std::llround(2 * m_periodFrames * 1e6 / m_rate); }
+    // next cycle, so a message must be in before the cycle ahead of its frame's starts;
+    // and room for a late sender.
+    std::int64_t latencyUs() const { return std::llround(2 * m_periodFrames * 1e6 / m_rate) + kRoomUs; }
 
     // The audio ports go to the first physical playback ports (one port takes both).
     void connectPlayback()
@@ -243,13 +252,7 @@ private:
             }
             return 0;
         }
-        // The server's frame clock: a cycle it left this client out of (a late cycle, an
-        // under-run) shows as a gap, which the stream skips over so that its frames stay
-        // the server's; a gap of more than kMaxGapSeconds (or a step back), or a new
-        // period, starts anew.
-        const jack_nframes_t cycleFrame = jack_last_frame_time(m_client);
-        const auto gap = static_cast<std::int32_t>(cycleFrame - m_nextCycleFrame);
-        m_nextCycleFrame = cycleFrame + frames;
+        const std::int32_t gap = serverGap();
         if (m_started && (gap < 0 || gap > kMaxGapSeconds * m_rate || n != m_periodFrames))
             m_started = false;
         if (!m_started) {
@@ -259,6 +262,8 @@ private:
                 m_source->streamStarted(m_rate, latencyUs(), m_line);
             m_prepared = false;
             m_frames = 0;
+            m_serverStart = jack_last_frame_time(m_client);
+            m_gapCycles = 0;
         } else if (gap > 0) {
             skip(gap);
         }
@@ -269,6 +274,26 @@ private:
         m_frames += n;
         m_inSource = false;
         return 0;
+    }
+
+    // The stream's frames are the ones this client is given, counted. The server's frame
+    // clock, as a client reads it, now and then runs a cycle ahead (the client's cycle
+    // came late, after the server began the next) and back again; a cycle the server
+    // played without this client (an under-run) shows as a gap in it that lasts. Such a
+    // gap, once it has lasted kGapCycles, is skipped over so that the stream's frames stay
+    // the server's; a step back or a very long gap starts anew.
+    std::int32_t serverGap()
+    {
+        if (!m_started)
+            return 0;
+        const auto gap = static_cast<std::int32_t>(jack_last_frame_time(m_client) -
+                                                   (m_serverStart + static_cast<jack_nframes_t>(m_frames)));
+        if (gap == 0)
+            m_gapCycles = 0;
+        if (gap == 0 || (std::abs(gap) <= kMaxGapSeconds * m_rate && ++m_gapCycles < kGapCycles))
+            return 0;
+        m_gapCycles = 0;
+        return gap;
     }
 
     // Frames the server played without this client: nothing is rendered for them, and
@@ -282,9 +307,10 @@ private:
         m_frames += gap;
     }
 
-    // When this cycle's first frame is heard, on JACK's clock (smoothed by its own
+    // When a cycle's first frame is heard, on JACK's clock (smoothed by its own
     // delay-locked loop) carried over to the monotonic clock: one period on, when the
-    // server plays it. The line starts on the stream's first cycle.
+    // server plays it. The cycle is the one the server says it is timing (its frame and
+    // time read together), on the stream's frames. The line starts on the first cycle.
     void followServerClock()
     {
         jack_nframes_t cycleFrame = 0;
@@ -293,14 +319,16 @@ private:
         const std::int64_t nowUs = monotonicUs();
         if (jack_get_cycle_times(m_client, &cycleFrame, &cycleUs, &nextUs, &periodUs) != 0 || periodUs <= 0) {
             if (!m_started)
-                m_line.start(m_rate, nowUs, latencyUs() / 2);
+                m_line.start(m_rate, nowUs, std::llround(m_periodFrames * 1e6 / m_rate));
             return;
         }
         const auto offsetUs = nowUs - static_cast<std::int64_t>(jack_get_time());
         const double heardUs = static_cast<double>(static_cast<std::int64_t>(cycleUs) + offsetUs) + periodUs;
         if (!m_started)
             m_line.start(m_rate, nowUs, std::llround(heardUs) - nowUs);
-        m_line.observe(nowUs, m_frames, heardUs, periodUs, m_periodFrames);
+        const std::int64_t frame =
+            m_frames + static_cast<std::int32_t>(cycleFrame - (m_serverStart + static_cast<jack_nframes_t>(m_frames)));
+        m_line.observe(nowUs, frame, heardUs, periodUs, m_periodFrames);
     }
 
     // The source, during render(): a message on frame `frame` of this cycle.
@@ -339,9 +367,10 @@ private:
     void *m_midi = nullptr;  // the MIDI port's buffer during render()
     double m_rate = 48000;
     int m_periodFrames = 256;
-    std::int64_t m_frames = 0;           // frames rendered since the stream started
-    jack_nframes_t m_nextCycleFrame = 0; // where the next cycle starts, on the server's frame clock
-    bool m_skipping = false;             // render() is passing over frames the server played without us
+    std::int64_t m_frames = 0;        // frames rendered since the stream started
+    jack_nframes_t m_serverStart = 0; // the stream's frame 0 on the server's frame clock
+    int m_gapCycles = 0;              // cycles in a row the server's frame clock stood apart
+    bool m_skipping = false;          // render() is passing over frames the server played without us
     FrameLine m_line{FrameLine::Policy::Cycles};
 };
 

@@ -149,6 +149,9 @@ void TestFrameLine::driftingClockIsFollowed()
         return kStartUs + double(frame) * usPerFrame + jitter(frame, 30);
     };
     pulsewerk::FrameLine line = startedLine(heardAt(0));
+    feed(line, 0, 2, heardAt, kPeriod * usPerFrame);
+    const std::int64_t lastBeatUs = std::llround(pulsewerk::timeBase().at(std::llround(kStartUs))) + 599'000'000;
+    const std::int64_t lastBeatFrame = line.frameOf(lastBeatUs);
     double worstUs = 0;
     std::int64_t worstFrames = 0;
     int moves = 0;
@@ -163,6 +166,7 @@ void TestFrameLine::driftingClockIsFollowed()
             worstFrames = std::max<std::int64_t>(worstFrames, std::llabs(line.frameOf(reading) - frame));
     }
     QCOMPARE(moves, 0);
+    QCOMPARE(line.frameOf(lastBeatUs), lastBeatFrame); // a beat lands where it was always going to
     QVERIFY2(worstUs < 3000, qPrintable(QString::number(worstUs)));
     QVERIFY2(worstFrames <= 48, qPrintable(QString::number(worstFrames)));
 }

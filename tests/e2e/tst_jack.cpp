@@ -173,14 +173,19 @@ private slots:
     // With --no-synth (and JACK asked for by PULSEWERK_AUDIO) the MIDI port alone
     // carries the beat, frame-exact.
     void midiPortAlone();
+    // A server with 4096-frame cycles (85 ms, longer than the room a note is given
+    // beyond the stream's latency) and another tempo and multiplier: every note-on still
+    // exactly a beat's frames after the one before, none left on a cycle's start.
+    void longPeriodOtherTempo();
 
 private:
-    bool startServer();
+    bool startServer(int period = 256);
     void stopServer();
     // Waits for the program's client and connects the reader to it.
     void readProgram();
-    // Checks the beat recorded since the last clear(): at least `bars` bars of 4/4.
-    void checkBeat(int bars, bool audio);
+    // Checks the beat recorded since the last clear(): at least `bars` bars of 4/4,
+    // note-ons `beatFrames` apart.
+    void checkBeat(int bars, bool audio, std::int64_t beatFrames = kBeatFrames);
 
     QTemporaryDir m_home;
     bool m_pipewire = false;
@@ -193,7 +198,7 @@ private:
     std::int64_t m_clickDelay[2] = {-1, -1}; // frames from a strong and a weak note-on to its click
 };
 
-bool TestJack::startServer()
+bool TestJack::startServer(int period)
 {
     // The servers' logs, kept for a failure's reading.
     const QString log = m_home.filePath(QStringLiteral("server.log"));
@@ -208,7 +213,8 @@ bool TestJack::startServer()
         // graph's clock and its physical playback ports.
         if (!start(m_server, QStringLiteral("pipewire"), {}) || !start(m_session, QStringLiteral("wireplumber"), {}))
             return false;
-    } else if (!start(m_server, QStringLiteral("jackd"), {"-d", "dummy", "-r", QString::number(kRate), "-p", "256"})) {
+    } else if (!start(m_server, QStringLiteral("jackd"),
+                      {"-d", "dummy", "-r", QString::number(kRate), "-p", QString::number(period)})) {
         return false;
     }
     // The server answers once a client can open and sees the playback ports.
@@ -311,7 +317,7 @@ void TestJack::readProgram()
     m_reader.clear();
 }
 
-void TestJack::checkBeat(int bars, bool audio)
+void TestJack::checkBeat(int bars, bool audio, std::int64_t beatFrames)
 {
     QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 4 * bars + 4, 60000);
     const std::vector<Event> events = m_reader.events();
@@ -342,7 +348,7 @@ void TestJack::checkBeat(int bars, bool audio)
         QCOMPARE(int(ons[i].data1), strong ? kStrongNote : kWeakNote);
         QCOMPARE(int(ons[i].data2), strong ? kStrongVelocity : kWeakVelocity);
         if (i > first)
-            QCOMPARE(ons[i].frame - ons[i - 1].frame, kBeatFrames);
+            QCOMPARE(ons[i].frame - ons[i - 1].frame, beatFrames);
     }
     // Every note-on is released before the next one sounds.
     for (std::size_t i = first; i + 1 < ons.size(); ++i) {
@@ -424,6 +430,23 @@ void TestJack::midiPortAlone()
     QVERIFY(!m_reader.hasPort("Pulsewerk:out_right"));
     checkBeat(2, false);
     QVERIFY2(m_programErr.count("Pulsewerk:") == 0, m_programErr.constData());
+}
+
+void TestJack::longPeriodOtherTempo()
+{
+    if (m_pipewire)
+        QSKIP("PipeWire's cycle is its graph's, set for the whole test");
+    m_program.kill();
+    QVERIFY(m_program.waitForFinished(10000));
+    stopServer();
+    QVERIFY(startServer(4096));
+    m_programErr.clear();
+    m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {"--jack", "--tempo", "100", "--meter", "4/4", "-x", "2"});
+    QVERIFY(m_program.waitForStarted(30000));
+    readProgram();
+    if (QTest::currentTestFailed())
+        return;
+    checkBeat(3, true, kRate * 3 / 10); // 100 bpm x2: 300 ms
 }
 
 QTEST_MAIN(TestJack)
