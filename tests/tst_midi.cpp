@@ -98,12 +98,14 @@ extern "C" int pthread_mutex_lock(pthread_mutex_t *mutex)
 
 namespace {
 
-// What the made-up server's audio thread saw: buffers, messages by kind, the loudest sample.
+// What the made-up server's audio thread saw: buffers, messages by kind and each
+// note-on's frame, the loudest sample.
 struct Heard {
     int buffers = 0;
     int noteOns = 0;
     int releases = 0;
     float peak = 0;
+    std::array<std::int64_t, 1024> noteOnFrames{};
 };
 
 // A made-up audio server in the manner of PulseAudio's stream, with a MIDI port as
@@ -173,9 +175,13 @@ private:
         for (const float sample : m_left)
             m_heard.peak = std::max(m_heard.peak, std::abs(sample));
     }
-    void message(int, std::uint32_t message) override
+    void message(int frame, std::uint32_t message) override
     {
-        ++(((message >> 16) & 0x7F) ? m_heard.noteOns : m_heard.releases);
+        if (((message >> 16) & 0x7F) == 0) {
+            ++m_heard.releases;
+        } else if (m_heard.noteOns < static_cast<int>(m_heard.noteOnFrames.size())) {
+            m_heard.noteOnFrames[static_cast<std::size_t>(m_heard.noteOns++)] = (m_heard.buffers - 1) * kFrames + frame;
+        }
     }
 
     pulsewerk::FrameSource *m_source = nullptr;
@@ -223,7 +229,8 @@ private slots:
     void takesSoundAsLive();
     // The synthesizer's audio callback over half a minute of beating with every kind of
     // message (beats and their releases, mute, a multiplier, the options' audition): one
-    // allocation or lock there is an under-run waiting to happen.
+    // allocation or lock there is an under-run waiting to happen. The beats land exactly
+    // a period of frames apart, before and after the multiplier.
     void audioThreadNeitherAllocatesNorLocks();
 
 private:
@@ -540,6 +547,23 @@ void TestMidi::audioThreadNeitherAllocatesNorLocks()
     QCOMPARE(heard.buffers, seconds * 100);
     QVERIFY2(heard.noteOns > 130 && heard.releases >= heard.noteOns, qPrintable(QString::number(heard.noteOns)));
     QVERIFY(heard.peak > 0.01f);
+    // Frame 0 is heard 40 ms after the clock's start, a beat 70 ms after its time.
+    const auto frameOf = [](std::int64_t ms) { return (ms + 30) * 48; };
+    QStringList wrong;
+    int exact = 0;
+    for (const auto &[from, to, period] :
+         {std::array<std::int64_t, 3>{300, 4900, 13824}, {12500, 14900, 6912}, {15300, seconds * 1000 - 300, 6912}}) {
+        for (int i = 1; i < heard.noteOns; ++i) {
+            const std::int64_t a = heard.noteOnFrames[std::size_t(i - 1)], b = heard.noteOnFrames[std::size_t(i)];
+            if (a < frameOf(from) || b > frameOf(to))
+                continue;
+            if (b - a == period)
+                ++exact;
+            else
+                wrong << QStringLiteral("%1 at frame %2").arg(b - a).arg(b);
+        }
+    }
+    QVERIFY2(wrong.isEmpty() && exact > 100, qPrintable(wrong.join(u' ')));
     QCOMPARE(g_callbackAllocations.load(), 0);
     QCOMPARE(g_callbackLocks.load(), 0);
 }
