@@ -47,22 +47,10 @@ void countAllocation()
 extern "C" void __sanitizer_malloc_hook(const volatile void *, std::size_t) { countAllocation(); }
 #else
 extern "C" void *__libc_malloc(std::size_t size);
-extern "C" void *__libc_calloc(std::size_t count, std::size_t size);
-extern "C" void *__libc_realloc(void *old, std::size_t size);
 extern "C" void *malloc(std::size_t size)
 {
     countAllocation();
     return __libc_malloc(size);
-}
-extern "C" void *calloc(std::size_t count, std::size_t size)
-{
-    countAllocation();
-    return __libc_calloc(count, size);
-}
-extern "C" void *realloc(void *old, std::size_t size)
-{
-    countAllocation();
-    return __libc_realloc(old, size);
 }
 #endif
 
