@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The system clock: CLOCK_MONOTONIC in milliseconds, and a wait that wakes on the
-// exact millisecond boundary through a timerfd watched by the Qt event loop.
+// The system clock: the program's time line read on CLOCK_MONOTONIC, in milliseconds,
+// and a wait that wakes on the exact millisecond boundary through a timerfd watched by
+// the Qt event loop.
 #include "platform/Clock.h"
 
 #include <QCoreApplication>
@@ -8,7 +9,9 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <ctime>
 #include <memory>
 #include <sys/timerfd.h>
@@ -26,19 +29,21 @@ std::int64_t monotonicNs()
 
 class SystemClock final : public Clock {
 public:
-    std::uint32_t timeGetTime() override { return static_cast<std::uint32_t>(monotonicNs() / 1000000); }
+    std::uint32_t timeGetTime() override { return static_cast<std::uint32_t>(nowUs() / 1000); }
+    std::int64_t nowUs() override { return static_cast<std::int64_t>(std::floor(timeBase().at(monotonicUs()))); }
 
     void waitUntil(std::uint32_t reading) override
     {
         const std::int64_t nowNs = monotonicNs();
-        const auto nowReading = static_cast<std::uint32_t>(nowNs / 1000000);
-        const auto aheadMs = static_cast<std::int32_t>(reading - nowReading);
+        const auto nowReadingUs = static_cast<std::int64_t>(std::floor(timeBase().at(nowNs / 1000)));
+        const auto aheadMs = static_cast<std::int32_t>(reading - static_cast<std::uint32_t>(nowReadingUs / 1000));
         if (aheadMs <= 0) {
             QCoreApplication::processEvents(QEventLoop::AllEvents);
             return;
         }
         // The count reads `reading` from this instant on: the start of that millisecond.
-        const std::int64_t wakeNs = (nowNs / 1000000 + aheadMs) * 1000000;
+        const double wakeUs = timeBase().monotonicAt(static_cast<double>((nowReadingUs / 1000 + aheadMs) * 1000));
+        const auto wakeNs = std::max(nowNs + 1, static_cast<std::int64_t>(std::ceil(wakeUs * 1000)));
         if (!armTimer(wakeNs)) {
             // Without a timerfd a precise Qt timer serves, rounded up to whole milliseconds.
             const auto ms = static_cast<int>((wakeNs - nowNs + 999999) / 1000000);
@@ -81,6 +86,48 @@ private:
 };
 
 } // namespace
+
+TimeBase::Map TimeBase::load() const
+{
+    for (;;) {
+        const std::uint32_t before = m_sequence.load(std::memory_order_acquire);
+        const Map map{m_originUs.load(std::memory_order_relaxed), m_readingUs.load(std::memory_order_relaxed),
+                      m_rate.load(std::memory_order_relaxed)};
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if ((before & 1) == 0 && m_sequence.load(std::memory_order_relaxed) == before)
+            return map;
+    }
+}
+
+double TimeBase::at(std::int64_t monotonicUs) const
+{
+    const Map map = load();
+    return map.readingUs + (static_cast<double>(monotonicUs) - map.originUs) * map.rate;
+}
+
+double TimeBase::monotonicAt(double programUs) const
+{
+    const Map map = load();
+    return map.originUs + (programUs - map.readingUs) / map.rate;
+}
+
+void TimeBase::steer(std::int64_t monotonicUs, double rate)
+{
+    const double readingUs = at(monotonicUs);
+    const std::uint32_t sequence = m_sequence.load(std::memory_order_relaxed);
+    m_sequence.store(sequence + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    m_originUs.store(static_cast<double>(monotonicUs), std::memory_order_relaxed);
+    m_readingUs.store(readingUs, std::memory_order_relaxed);
+    m_rate.store(rate, std::memory_order_relaxed);
+    m_sequence.store(sequence + 2, std::memory_order_release);
+}
+
+TimeBase &timeBase()
+{
+    static TimeBase base;
+    return base;
+}
 
 std::int64_t monotonicUs() { return monotonicNs() / 1000; }
 

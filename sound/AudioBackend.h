@@ -1,15 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // An audio back end: a connection to an audio server that pulls rendered frames from
-// a FrameSource on its own audio thread and tells it when each frame is heard.
+// a FrameSource on its own audio thread, and owns the stream's frame line, which says
+// when each frame is heard.
 #pragma once
 
+#include "platform/Clock.h"
 #include "sound/MidiOut.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 
 namespace pulsewerk {
+
+class FrameLine;
 
 // Where a back end with a MIDI port takes the messages of the buffer being rendered.
 class MessageSink {
@@ -19,19 +24,21 @@ public:
     virtual void message(int frame, std::uint32_t message) = 0;
 };
 
-// What a back end plays. Every call comes on the back end's audio thread, one at a time.
+// What a back end plays. Every call comes from the back end's threads, one at a time;
+// render() and sendMessagesTo() on its audio thread, where nothing may allocate, lock
+// or wait.
 class FrameSource {
 public:
     virtual ~FrameSource() = default;
-    // A new stream at `sampleRate` frames per second, about `latencyUs` from rendering a
-    // frame to hearing it: its frame 0 is the next one rendered. Called before the
-    // first render and again after every reconnection.
-    virtual void streamStarted(double sampleRate, std::int64_t latencyUs) = 0;
-    // The server's report: frame `frame` of the stream is heard at monotonic time `nowUs`.
-    virtual void heard(std::int64_t nowUs, double frame) = 0;
-    // The next `frames` frames of the stream, one channel each, at monotonic time `nowUs`.
-    // Both null: the back end has no audio ports, and only the messages are wanted.
-    virtual void render(std::int64_t nowUs, int frames, float *left, float *right) = 0;
+    // A new stream at `sampleRate` frames per second, up to `latencyUs` from rendering a
+    // frame to hearing it, its frames placed by `line` (the back end's, started before
+    // the first render): its frame 0 is the next one rendered. Called before the first
+    // render, and again after every reconnection; outside the audio callback unless the
+    // rate is the same as before.
+    virtual void streamStarted(double sampleRate, std::int64_t latencyUs, const FrameLine &line) = 0;
+    // The next `frames` frames of the stream, one channel each. Both null: the back end
+    // has no audio ports, and only the messages are wanted.
+    virtual void render(int frames, float *left, float *right) = 0;
     // From now on render() also passes each message to `sink` (null: to none) on its frame.
     virtual void sendMessagesTo(MessageSink *sink) = 0;
     // The stream is gone (the server went away); nothing may sound on when it returns.
@@ -56,8 +63,10 @@ std::unique_ptr<AudioBackend> createPulseAudioBackend();
 // Makes the back end for the desktop's audio server.
 using DesktopBackendFactory = std::function<std::unique_ptr<AudioBackend>()>;
 // The embedded synthesizer as createSynthOut makes it, with `desktop` making its back
-// end for the desktop's server (the benchmarks compare another with the program's).
-std::unique_ptr<MidiOutDevice> createSynthOut(const SoundConfig &config, DesktopBackendFactory desktop);
+// end for the desktop's server (the benchmarks compare another with the program's), and
+// the messages' times read on `clock`.
+std::unique_ptr<MidiOutDevice> createSynthOut(const SoundConfig &config, DesktopBackendFactory desktop,
+                                              Clock &clock = systemClock());
 
 // A JACK client named Pulsewerk: with `config.audioPorts`, out_left and out_right beside
 // the MIDI port beat, connected to the first physical playback ports when
@@ -65,5 +74,10 @@ std::unique_ptr<MidiOutDevice> createSynthOut(const SoundConfig &config, Desktop
 // good when no JACK server is running, so that the caller can turn to the desktop's
 // server; a server lost later is waited for, and the client comes back with it.
 std::unique_ptr<AudioBackend> createJackBackend(const SoundConfig &config);
+
+// For tests: the synthesizer plays through the back ends this makes (a made-up server)
+// instead of an audio server's; an empty one restores the servers.
+using AudioBackendFactory = std::function<std::unique_ptr<AudioBackend>()>;
+void setAudioBackendFactory(AudioBackendFactory factory);
 
 } // namespace pulsewerk

@@ -1,50 +1,108 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// When each frame of a stream is heard, as a line of exactly the nominal sample rate
-// through an audio server's cycle times, so that notes a whole number of frames apart
-// on the server's frame clock stay exactly so. No JACK here: the JACK back end feeds it
-// each cycle's time, and tests feed it made-up ones.
+// A stream's one time line, owned by its back end: when each frame is heard on the
+// monotonic clock, learnt from the server in the way that suits it, and which frame a
+// time on the program's clock falls on. While the stream plays, the program's clock
+// (timeBase()) runs on the frames heard, so a message meant for a time lands on a frame
+// by plain arithmetic at the nominal rate: notes a whole number of frames apart stay
+// exactly so, whatever the server's reports do. No audio library here: back ends feed
+// it, and tests feed it made-up servers.
 #pragma once
 
-#include <array>
+#include "sound/Rings.h"
+
 #include <cstdint>
 
 namespace pulsewerk {
 
 class FrameLine {
 public:
-    explicit FrameLine(double sampleRate) : m_usPerFrame(1e6 / sampleRate) {}
+    enum class Policy {
+        // PulseAudio's timing reports (PipeWire's too): a few a second, jittery, some
+        // late, some in whole processing cycles. The line's rate is fitted to the last
+        // half minute of them, its offset follows their median over ten seconds a few
+        // microseconds at a time; a report far off is ignored unless the next ones agree
+        // with it (the stream jumped).
+        Reports,
+        // JACK's cycle times, every cycle, already smoothed by the server's own
+        // delay-locked loop: taken as they come, a cycle far off only when the next
+        // ones agree with it.
+        Cycles,
+        // No reports (FluidSynth's own driver): the nominal rate from the first render.
+        Blind,
+    };
 
-    // The cycle starting at stream frame `frame` is heard at monotonic time `heardUs`,
-    // by the server's clock; its cycles are `periodUs` long.
-    void observe(std::int64_t frame, double heardUs, double periodUs);
-    // The line is known: a cycle has placed it (the first after a start is let go by:
-    // it often runs late).
+    explicit FrameLine(Policy policy = Policy::Blind, double sampleRate = 48000);
+
+    // The back end's audio thread, one call at a time; none allocates, locks or waits.
+    // A new stream: its frame 0, rendered at monotonic time `nowUs`, is heard about
+    // `latencyUs` later (until the server says otherwise). The program's clock goes on
+    // from its reading, at the stream's pace.
+    void start(double sampleRate, std::int64_t nowUs, std::int64_t latencyUs);
+    // A timing report, taken in at `nowUs`: frame `frame` was heard at `heardUs`.
+    void report(std::int64_t nowUs, std::int64_t heardUs, double frame);
+    // A cycle, at `nowUs`: its first frame `frame` is heard at `heardUs`, and the server
+    // measures `periodFrames` frames as `periodUs` long.
+    void observe(std::int64_t nowUs, std::int64_t frame, double heardUs, double periodUs, int periodFrames);
+    // Every buffer, at `nowUs`: the program's clock steered onto the line as it stands,
+    // however long the server's reports keep away.
+    void follow(std::int64_t nowUs) { steer(nowUs); }
+    // The stream is gone: the program's clock runs on at the monotonic clock's pace.
+    void stop(std::int64_t nowUs);
+
+    // The frame on which a message meant for `programUs` on the program's clock is heard.
+    std::int64_t frameOf(std::int64_t programUs) const;
+    // The server has placed the line (a guess until then).
     bool known() const { return m_known; }
-    // It moved at the last observe() (or was placed): time to tell whoever places notes.
+    // The last call placed the line: first, or anew after the stream jumped.
     bool moved() const { return m_moved; }
-    // When `frame` is heard, on the line.
-    double timeOf(std::int64_t frame) const
-    {
-        return m_originUs + static_cast<double>(frame - m_originFrame) * m_usPerFrame;
-    }
-    // The frame heard at `us`, on the line.
-    double frameAt(double us) const { return static_cast<double>(m_originFrame) + (us - m_originUs) / m_usPerFrame; }
+    // When `frame` is heard, and the frame heard at `us`, on the monotonic clock.
+    double timeOf(double frame) const { return m_line.timeOf(frame); }
+    double frameAt(double us) const { return m_line.frameAt(us); }
+    double sampleRate() const { return 1e6 / m_nominalUsPerFrame; }
+    // Frames per second of the monotonic clock, as measured.
+    double rate() const { return 1e6 / m_line.usPerFrame; }
 
 private:
-    static constexpr int kSettleCycles = 32;
-    // `settle`: the next cycles set the line right.
-    void place(double us, std::int64_t frame, bool settle);
+    struct Report {
+        std::int64_t us;
+        double frame;
+    };
+    // Frame f is heard at originUs + (f - originFrame) * usPerFrame.
+    struct Line {
+        double originFrame;
+        double originUs;
+        double usPerFrame;
+        double timeOf(double frame) const { return originUs + (frame - originFrame) * usPerFrame; }
+        double frameAt(double us) const { return originFrame + (us - originUs) / usPerFrame; }
+    };
+    static constexpr std::size_t kReports = 512;
 
-    double m_usPerFrame;
+    // The Reports policy: takes `report` in, and the line from the reports.
+    void takeReport(const Report &report);
+    Line fit();
+    double offLine(const Report &report) const { return static_cast<double>(report.us) - timeOf(report.frame); }
+    // The program's clock towards the frames heard at `nowUs`, placing the notes' frames
+    // anew when it is too far off to catch up.
+    void steer(std::int64_t nowUs);
+
+    Policy m_policy;
+    double m_nominalUsPerFrame;
+    bool m_started = false;
     bool m_known = false;
-    bool m_moved = false;
-    double m_originUs = 0;
-    std::int64_t m_originFrame = 0;
-    double m_errorUs = 0; // the server's clock less the line, averaged
-    int m_offCycles = 0;  // cycles in a row far off the line
+    bool m_anchored = false; // the notes' frames were placed by the server's word
     bool m_firstSeen = false;
-    std::array<double, kSettleCycles> m_settling{}; // the errors of the cycles after placing
-    int m_settled = kSettleCycles;
+    bool m_moved = false;
+    Line m_line;
+    // The notes' frames: frame anchorFrame is heard at anchorUs on the program's clock.
+    double m_anchorFrame = 0;
+    double m_anchorUs = 0;
+
+    double m_fittedUsPerFrame;                // Reports: the last rate fitted, kept over a jump
+    std::int64_t m_movedUs = 0;               // Reports: when the line last moved
+    FixedRing<Report, kReports> m_reports;    // Reports: on the line, oldest first
+    FixedRing<Report, 64> m_suspect;          // Reports: off it, agreeing, since the last on it
+    std::array<double, kReports> m_offsets{}; // Reports: fit()'s
+    int m_offCycles = 0;                      // Cycles: far off the line, in a row
 };
 
 } // namespace pulsewerk

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -25,8 +26,13 @@ namespace {
 constexpr char kClientName[] = "Pulsewerk";
 // Between attempts to reach a JACK server that went away.
 constexpr auto kRetry = std::chrono::milliseconds(400);
-// How often the source hears where the frames are.
-constexpr std::int64_t kReportEveryUs = 100000;
+// Room for a beat sent late by a busy machine (three busy loops on two cores hold the
+// beat loop back by tens of milliseconds now and then): on JACK every note must be in
+// before its cycle is rendered, or it lands on the cycle's start.
+constexpr std::int64_t kRoomUs = 50000;
+// Cycles in a row that the server's frame clock must stand apart from the stream's
+// frames before the stream follows it.
+constexpr int kGapCycles = 3;
 // A longer gap in the server's frames than this starts a new stream.
 constexpr double kMaxGapSeconds = 10;
 // The longest wait at the end for the cycles that carry the last releases.
@@ -86,6 +92,7 @@ public:
             m_watcher.join();
         releaseSoundingNotes();
         close();
+        m_line.stop(monotonicUs());
         if (m_source)
             m_source->sendMessagesTo(nullptr);
         m_source = nullptr;
@@ -103,14 +110,14 @@ private:
             m_right = jack_port_register(m_client, "out_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
         }
         m_beat = jack_port_register(m_client, "beat", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        m_started = false;
+        prepareStream();
         jack_set_process_callback(
             m_client,
             [](jack_nframes_t frames, void *self) { return static_cast<JackBackend *>(self)->process(frames); }, this);
         jack_set_sample_rate_callback(
             m_client,
-            [](jack_nframes_t, void *self) {
-                static_cast<JackBackend *>(self)->m_started = false; // a new stream at the new rate
+            [](jack_nframes_t rate, void *self) {
+                static_cast<JackBackend *>(self)->rateChanged(rate);
                 return 0;
             },
             this);
@@ -125,6 +132,23 @@ private:
             connectPlayback();
         return true;
     }
+
+    // A new stream at the server's rate, outside the process thread (the source may
+    // allocate for a new rate); the first cycle starts its frame line.
+    void prepareStream()
+    {
+        m_rate = jack_get_sample_rate(m_client);
+        m_periodFrames = static_cast<int>(jack_get_buffer_size(m_client));
+        m_line = FrameLine(FrameLine::Policy::Cycles, m_rate);
+        m_source->streamStarted(m_rate, latencyUs(), m_line);
+        m_started = false;
+        m_prepared = true;
+    }
+
+    // From rendering a cycle to hearing its last frame: the server plays it during the
+    // next cycle, so a message must be in before the cycle ahead of its frame's starts;
+    // and room for a late sender.
+    std::int64_t latencyUs() const { return std::llround(2 * m_periodFrames * 1e6 / m_rate) + kRoomUs; }
 
     // The audio ports go to the first physical playback ports (one port takes both).
     void connectPlayback()
@@ -203,20 +227,52 @@ private:
         m_wake.notify_all();
     }
 
+    // JACK's notification thread: a new rate, for the watcher to prepare a stream at.
+    void rateChanged(jack_nframes_t rate)
+    {
+        if (static_cast<double>(rate) == m_rate)
+            return;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_rateChanged = true;
+        }
+        m_wake.notify_all();
+    }
+
+    // The watcher: the process thread keeps out of the source while a stream at the new
+    // rate is prepared; nothing on it waits for this.
+    void restartAtNewRate()
+    {
+        m_paused = true;
+        while (m_inSource)
+            std::this_thread::yield();
+        m_source->streamLost();
+        prepareStream();
+        m_paused = false;
+    }
+
     // The back end's own thread: after a loss, says so, lets go of the dead client and
     // tries again until a server answers.
     void watch()
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
-            m_wake.wait(lock, [this] { return m_stopping || m_lost; });
+            m_wake.wait(lock, [this] { return m_stopping || m_lost || m_rateChanged; });
             if (m_stopping)
                 return;
+            if (!m_lost) {
+                m_rateChanged = false;
+                lock.unlock();
+                restartAtNewRate();
+                lock.lock();
+                continue;
+            }
             m_lost = false;
             lock.unlock();
             m_source->streamLost();
             say("the JACK server went away; the sound is lost until it returns.");
             close();
+            m_line.stop(monotonicUs());
             lock.lock();
             while (!m_stopping) {
                 lock.unlock();
@@ -231,7 +287,7 @@ private:
         }
     }
 
-    // The process thread, once per cycle.
+    // The process thread, once per cycle: nothing here allocates, locks or waits.
     int process(jack_nframes_t frames)
     {
         if (m_ending != Ending::Playing)
@@ -241,30 +297,57 @@ private:
         jack_midi_clear_buffer(m_midi);
         float *left = m_left ? static_cast<float *>(jack_port_get_buffer(m_left, frames)) : nullptr;
         float *right = m_right ? static_cast<float *>(jack_port_get_buffer(m_right, frames)) : nullptr;
-        // The server's frame clock: a cycle it left this client out of (a late cycle, an
-        // under-run) shows as a gap, which the stream skips over so that its frames stay
-        // the server's; a gap of more than kMaxGapSeconds (or a step back) starts anew.
-        const jack_nframes_t cycleFrame = jack_last_frame_time(m_client);
-        const auto gap = static_cast<std::int32_t>(cycleFrame - m_nextCycleFrame);
-        m_nextCycleFrame = cycleFrame + frames;
-        if (m_started && (gap < 0 || gap > kMaxGapSeconds * m_rate))
+        m_inSource = true;
+        if (m_paused) { // a stream at a new rate is being prepared
+            m_inSource = false;
+            for (float *port : {left, right}) {
+                if (port)
+                    std::fill(port, port + n, 0.0f);
+            }
+            return 0;
+        }
+        const std::int32_t gap = serverGap();
+        if (m_started && (gap < 0 || gap > kMaxGapSeconds * m_rate || n != m_periodFrames))
             m_started = false;
         if (!m_started) {
-            m_rate = jack_get_sample_rate(m_client);
-            // What a cycle's output waits for: the next cycle, when the server plays it.
-            m_latencyUs = std::llround(jack_get_buffer_size(m_client) * 1e6 / m_rate);
-            m_source->streamStarted(m_rate, m_latencyUs);
+            // Anew at the same rate: nothing for the source to allocate.
+            m_periodFrames = n;
+            if (!m_prepared)
+                m_source->streamStarted(m_rate, latencyUs(), m_line);
+            m_prepared = false;
             m_frames = 0;
-            m_line = FrameLine(m_rate);
-            m_started = true;
+            m_serverStart = jack_last_frame_time(m_client);
+            m_gapCycles = 0;
         } else if (gap > 0) {
             skip(gap);
         }
         followServerClock();
-        m_source->render(monotonicUs(), n, left, right);
+        m_started = true;
+        m_source->render(n, left, right);
         m_midi = nullptr;
         m_frames += n;
+        m_inSource = false;
         return 0;
+    }
+
+    // The stream's frames are the ones this client is given, counted. The server's frame
+    // clock, as a client reads it, now and then runs a cycle ahead (the client's cycle
+    // came late, after the server began the next) and back again; a cycle the server
+    // played without this client (an under-run) shows as a gap in it that lasts. Such a
+    // gap, once it has lasted kGapCycles, is skipped over so that the stream's frames stay
+    // the server's; a step back or a very long gap starts anew.
+    std::int32_t serverGap()
+    {
+        if (!m_started)
+            return 0;
+        const auto gap = static_cast<std::int32_t>(jack_last_frame_time(m_client) -
+                                                   (m_serverStart + static_cast<jack_nframes_t>(m_frames)));
+        if (gap == 0)
+            m_gapCycles = 0;
+        if (gap == 0 || (std::abs(gap) <= kMaxGapSeconds * m_rate && ++m_gapCycles < kGapCycles))
+            return 0;
+        m_gapCycles = 0;
+        return gap;
     }
 
     // Frames the server played without this client: nothing is rendered for them, and
@@ -273,31 +356,33 @@ private:
     void skip(std::int32_t gap)
     {
         m_skipping = true;
-        m_source->render(monotonicUs(), gap, nullptr, nullptr);
+        m_source->render(gap, nullptr, nullptr);
         m_skipping = false;
         m_frames += gap;
     }
 
-    // When this cycle's first frame is heard, on JACK's clock (smoothed by its own
-    // delay-locked loop) carried over to the monotonic clock, then one period on; the
-    // source hears it from the frame line.
+    // When a cycle's first frame is heard, on JACK's clock (smoothed by its own
+    // delay-locked loop) carried over to the monotonic clock: one period on, when the
+    // server plays it. The cycle is the one the server says it is timing (its frame and
+    // time read together), on the stream's frames. The line starts on the first cycle.
     void followServerClock()
     {
         jack_nframes_t cycleFrame = 0;
         jack_time_t cycleUs = 0, nextUs = 0;
         float periodUs = 0;
-        if (jack_get_cycle_times(m_client, &cycleFrame, &cycleUs, &nextUs, &periodUs) != 0)
-            return;
-        const auto offsetUs = monotonicUs() - static_cast<std::int64_t>(jack_get_time());
-        m_line.observe(m_frames, static_cast<double>(static_cast<std::int64_t>(cycleUs) + offsetUs + m_latencyUs),
-                       periodUs);
         const std::int64_t nowUs = monotonicUs();
-        if (m_line.known() && (m_line.moved() || nowUs - m_reportedUs >= kReportEveryUs)) {
-            // A whole microsecond on the line, and its frame exactly.
-            const auto us = std::llround(m_line.timeOf(m_frames));
-            m_source->heard(us, m_line.frameAt(static_cast<double>(us)));
-            m_reportedUs = nowUs;
+        if (jack_get_cycle_times(m_client, &cycleFrame, &cycleUs, &nextUs, &periodUs) != 0 || periodUs <= 0) {
+            if (!m_started)
+                m_line.start(m_rate, nowUs, std::llround(m_periodFrames * 1e6 / m_rate));
+            return;
         }
+        const auto offsetUs = nowUs - static_cast<std::int64_t>(jack_get_time());
+        const double heardUs = static_cast<double>(static_cast<std::int64_t>(cycleUs) + offsetUs) + periodUs;
+        if (!m_started)
+            m_line.start(m_rate, nowUs, std::llround(heardUs) - nowUs);
+        const std::int64_t frame =
+            m_frames + static_cast<std::int32_t>(cycleFrame - (m_serverStart + static_cast<jack_nframes_t>(m_frames)));
+        m_line.observe(nowUs, frame, heardUs, periodUs, m_periodFrames);
     }
 
     // The source, during render(): a message on frame `frame` of this cycle.
@@ -336,17 +421,22 @@ private:
     enum class Ending { Playing, Releasing, Released, Carried };
     std::atomic<Ending> m_ending{Ending::Playing};
 
-    // The process thread only.
+    bool m_rateChanged = false;
+    std::atomic<bool> m_paused{false};   // the watcher prepares a stream: process keeps out
+    std::atomic<bool> m_inSource{false}; // process is in the source
+
+    // The process thread only, once active.
     std::bitset<16 * 128> m_sounding; // by channel and note: the notes the port leaves on
-    std::atomic<bool> m_started{false};
-    void *m_midi = nullptr; // the MIDI port's buffer during render()
+    bool m_started = false;  // the stream has had its first cycle
+    bool m_prepared = false; // the stream was started outside the process thread
+    void *m_midi = nullptr;  // the MIDI port's buffer during render()
     double m_rate = 48000;
-    std::int64_t m_latencyUs = 0;
-    std::int64_t m_frames = 0;           // frames rendered since the stream started
-    jack_nframes_t m_nextCycleFrame = 0; // where the next cycle starts, on the server's frame clock
-    bool m_skipping = false;             // render() is passing over frames the server played without us
-    FrameLine m_line{48000};
-    std::int64_t m_reportedUs = -1;
+    int m_periodFrames = 256;
+    std::int64_t m_frames = 0;        // frames rendered since the stream started
+    jack_nframes_t m_serverStart = 0; // the stream's frame 0 on the server's frame clock
+    int m_gapCycles = 0;              // cycles in a row the server's frame clock stood apart
+    bool m_skipping = false;          // render() is passing over frames the server played without us
+    FrameLine m_line{FrameLine::Policy::Cycles};
 };
 
 } // namespace

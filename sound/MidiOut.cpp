@@ -133,7 +133,8 @@ QString firstReadable(const QStringList &candidates)
 
 class SynthOut final : public MidiOutDevice, private FrameSource {
 public:
-    SynthOut(const SoundConfig &config, DesktopBackendFactory desktop) : m_config(config), m_desktop(std::move(desktop))
+    SynthOut(const SoundConfig &config, DesktopBackendFactory desktop, Clock &clock)
+        : m_config(config), m_desktop(std::move(desktop)), m_clock(clock)
     {}
     ~SynthOut() override { close(); }
 
@@ -196,27 +197,26 @@ private:
         return true;
     }
 
-    // The monotonic time of the clock reading `atMs`: a reading up to a second back,
-    // else now (a reading from another clock, or from the future).
-    static std::int64_t intendedUs(std::uint32_t atMs)
+    // The time on the program's clock of the reading `atMs`: a reading up to a second
+    // back, else now (a reading from another clock, or from the future).
+    std::int64_t intendedUs(std::uint32_t atMs) const
     {
-        const std::int64_t nowUs = monotonicUs();
+        const std::int64_t nowUs = m_clock.nowUs();
         const auto behindMs = static_cast<std::int32_t>(static_cast<std::uint32_t>(nowUs / 1000) - atMs);
         if (behindMs < 0 || behindMs > 1000)
             return nowUs;
         return (nowUs / 1000 - behindMs) * 1000;
     }
 
-    void streamStarted(double sampleRate, std::int64_t latencyUs) override
+    void streamStarted(double sampleRate, std::int64_t latencyUs, const FrameLine &line) override
     {
         if (m_pool)
             m_pool->prepare(sampleRate);
-        m_scheduler.restart(sampleRate, latencyUs + kDelayMarginUs);
+        m_scheduler.restart(line, latencyUs + kDelayMarginUs);
     }
 
-    void heard(std::int64_t nowUs, double frame) override { m_scheduler.observe(nowUs, frame); }
-
-    void render(std::int64_t nowUs, int frames, float *left, float *right) override
+    // The audio thread: nothing here allocates, locks or waits.
+    void render(int frames, float *left, float *right) override
     {
         const bool sound = m_pool && left && right;
         if (left && right) {
@@ -225,7 +225,7 @@ private:
         }
         int at = 0; // the frame reached, on which the next message takes effect
         m_scheduler.fill(
-            nowUs, frames,
+            frames,
             [&](int from, int to) {
                 if (sound)
                     m_pool->render(to - from, left + from, right + from);
@@ -260,7 +260,8 @@ private:
 
     const SoundConfig m_config;
     const DesktopBackendFactory m_desktop;
-    NoteScheduler m_scheduler{44100.0, kDelayMarginUs};
+    Clock &m_clock; // the clock whose readings the messages' times are
+    NoteScheduler m_scheduler{kDelayMarginUs};
     std::unique_ptr<SynthPool> m_pool;
     std::unique_ptr<AudioBackend> m_backend;
     MessageSink *m_sink = nullptr;
@@ -268,9 +269,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<MidiOutDevice> createSynthOut(const SoundConfig &config, DesktopBackendFactory desktop)
+std::unique_ptr<MidiOutDevice> createSynthOut(const SoundConfig &config, DesktopBackendFactory desktop, Clock &clock)
 {
-    return std::make_unique<SynthOut>(config, std::move(desktop));
+    return std::make_unique<SynthOut>(config, std::move(desktop), clock);
 }
 
 std::unique_ptr<MidiOutDevice> createSynthOut(const SoundConfig &config)

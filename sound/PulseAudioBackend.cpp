@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/Say.h"
 #include "sound/AudioBackend.h"
+#include "sound/FrameLine.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -78,6 +79,7 @@ public:
         freeTimer(m_retry);
         freeTimer(m_deadline);
         disconnect();
+        m_line.stop(monotonicUs());
         pa_threaded_mainloop_unlock(m_loop);
         pa_threaded_mainloop_stop(m_loop);
         pa_threaded_mainloop_free(m_loop);
@@ -201,7 +203,9 @@ private:
         m_timingAsked = false;
         m_wholeUsFrames = m_rate / std::gcd(m_rate, 1000000u);
         m_chunkFrames = kChunkFrames - kChunkFrames % m_wholeUsFrames;
-        m_source->streamStarted(m_rate, static_cast<std::int64_t>(kLatencyUs));
+        m_line = FrameLine(FrameLine::Policy::Reports, m_rate);
+        m_lineStarted = false;
+        m_source->streamStarted(m_rate, static_cast<std::int64_t>(kLatencyUs), m_line);
         if (pa_stream_connect_playback(m_stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0)
             lost();
     }
@@ -235,7 +239,7 @@ private:
     {
         m_timingAsked = false;
         const pa_timing_info *timing = pa_stream_get_timing_info(stream);
-        if (!timing || !timing->playing || timing->read_index_corrupt || timing->read_index < 0 ||
+        if (!m_lineStarted || !timing || !timing->playing || timing->read_index_corrupt || timing->read_index < 0 ||
             timing->transport_usec > kVagueReportUs)
             return;
         const double frame = static_cast<double>(timing->read_index) / (2 * sizeof(float)) -
@@ -245,7 +249,8 @@ private:
                            static_cast<std::int64_t>(pa_timeval_load(&timing->timestamp));
         if (ageUs < 0 || ageUs > kStaleReportUs)
             return; // or the wall clock was set in between
-        m_source->heard(monotonicUs() - ageUs, frame);
+        const std::int64_t nowUs = monotonicUs();
+        m_line.report(nowUs, nowUs - ageUs, frame);
     }
 
     // The server wants `bytes` more: the frames it will play next, rendered now.
@@ -260,6 +265,12 @@ private:
             m_scheduled = true;
         }
         const std::int64_t nowUs = monotonicUs();
+        if (!m_lineStarted) {
+            m_line.start(m_rate, nowUs, static_cast<std::int64_t>(kLatencyUs));
+            m_lineStarted = true;
+        } else {
+            m_line.follow(nowUs);
+        }
         if (!m_timingAsked && nowUs - m_timingAskedUs >= kTimingEveryUs) {
             if (pa_operation *asked = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
                 pa_operation_unref(asked);
@@ -280,7 +291,7 @@ private:
                 return;
             const size_t count = std::min(std::min(chunk / frameBytes, m_chunkFrames), frames);
             const int n = static_cast<int>(count);
-            m_source->render(nowUs, n, m_left.data(), m_right.data());
+            m_source->render(n, m_left.data(), m_right.data());
             auto *out = static_cast<float *>(data);
             for (size_t i = 0; i < count; ++i) {
                 out[2 * i] = m_left[i];
@@ -296,6 +307,7 @@ private:
     {
         if (m_stopping)
             return;
+        m_line.stop(monotonicUs());
         if (m_playing) {
             m_source->streamLost();
             say("the audio server went away; the sound is lost until it returns.");
@@ -341,8 +353,10 @@ private:
     std::uint32_t m_wholeUsFrames = 1;   // frames lasting a whole number of microseconds
     size_t m_chunkFrames = kChunkFrames; // rendered in one go, a multiple of the above
     std::vector<float> m_left, m_right;
-    bool m_scheduled = false;   // the audio thread's priority was asked for
-    bool m_timingAsked = false; // a timing report is on its way
+    FrameLine m_line{FrameLine::Policy::Reports}; // the mainloop's thread only
+    bool m_lineStarted = false;                   // the stream's first frames are written
+    bool m_scheduled = false;                     // the audio thread's priority was asked for
+    bool m_timingAsked = false;                   // a timing report is on its way
     std::int64_t m_timingAskedUs = 0;
     bool m_waiting = false;    // opening waits for the first answer
     bool m_playing = false;    // a stream is up

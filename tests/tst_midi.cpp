@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The MIDI output: the packed bytes of a note-on, the guard against malformed
-// messages, the release of sounding notes, and silence when no output is present.
+// messages, the release of sounding notes, silence when no output is present, and an
+// audio thread that never allocates or locks.
 #include "TestSupport.h"
 
 #include "RecordingMidiOut.h"
 #include "SynthPoolTestAccess.h"
+#include "dialogs/frmOptions.h"
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
+#include "mainwindow/frmMain.h"
+#include "sound/AudioBackend.h"
+#include "sound/FrameLine.h"
 #include "sound/MidiOut.h"
 #include "sound/SynthPool.h"
 
@@ -15,8 +20,173 @@
 #include <QTest>
 
 #include <optional>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <mutex>
+#include <new>
+#include <pthread.h>
+#include <thread>
 
 using pulsewerk::RecordingMidiOut;
+
+// Allocations and lock calls made inside an audio callback, counted on every thread of
+// this program: the callback sets t_inCallback while it runs.
+namespace {
+thread_local bool t_inCallback = false;
+std::atomic<int> g_callbackAllocations{0};
+std::atomic<int> g_callbackLocks{0};
+void countAllocation()
+{
+    if (t_inCallback)
+        ++g_callbackAllocations;
+}
+} // namespace
+
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer's allocator calls this hook on every allocation, malloc and new alike.
+extern "C" void __sanitizer_malloc_hook(const volatile void *, std::size_t) { countAllocation(); }
+#else
+extern "C" void *__libc_malloc(std::size_t size);
+extern "C" void *malloc(std::size_t size)
+{
+    countAllocation();
+    return __libc_malloc(size);
+}
+#endif
+
+void *operator new(std::size_t size)
+{
+    countAllocation();
+    if (void *memory = std::malloc(size ? size : 1))
+        return memory;
+    throw std::bad_alloc();
+}
+void *operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void *memory) noexcept { std::free(memory); }
+void operator delete[](void *memory) noexcept { std::free(memory); }
+void operator delete(void *memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void *memory, std::size_t) noexcept { std::free(memory); }
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept
+{
+    countAllocation();
+    return std::malloc(size ? size : 1);
+}
+void *operator new[](std::size_t size, const std::nothrow_t &tag) noexcept { return operator new(size, tag); }
+void operator delete(void *memory, const std::nothrow_t &) noexcept { std::free(memory); }
+void operator delete[](void *memory, const std::nothrow_t &) noexcept { std::free(memory); }
+
+extern "C" int pthread_mutex_lock(pthread_mutex_t *mutex)
+{
+    if (t_inCallback)
+        ++g_callbackLocks;
+    using Lock = int (*)(pthread_mutex_t *);
+    static const auto real = reinterpret_cast<Lock>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
+    return real(mutex);
+}
+
+namespace {
+
+// What the made-up server's audio thread saw: buffers, messages by kind and each
+// note-on's frame, the loudest sample.
+struct Heard {
+    int buffers = 0;
+    int noteOns = 0;
+    int releases = 0;
+    float peak = 0;
+    std::array<std::int64_t, 1024> noteOnFrames{};
+};
+
+// A made-up audio server in the manner of PulseAudio's stream, with a MIDI port as
+// JACK's: an audio thread of its own renders a 10 ms buffer when the test asks, with a
+// timing report before it.
+class MadeUpServer final : public pulsewerk::AudioBackend, private pulsewerk::MessageSink {
+public:
+    static constexpr double kRate = 48000;
+    static constexpr int kFrames = 480;
+    static constexpr std::int64_t kLatencyUs = 40000;
+
+    explicit MadeUpServer(Heard &heard) : m_heard(heard) {}
+    ~MadeUpServer() override { stop(); }
+    bool start(pulsewerk::FrameSource &source) override
+    {
+        m_source = &source;
+        source.sendMessagesTo(this);
+        source.streamStarted(kRate, kLatencyUs, m_line);
+        m_thread = std::thread([this] { run(); });
+        return true;
+    }
+    void stop() override
+    {
+        if (!m_thread.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+        m_source->sendMessagesTo(nullptr);
+    }
+    // The test's thread: one buffer, rendered on the audio thread at `nowUs`.
+    void cycle(std::int64_t nowUs)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_nowUs = nowUs;
+        m_asked = true;
+        m_wake.notify_all();
+        m_wake.wait(lock, [this] { return !m_asked; });
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stopping || m_asked; });
+            if (m_stopping)
+                return;
+            lock.unlock();
+            t_inCallback = true;
+            callback();
+            t_inCallback = false;
+            lock.lock();
+            m_asked = false;
+            m_wake.notify_all();
+        }
+    }
+    void callback()
+    {
+        if (m_heard.buffers++ == 0)
+            m_line.start(kRate, m_nowUs, kLatencyUs);
+        m_line.report(m_nowUs, m_nowUs, m_line.frameAt(static_cast<double>(m_nowUs)));
+        m_source->render(kFrames, m_left, m_right);
+        for (const float sample : m_left)
+            m_heard.peak = std::max(m_heard.peak, std::abs(sample));
+    }
+    void message(int frame, std::uint32_t message) override
+    {
+        if (((message >> 16) & 0x7F) == 0) {
+            ++m_heard.releases;
+        } else if (m_heard.noteOns < static_cast<int>(m_heard.noteOnFrames.size())) {
+            m_heard.noteOnFrames[static_cast<std::size_t>(m_heard.noteOns++)] = (m_heard.buffers - 1) * kFrames + frame;
+        }
+    }
+
+    pulsewerk::FrameSource *m_source = nullptr;
+    pulsewerk::FrameLine m_line{pulsewerk::FrameLine::Policy::Reports, kRate};
+    float m_left[kFrames] = {}, m_right[kFrames] = {};
+    Heard &m_heard;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::int64_t m_nowUs = 0;
+    bool m_asked = false;
+    bool m_stopping = false;
+};
+
+} // namespace
 
 class TestMidi : public QObject {
     Q_OBJECT
@@ -47,6 +217,11 @@ private slots:
     // frame, also when it is released earlier or later than the take's note was.
     void takesSoundAsLive_data();
     void takesSoundAsLive();
+    // The synthesizer's audio callback over half a minute of beating with every kind of
+    // message (beats and their releases, mute, a multiplier, the options' audition): one
+    // allocation or lock there is an under-run waiting to happen. The beats land exactly
+    // a period of frames apart, before and after the multiplier.
+    void audioThreadNeitherAllocatesNorLocks();
 
 private:
     RecordingMidiOut::Log m_log;
@@ -323,6 +498,68 @@ void TestMidi::takesSoundAsLive()
     QVERIFY2(difference < 1e-6f, qPrintable(QStringLiteral("off by %1 of a peak of %2").arg(difference).arg(peak)));
     QCOMPARE(maxReplayed > 0, replays);
     QCOMPARE(pulsewerk::SynthPoolTestAccess::sounding(remembered), 0);
+}
+
+void TestMidi::audioThreadNeitherAllocatesNorLocks()
+{
+    if (pulsewerk::chooseSoundFont().isEmpty())
+        QSKIP("no General MIDI SoundFont is installed");
+    mdlMidi::CloseMidiOut();
+    TempSettings settings;
+    BeatHarness h;
+    h.window().m_intBpm = 208;
+    MadeUpServer *server = nullptr;
+    Heard heard;
+    h.program.context.openMidiOut = [&server, &heard, &h] {
+        return pulsewerk::createSynthOut(
+            {},
+            [&server, &heard] {
+                auto made = std::make_unique<MadeUpServer>(heard);
+                server = made.get();
+                return made;
+            },
+            h.clock);
+    };
+    const int seconds = 30;
+    for (int ms = 0; ms < seconds * 1000; ms += 10)
+        h.clock.at(static_cast<std::uint32_t>(ms), [&h, &server] { server->cycle(h.clock.nowUs()); });
+    for (const int at : {5003, 9011})
+        h.clock.at(static_cast<std::uint32_t>(at), [&h] { QTest::mouseClick(h.window().imgMute, Qt::LeftButton); });
+    h.clock.at(12007, [&h] { QTest::mouseClick(h.window().imgDouble, Qt::LeftButton); });
+    h.clock.at(15005, [] {
+        frmOptions options;
+        options.show();
+        QTest::mouseClick(options.txtStrong, Qt::LeftButton);
+        QTest::keyClick(options.txtStrong, Qt::Key_Return);
+    });
+    h.clock.at(seconds * 1000, [] { mdlMain::g_frmMain->close(); });
+    g_callbackAllocations = 0;
+    g_callbackLocks = 0;
+    QCOMPARE(h.runLoop(), 1);
+    // Every buffer rendered, the beats at 208 bpm (x2 from 12 s on, muted from 5 s to 9 s)
+    // and the audition placed and sounding.
+    QCOMPARE(heard.buffers, seconds * 100);
+    QVERIFY2(heard.noteOns > 130 && heard.releases >= heard.noteOns, qPrintable(QString::number(heard.noteOns)));
+    QVERIFY(heard.peak > 0.01f);
+    // Frame 0 is heard 40 ms after the clock's start, a beat 70 ms after its time.
+    const auto frameOf = [](std::int64_t ms) { return (ms + 30) * 48; };
+    QStringList wrong;
+    int exact = 0;
+    for (const auto &[from, to, period] :
+         {std::array<std::int64_t, 3>{300, 4900, 13824}, {12500, 14900, 6912}, {15300, seconds * 1000 - 300, 6912}}) {
+        for (int i = 1; i < heard.noteOns; ++i) {
+            const std::int64_t a = heard.noteOnFrames[std::size_t(i - 1)], b = heard.noteOnFrames[std::size_t(i)];
+            if (a < frameOf(from) || b > frameOf(to))
+                continue;
+            if (b - a == period)
+                ++exact;
+            else
+                wrong << QStringLiteral("%1 at frame %2").arg(b - a).arg(b);
+        }
+    }
+    QVERIFY2(wrong.isEmpty() && exact > 100, qPrintable(wrong.join(u' ')));
+    QCOMPARE(g_callbackAllocations.load(), 0);
+    QCOMPARE(g_callbackLocks.load(), 0);
 }
 
 QTEST_MAIN(TestMidi)

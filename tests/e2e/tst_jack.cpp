@@ -171,6 +171,11 @@ private slots:
     void exitReleasesEveryNote_data();
     void exitReleasesEveryNote();
 
+    // A server with 4096-frame cycles (85 ms, longer than the room a note is given
+    // beyond the stream's latency) and another tempo and multiplier: every note-on still
+    // exactly a beat's frames after the one before, none left on a cycle's start.
+    void longPeriodOtherTempo();
+
 private:
     bool startServer(int period = 256);
     bool startDisplay();
@@ -179,8 +184,9 @@ private:
     void stopServer();
     // Waits for the program's client and connects the reader to it.
     void readProgram();
-    // Checks the beat recorded since the last clear(): at least `bars` bars of 4/4.
-    void checkBeat(int bars, bool audio);
+    // Checks the beat recorded since the last clear(): at least `bars` bars of 4/4,
+    // note-ons `beatFrames` apart.
+    void checkBeat(int bars, bool audio, std::int64_t beatFrames = kBeatFrames);
 
     QTemporaryDir m_home;
     bool m_pipewire = false;
@@ -323,7 +329,7 @@ void TestJack::readProgram()
     m_reader.clear();
 }
 
-void TestJack::checkBeat(int bars, bool audio)
+void TestJack::checkBeat(int bars, bool audio, std::int64_t beatFrames)
 {
     QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 4 * bars + 4, 60000);
     const std::vector<Event> events = m_reader.events();
@@ -354,7 +360,7 @@ void TestJack::checkBeat(int bars, bool audio)
         QCOMPARE(int(ons[i].data1), strong ? kStrongNote : kWeakNote);
         QCOMPARE(int(ons[i].data2), strong ? kStrongVelocity : kWeakVelocity);
         if (i > first)
-            QCOMPARE(ons[i].frame - ons[i - 1].frame, kBeatFrames);
+            QCOMPARE(ons[i].frame - ons[i - 1].frame, beatFrames);
     }
     // Every note-on is released before the next one sounds.
     for (std::size_t i = first; i + 1 < ons.size(); ++i) {
@@ -559,6 +565,23 @@ void TestJack::exitReleasesEveryNote()
                                                     .arg(noteOns)
                                                     .arg(run + 1)));
     }
+}
+
+void TestJack::longPeriodOtherTempo()
+{
+    if (m_pipewire)
+        QSKIP("PipeWire's cycle is its graph's, set for the whole test");
+    m_program.kill();
+    QVERIFY(m_program.waitForFinished(10000));
+    stopServer();
+    QVERIFY(startServer(4096));
+    m_programErr.clear();
+    m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {"--jack", "--tempo", "100", "--meter", "4/4", "-x", "2"});
+    QVERIFY(m_program.waitForStarted(30000));
+    readProgram();
+    if (QTest::currentTestFailed())
+        return;
+    checkBeat(3, true, kRate * 3 / 10); // 100 bpm x2: 300 ms
 }
 
 QTEST_MAIN(TestJack)
