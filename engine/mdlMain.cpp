@@ -34,6 +34,50 @@ struct GridMove {
 };
 std::optional<GridMove> g_gridMove;
 
+// A pass later than this (held up by a modal dialog, a busy machine) sounds its beat
+// when it comes: the outputs leave room for a sender about this late (a JACK port more),
+// place a later note late while its lamp would show on time, and drop a note meant for a
+// moment long gone.
+constexpr std::uint32_t kLatePassMs = 50;
+
+std::uint32_t beatTime(std::uint32_t gridPoint, std::uint32_t now)
+{
+    return now - gridPoint > kLatePassMs ? now : gridPoint;
+}
+// The time of the beat last sounded late, until a pass releases it.
+std::optional<std::uint32_t> g_lateBeat;
+// The loop waits for a lamp's change, not for the beat's next action.
+bool g_lampWake = false;
+
+// Releases and sounds the beat as the timing rules say for the clock reading `now`.
+void beatPass(pulsewerk::BeatTiming &timing, std::uint32_t now, int bpm, int multiplier)
+{
+    const pulsewerk::BeatPass pass = timing.pass(now, bpm, multiplier);
+    // A beat belongs on its grid point, however late this pass came, and so does the
+    // release sent with it: their messages carry that time to the output, and their
+    // lamps change when it is heard.
+    std::optional<mdlMidi::SoundingAt> meant;
+    if (pass.beat) {
+        meant.emplace(beatTime(timing.lastBeatTime(), now));
+    } else if (pass.beatOff && g_lateBeat) {
+        // A beat sounded late is released a sounding time after it, not with it.
+        const std::int32_t period = pulsewerk::BeatTiming::period(bpm, multiplier);
+        const std::uint32_t release =
+            *g_lateBeat + static_cast<std::uint32_t>(pulsewerk::BeatTiming::soundingTime(period));
+        const std::uint32_t nextBeat = timing.lastBeatTime() + static_cast<std::uint32_t>(period);
+        meant.emplace(static_cast<std::int32_t>(release - nextBeat) < 0 ? release : nextBeat);
+    }
+    if (pass.beatOff) {
+        g_frmMain->OnBeatOff();
+        g_lateBeat.reset();
+    }
+    if (pass.beat) {
+        g_frmMain->OnBeat();
+        if (now - timing.lastBeatTime() > kLatePassMs)
+            g_lateBeat = now;
+    }
+}
+
 void exitAtOnce()
 {
     // At once: no further window events run, nothing else is saved.
@@ -92,8 +136,9 @@ void Main(const pulsewerk::StartOptions &options, const Context &context)
     const UsingContext inUse(context); // for the life of the process
     QApplication::setQuitOnLastWindowClosed(false);
     pulsewerk::useUserSettingsFolder();
-    g_frmMain = new frmMain; // lives until the process ends
-    g_frmMain->show();       // the first show runs the window's load step
+    mdlMidi::startOpeningMidiOut(); // the sound gets ready while the window comes up
+    g_frmMain = new frmMain;        // lives until the process ends
+    g_frmMain->show();              // the first show runs the window's load step
     closeOnSignals();
     pulsewerk::applyStartOptions(*g_frmMain, options);
     RunBeatLoop();
@@ -121,6 +166,8 @@ void RunBeatLoop()
             else
                 timing.moveGrid(g_gridMove->origin);
             g_gridMove.reset();
+            g_lateBeat.reset();
+            g_lampWake = false;
         }
         clock.waitUntil(beatLoopPass(timing));
     }
@@ -136,17 +183,14 @@ std::uint32_t beatLoopPass(pulsewerk::BeatTiming &timing)
     const std::uint32_t now = context().clock->timeGetTime();
     const int bpm = g_frmMain->m_intBpm;
     const int multiplier = g_frmMain->imgDouble->Tag().toInt();
-    const pulsewerk::BeatPass pass = timing.pass(now, bpm, multiplier);
-    // A beat belongs on its grid point, however late this pass came, and so does the
-    // release sent with it: their messages carry that time to the output.
-    std::optional<mdlMidi::SoundingAt> onTheGrid;
-    if (pass.beat)
-        onTheGrid.emplace(timing.lastBeatTime());
-    if (pass.beatOff)
-        g_frmMain->OnBeatOff();
-    if (pass.beat)
-        g_frmMain->OnBeat();
-    return timing.nextActionAt(now, bpm, multiplier);
+    // Woken to show a lamp: the beat itself waits for its own time.
+    const bool lampsOnly = g_lampWake && timing.nextActionAt(now, bpm, multiplier) != now;
+    if (!lampsOnly)
+        beatPass(timing, now, bpm, multiplier);
+    const std::uint32_t next = timing.nextActionAt(now, bpm, multiplier);
+    const std::optional<std::uint32_t> lamps = g_frmMain->showDueLamps(now);
+    g_lampWake = lamps && static_cast<std::int32_t>(*lamps - next) < 0;
+    return g_lampWake ? *lamps : next;
 }
 
 } // namespace mdlMain

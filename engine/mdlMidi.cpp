@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 
 #include <bitset>
+#include <future>
 #include <optional>
 
 namespace mdlMidi {
@@ -21,15 +22,30 @@ std::bitset<16 * 128> g_sounding;
 // The clock reading the notes sent now are meant for, while a SoundingAt lives.
 std::optional<std::uint32_t> g_soundingAt;
 
+// An opening started ahead of OpenMidiOut.
+std::future<std::unique_ptr<pulsewerk::MidiOutDevice>> g_opening;
+
+std::unique_ptr<pulsewerk::MidiOutDevice> openWith(const pulsewerk::MidiOutFactory &factory)
+{
+    std::unique_ptr<pulsewerk::MidiOutDevice> device = factory ? factory() : nullptr;
+    if (device)
+        device->open();
+    return device;
+}
+
 } // namespace
 
 void OpenMidiOut()
 {
     if (g_hMidiOut)
         return;
-    g_hMidiOut = mdlMain::context().openMidiOut();
-    if (g_hMidiOut)
-        g_hMidiOut->open();
+    g_hMidiOut = g_opening.valid() ? g_opening.get() : openWith(mdlMain::context().openMidiOut);
+}
+
+void startOpeningMidiOut()
+{
+    if (!g_hMidiOut && !g_opening.valid())
+        g_opening = std::async(std::launch::async, openWith, mdlMain::context().openMidiOut);
 }
 
 void CloseMidiOut()
@@ -62,6 +78,18 @@ void releaseSoundingNotes()
                 PlayNote(channel, note, 0);
         }
     }
+}
+
+std::uint32_t heardAt()
+{
+    const std::uint32_t intended = g_soundingAt.value_or(mdlMain::context().clock->timeGetTime());
+    return g_hMidiOut ? intended + g_hMidiOut->heardAfterMs() : intended;
+}
+
+void dropUnheardNotes()
+{
+    if (g_hMidiOut)
+        g_hMidiOut->dropUnheard();
 }
 
 SoundingAt::SoundingAt(std::uint32_t clockMs) { g_soundingAt = clockMs; }

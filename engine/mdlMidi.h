@@ -14,7 +14,12 @@ namespace mdlMidi {
 extern std::unique_ptr<pulsewerk::MidiOutDevice> g_hMidiOut;
 
 // Opens the MIDI output of the context in use, without callbacks. Failures are silent.
+// When an opening was started beforehand, waits for it and takes its device.
 void OpenMidiOut();
+// Starts opening the default MIDI output on a thread of its own (loading a SoundFont and
+// reaching the audio server take a while), so that it is open by the time the beat
+// loop starts; OpenMidiOut takes it up. Nothing is sent before OpenMidiOut.
+void startOpeningMidiOut();
 // Closes the output; a no-op when it is not open.
 void CloseMidiOut();
 // Sends one note-on: status 0x90 + channel (0-based), note, velocity; velocity 0
@@ -23,6 +28,11 @@ void CloseMidiOut();
 void PlayNote(const std::int16_t &channel, const std::int16_t &note, const std::int16_t &velocity);
 // Releases every note that a PlayNote started and none released yet.
 void releaseSoundingNotes();
+// The clock reading at which a note sent now is heard: the time it is meant for plus the
+// output's latency. A beat's lamps change then, so that they light with its click.
+std::uint32_t heardAt();
+// The note-ons sent and not yet heard are not to be heard (a stop, a mute, a new bar).
+void dropUnheardNotes();
 
 // While one lives, the notes sent are meant to sound at the clock reading `clockMs`
 // (the grid point of a beat the loop sends a little late); otherwise when sent.

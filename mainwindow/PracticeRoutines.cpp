@@ -97,14 +97,16 @@ bool frmMain::countInBeat()
 
 // The lamp row's description and the big beat, for the beat at m_intBeat; an empty
 // `kind` when no lamp is lit.
-void frmMain::showBeat(const QString &kind)
+void frmMain::showBeat(const QString &picture, const QString &kind)
 {
-    if (!kind.isEmpty()) {
-        const QString place = QStringLiteral("%1 of %2, %3").arg(m_intBeat + 1).arg(m_strPattern.size()).arg(kind);
-        describeLampRow(m_countInSounds ? tr("count-in, %1").arg(place) : place);
-    }
+    const QString place = QStringLiteral("%1 of %2, %3").arg(m_intBeat + 1).arg(m_strPattern.size()).arg(kind);
+    showLamp(m_intBeat, picture, m_countInSounds ? tr("count-in, %1").arg(place) : place, kind);
+}
+
+void frmMain::showBigBeat(int place, const QString &kind)
+{
     if (m_frmBigBeat)
-        m_frmBigBeat->showBeat(kind.isEmpty() ? 0 : m_intBeat + 1, kind, Picture1->accessibleDescription());
+        m_frmBigBeat->showBeat(place, kind, Picture1->accessibleDescription());
 }
 
 void frmMain::BigBeat_Triggered()

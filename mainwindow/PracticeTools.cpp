@@ -5,6 +5,7 @@
 
 #include "dialogs/frmSpeedTrainer.h"
 #include "engine/mdlMain.h"
+#include "engine/mdlMidi.h"
 #include "platform/Clock.h"
 
 #include <QAction>
@@ -59,7 +60,8 @@ void frmMain::contextMenuEvent(QContextMenuEvent *event)
 void frmMain::StartStop_Triggered()
 {
     if (m_running) {
-        OnBeatOff(); // the sounding note released now
+        mdlMidi::dropUnheardNotes(); // a beat sent but not heard yet stays unheard
+        OnBeatOff();                 // the sounding note released now
         m_running = false;
         UpdateLedRow(); // every lamp dark
     } else {
@@ -73,6 +75,7 @@ void frmMain::StartStop_Triggered()
 void frmMain::restartWithDownbeat()
 {
     OnBeatOff(); // nothing while stopped
+    mdlMidi::dropUnheardNotes();
     m_running = true;
     m_trainer.restartBar();
     m_gapTrainer.restart();
@@ -93,6 +96,7 @@ void frmMain::TapTempo_Triggered()
         return;
     // The beat lands with the taps: the first position, one period after this tap, with
     // no count-in before it.
+    mdlMidi::dropUnheardNotes();
     OnBeatOff();
     m_intBeat = static_cast<std::int16_t>(m_strPattern.size() - 1);
     m_countInLeft = 0;

@@ -14,6 +14,7 @@
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
 #include "mainwindow/BigBeat.h"
+#include "platform/Clock.h"
 #include "settings/SettingsTable.h"
 
 #include <QApplication>
@@ -244,14 +245,16 @@ void frmMain::choosePattern(int meterIndex, const QString &pattern)
     if (m_strPattern.isEmpty())
         m_strPattern = QStringLiteral("1");
     m_intBeat = static_cast<std::int16_t>(m_strPattern.size() - 1);
-    m_trainer.restartBar(); // the bar cut short is no pass through a pattern
-    m_countInLeft = 0;      // a count-in of the old meter does not go on in the new
+    m_trainer.restartBar();      // the bar cut short is no pass through a pattern
+    m_countInLeft = 0;           // a count-in of the old meter does not go on in the new
+    mdlMidi::dropUnheardNotes(); // nor is a beat of it heard after the choice
     QCoreApplication::processEvents();
     UpdateLedRow();
 }
 
 void frmMain::UpdateLedRow()
 {
+    m_lampChanges.clear(); // they belong to the row as it was
     for (pulsewerk::PictureBox *lamp : imgLed)
         lamp->hide();
     for (int j = 0; j < m_strPattern.size() && j < static_cast<int>(imgLed.size()); ++j) {
@@ -261,7 +264,7 @@ void frmMain::UpdateLedRow()
         imgLed[j]->setPicture(m_strPattern.at(j) == u'2' ? QStringLiteral("LED_ROFF") : QStringLiteral("LED_GOFF"));
     }
     describeLampRow(QStringLiteral("none of %1 lit").arg(m_strPattern.size()));
-    showBeat({});
+    showBigBeat(0, {});
 }
 
 // ---- Beat operations ----------------------------------------------------------------
@@ -280,22 +283,21 @@ void frmMain::OnBeat()
     const bool sounding = soundOn() && !gap;
     const std::int16_t channel = static_cast<std::int16_t>(m_intMidiChannel - 1);
     const QString beat = m_strPattern.mid(m_intBeat, 1);
+    QString picture = QStringLiteral("LED_GOFF");
+    QString kind = QStringLiteral("silent");
     if (beat == QLatin1String("2")) {
         if (sounding)
             mdlMidi::PlayNote(channel, countIn ? m_intCountInNote : m_intStrongNote, m_intStrongVelocity);
-        imgLed[m_intBeat]->setPicture(QStringLiteral("LED_RON"));
+        picture = QStringLiteral("LED_RON");
+        kind = QStringLiteral("strong");
     } else if (beat == QLatin1String("1")) {
         if (sounding)
             mdlMidi::PlayNote(channel, countIn ? m_intCountInNote : m_intWeakNote,
                               countIn ? m_intStrongVelocity : m_intWeakVelocity);
-        imgLed[m_intBeat]->setPicture(QStringLiteral("LED_GON"));
-    } else {
-        imgLed[m_intBeat]->setPicture(QStringLiteral("LED_GOFF"));
+        picture = QStringLiteral("LED_GON");
+        kind = QStringLiteral("weak");
     }
-    const QString kind = beat == QLatin1String("2")   ? QStringLiteral("strong")
-                         : beat == QLatin1String("1") ? QStringLiteral("weak")
-                                                      : QStringLiteral("silent");
-    showBeat(kind);
+    showBeat(picture, kind);
     if (m_intBeat == 0 && !countIn)
         trainerDownbeat();
 }
@@ -311,16 +313,60 @@ void frmMain::OnBeatOff()
     const QString beat = m_strPattern.mid(m_intBeat, 1);
     if (beat == QLatin1String("2")) {
         mdlMidi::PlayNote(channel, m_countInSounds ? m_intCountInNote : m_intStrongNote, release);
-        imgLed[m_intBeat]->setPicture(QStringLiteral("LED_ROFF"));
+        showLamp(m_intBeat, QStringLiteral("LED_ROFF"));
     } else if (beat == QLatin1String("1")) {
         mdlMidi::PlayNote(channel, m_countInSounds ? m_intCountInNote : m_intWeakNote, release);
-        imgLed[m_intBeat]->setPicture(QStringLiteral("LED_GOFF"));
+        showLamp(m_intBeat, QStringLiteral("LED_GOFF"));
     } else {
-        imgLed[m_intBeat]->setPicture(QStringLiteral("LED_GOFF"));
+        showLamp(m_intBeat, QStringLiteral("LED_GOFF"));
     }
     // A note started before a meter or options change is not the one named above;
     // it is released too, so no note is left hanging.
     mdlMidi::releaseSoundingNotes();
+}
+
+// The lamp changes when the note sent with it is heard, in the order of those times:
+// at once when the output is heard at once, else from the beat loop.
+void frmMain::showLamp(int lamp, const QString &picture, const QString &description, const QString &kind)
+{
+    const LampChange change{mdlMidi::heardAt(), lamp, picture, description, kind};
+    const auto later = [&change](const LampChange &waiting) {
+        return static_cast<std::int32_t>(waiting.dueMs - change.dueMs) > 0;
+    };
+    // A change of this lamp planned for later (the release of a beat sounded late) is
+    // overtaken by this one.
+    m_lampChanges.erase(
+        std::remove_if(m_lampChanges.begin(), m_lampChanges.end(),
+                       [&](const LampChange &waiting) { return waiting.lamp == lamp && later(waiting); }),
+        m_lampChanges.end());
+    const auto latest = std::find_if(m_lampChanges.rbegin(), m_lampChanges.rend(),
+                                     [lamp](const LampChange &waiting) { return waiting.lamp == lamp; });
+    const QString shown =
+        latest != m_lampChanges.rend() ? latest->picture : imgLed[static_cast<std::size_t>(lamp)]->Picture();
+    if (description.isEmpty() && shown == picture)
+        return; // a repeated release changes nothing, and wakes no one
+    m_lampChanges.insert(std::find_if(m_lampChanges.begin(), m_lampChanges.end(), later), change);
+    showDueLamps(mdlMain::context().clock->timeGetTime());
+}
+
+std::optional<std::uint32_t> frmMain::showDueLamps(std::uint32_t now)
+{
+    while (!m_lampChanges.empty() && static_cast<std::int32_t>(m_lampChanges.front().dueMs - now) <= 0) {
+        applyLampChange(m_lampChanges.front());
+        m_lampChanges.pop_front();
+    }
+    if (m_lampChanges.empty())
+        return std::nullopt;
+    return m_lampChanges.front().dueMs;
+}
+
+void frmMain::applyLampChange(const LampChange &change)
+{
+    imgLed[static_cast<std::size_t>(change.lamp)]->setPicture(change.picture);
+    if (!change.description.isEmpty()) {
+        describeLampRow(change.description);
+        showBigBeat(change.lamp + 1, change.kind);
+    }
 }
 
 // ---- Picture buttons ----------------------------------------------------------------
@@ -360,7 +406,8 @@ void frmMain::imgMute_Click()
         imgMute->setPicture(QStringLiteral("MUTE_U"));
     } else {
         imgMute->setPicture(QStringLiteral("MUTE_D"));
-        OnBeatOff(); // release the sounding beat now, not at the end of its sounding time
+        mdlMidi::dropUnheardNotes(); // a beat sent but not heard yet is muted too
+        OnBeatOff();                 // release the sounding beat now, not at the end of its sounding time
     }
 }
 

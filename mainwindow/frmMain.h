@@ -15,7 +15,9 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <optional>
 
 class frmBigBeat;
 class frmCustomMeter;
@@ -40,6 +42,9 @@ public:
     void OnBeat();
     // The sounding time is over: release the current position's note and darken its lamp.
     void OnBeatOff();
+    // Shows the beat's lamp changes due by the clock reading `now` (each is due when its
+    // note is heard); returns the reading at which the next one is due, if one waits.
+    std::optional<std::uint32_t> showDueLamps(std::uint32_t now);
 
     // The control arrays: lamp i stands for pattern position i; tempo names by rising tempo.
     std::array<pulsewerk::PictureBox *, 19> imgLed{};
@@ -113,6 +118,17 @@ private:
     void imgExit_Click();
 
     bool soundOn() const;
+    // A change of a beat's lamp (and of the lamp row's description, unless empty), made
+    // when the note sent with it is heard.
+    struct LampChange {
+        std::uint32_t dueMs;
+        int lamp;
+        QString picture;
+        QString description; // with a beat: what the lamp row tells a screen reader
+        QString kind;        // and the beat's kind, for the big beat
+    };
+    void showLamp(int lamp, const QString &picture, const QString &description = {}, const QString &kind = {});
+    void applyLampChange(const LampChange &change);
 
     void setUpShortcuts();
     void clickMultiplierTo(const QString &tag);
@@ -141,7 +157,9 @@ private:
     void GapTrainer_Triggered();
     bool countInBeat();
     bool gapMutes(bool countIn);
-    void showBeat(const QString &kind);
+    // The beat's lamp, the lamp row's description and the big beat, when the note is heard.
+    void showBeat(const QString &picture, const QString &kind);
+    void showBigBeat(int place, const QString &kind);
 
     QString m_strPattern;
     std::int16_t m_intBeat = 0;
@@ -152,6 +170,7 @@ private:
     std::int16_t m_intStrongVelocity = 0;
 
     bool m_loaded = false;
+    std::deque<LampChange> m_lampChanges; // waiting for their notes to be heard, in order
     // The two dialogs are created at their first showing and kept, so their public
     // fields outlive each showing. Each dialog is a window of its own that belongs to
     // the main window (so the desktop gives it no task-bar entry); these pointers own them.

@@ -59,6 +59,9 @@ public:
 
 // The desktop's audio server through PulseAudio's client library (PipeWire included).
 std::unique_ptr<AudioBackend> createPulseAudioBackend();
+// The desktop stream's whole latency, buffer and server together: about how long after
+// writing a frame the server plays it.
+constexpr std::int64_t kDesktopStreamLatencyUs = 100000;
 
 // Makes the back end for the desktop's audio server.
 using DesktopBackendFactory = std::function<std::unique_ptr<AudioBackend>()>;

@@ -16,6 +16,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 namespace pulsewerk {
@@ -24,6 +25,11 @@ namespace {
 // How long after its intended time a note is heard, beyond the stream's own latency:
 // room for a late sender and a busy machine.
 constexpr std::int64_t kDelayMarginUs = 30000;
+// The time from writing a frame to hearing it, as long as it may be (a Bluetooth
+// headset's included); longer is taken for a disturbed report.
+constexpr std::int64_t kMaxHeardAfterUs = 500000;
+// How long that time is measured, once the server has placed the line, before it is set.
+constexpr std::int64_t kSettleUs = 150000;
 // SoundFonts larger than this load only the samples that sound.
 constexpr qint64 kDynamicLoadingBytes = 32 * 1024 * 1024;
 
@@ -160,9 +166,16 @@ public:
 
     void sendShortMsg(std::uint32_t message, std::uint32_t atMs) override
     {
+        // The last byte, always 0 in a short message, carries the message's generation.
         if (m_backend && (message & 0xF0) == 0x90)
-            m_scheduler.push(intendedUs(atMs), message);
+            m_scheduler.push(intendedUs(atMs), (message & 0xFFFFFF) | m_generation.load() << 24);
     }
+
+    // The same with a stream or without one: the stream's delay, the desktop stream's
+    // until a stream says its own.
+    std::uint32_t heardAfterMs() const override { return static_cast<std::uint32_t>((m_delayUs + 500) / 1000); }
+
+    void dropUnheard() override { m_generation = (m_generation + 1) & 0xFF; }
 
     // The stream stops before the synthesizers go.
     void close() override
@@ -212,12 +225,41 @@ private:
     {
         if (m_pool)
             m_pool->prepare(sampleRate);
-        m_scheduler.restart(line, latencyUs + kDelayMarginUs);
+        m_line = &line;
+        m_delayUs = latencyUs + kDelayMarginUs;
+        m_scheduler.restart(line, m_delayUs);
+        m_longestAheadUs = latencyUs; // at least what the server granted
+        m_settleUntilUs = -1;
+        m_settled = false;
+    }
+
+    // A frame written now is heard no sooner than the line says: the delay is the longest
+    // such time seen over the stream's first moments (before a first beat), at least the
+    // latency granted, so that a sink with a latency of its own (a Bluetooth headset) is
+    // covered, and the lamps with it. It stays so while the stream lasts: every move
+    // would move the grid.
+    void followLatency()
+    {
+        if (m_settled || !m_line || !m_line->known())
+            return;
+        const std::int64_t nowUs = monotonicUs();
+        if (m_settleUntilUs < 0)
+            m_settleUntilUs = nowUs + kSettleUs;
+        const auto aheadUs =
+            static_cast<std::int64_t>(m_line->timeOf(static_cast<double>(m_scheduler.position()))) - nowUs;
+        if (aheadUs <= kMaxHeardAfterUs)
+            m_longestAheadUs = std::max(m_longestAheadUs, aheadUs);
+        if (nowUs < m_settleUntilUs)
+            return;
+        m_settled = true;
+        m_delayUs = m_longestAheadUs + kDelayMarginUs;
+        m_scheduler.setDelay(m_delayUs);
     }
 
     // The audio thread: nothing here allocates, locks or waits.
     void render(int frames, float *left, float *right) override
     {
+        followLatency();
         const bool sound = m_pool && left && right;
         if (left && right) {
             std::fill(left, left + frames, 0.0f);
@@ -231,7 +273,10 @@ private:
                     m_pool->render(to - from, left + from, right + from);
                 at = to;
             },
-            [&](std::uint32_t message) {
+            [&](std::uint32_t tagged) {
+                if (!wanted(tagged))
+                    return;
+                const std::uint32_t message = tagged & 0xFFFFFF;
                 if (m_sink)
                     m_sink->message(at, message);
                 if (m_pool)
@@ -250,6 +295,13 @@ private:
             m_pool->noteOn(channel, key, velocity);
     }
 
+    // A note-on of a generation dropped since it was sent is not heard; a release is.
+    bool wanted(std::uint32_t tagged) const
+    {
+        const bool noteOn = ((tagged >> 16) & 0xFF) != 0;
+        return !noteOn || tagged >> 24 == m_generation.load();
+    }
+
     void sendMessagesTo(MessageSink *sink) override { m_sink = sink; }
 
     void streamLost() override
@@ -261,7 +313,14 @@ private:
     const SoundConfig m_config;
     const DesktopBackendFactory m_desktop;
     Clock &m_clock; // the clock whose readings the messages' times are
-    NoteScheduler m_scheduler{kDelayMarginUs};
+    NoteScheduler m_scheduler{kDesktopStreamLatencyUs + kDelayMarginUs};
+    std::atomic<std::int64_t> m_delayUs{kDesktopStreamLatencyUs + kDelayMarginUs};
+    std::atomic<std::uint32_t> m_generation{0};
+    // The audio thread only.
+    const FrameLine *m_line = nullptr;
+    std::int64_t m_longestAheadUs = 0;
+    std::int64_t m_settleUntilUs = -1; // -1: not placed yet
+    bool m_settled = false;
     std::unique_ptr<SynthPool> m_pool;
     std::unique_ptr<AudioBackend> m_backend;
     MessageSink *m_sink = nullptr;

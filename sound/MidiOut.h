@@ -21,6 +21,12 @@ public:
     // a beat sent a little late. A device that schedules its output places it there.
     virtual void sendShortMsg(std::uint32_t message, std::uint32_t atMs) = 0;
     virtual void close() = 0;
+    // How long after its intended time a message is heard: the output's own latency as it
+    // reports it, the same whether or not a note sounds. 0 for a device heard at once.
+    virtual std::uint32_t heardAfterMs() const { return 0; }
+    // The note-ons sent and not yet heard are not to be heard: their beat was stopped,
+    // muted or cut short. Releases still go.
+    virtual void dropUnheard() {}
 };
 
 // Where the embedded synthesizer plays, what it offers there and what it loads.

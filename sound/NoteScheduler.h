@@ -27,6 +27,8 @@ public:
     // The audio thread. A new stream, with messages heard `delayUs` after their intended
     // time, placed by `line`: frame 0 is the next one filled.
     void restart(const FrameLine &line, std::int64_t delayUs);
+    // The audio thread: messages are heard `delayUs` after their intended time from now on.
+    void setDelay(std::int64_t delayUs) { m_delayUs = delayUs; }
     // The audio thread, once per buffer of `frames` frames: calls render(from, to) for the
     // runs of frames between messages and apply(message) on the exact frame of each
     // message due in this buffer, in order. A message whose frame has already been

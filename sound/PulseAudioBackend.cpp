@@ -19,8 +19,8 @@ namespace pulsewerk {
 namespace {
 
 // The stream's whole latency, buffer and server together: long enough for a busy
-// machine, short enough that the click follows its lamp closely.
-constexpr pa_usec_t kLatencyUs = 100000;
+// machine; the lamps wait for the sound.
+constexpr pa_usec_t kLatencyUs = kDesktopStreamLatencyUs;
 // The server asks for frames when this much of the buffer is free: fewer, larger
 // writes cost less than many small ones. With the latency above, PulseAudio gives the
 // sink itself 10 ms, (latency - 2 x request) / 2.

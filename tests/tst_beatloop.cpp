@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The beat engine through the real main window: what each beat and each release
 // sends and shows, and the real beat loop stepped on a fake clock.
+#include "ModalDriver.h"
 #include "TestSupport.h"
 
 #include "engine/mdlMain.h"
@@ -56,6 +57,17 @@ private slots:
     void stopAndStart();
     // Four taps of T 400 ms apart: 150 bpm, and the downbeat one period after the last tap.
     void tapsMoveTheGrid();
+    // A beat's lamp and the row's description change when its note is heard, its
+    // intended time plus the output's latency, muted or not; the notes go on the grid.
+    void lampsChangeWhenHeard_data();
+    void lampsChangeWhenHeard();
+    // A custom meter chosen while beating, its dialog held open past a beat and closed with
+    // Enter: the new bar's downbeat is meant for when the loop is back, not for a grid point
+    // long gone, and its release a sounding time later, so it is heard whole.
+    void downbeatAfterHeldDialog();
+    // A stop, a mute or a new meter drops the beat sent and not heard yet, at once.
+    void changesDropUnheardBeats_data();
+    void changesDropUnheardBeats();
 
 private:
     TempSettings m_settings;
@@ -332,6 +344,121 @@ void TestBeatLoop::tapsMoveTheGrid()
     QCOMPARE(beats, expected);
     QCOMPARE(w.m_intBpm, std::int16_t(150));
     QCOMPARE(w.Text1->text(), QStringLiteral("150"));
+}
+
+void TestBeatLoop::lampsChangeWhenHeard_data()
+{
+    QTest::addColumn<std::uint32_t>("latency");
+    QTest::addColumn<bool>("muted");
+    QTest::newRow("heard at once") << 0u << false;
+    QTest::newRow("desktop stream") << 25u << false;
+    QTest::newRow("Bluetooth headset") << 200u << false;
+    QTest::newRow("muted headset") << 200u << true;
+}
+
+void TestBeatLoop::lampsChangeWhenHeard()
+{
+    QFETCH(std::uint32_t, latency);
+    QFETCH(bool, muted);
+    BeatHarness h;
+    h.midi.latencyMs = latency;
+    frmMain &w = h.window();
+    if (muted)
+        h.clock.at(100, [&w] { QTest::mouseClick(w.imgMute, Qt::LeftButton, {}, QPoint(5, 5)); });
+    QStringList seen;
+    // An action at a clock reading runs before that reading's pass: at the due time the
+    // lamp is as it was, a millisecond later it has changed. The beat of grid point 500 is
+    // heard at 500 + latency (sent at 501, it cannot be shown before), its release sent at
+    // 701 at 701 + latency.
+    for (std::uint32_t at : {500u, 502u, 701u, 702u})
+        h.clock.at(at + latency, [&w, &seen] { seen << lamp(w, 0) + " " + w.Picture1->accessibleDescription(); });
+    h.clock.at(1300, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+    const QStringList expected{"LED_GOFF none of 1 lit", "LED_GON 1 of 1, weak", "LED_GON 1 of 1, weak",
+                               "LED_GOFF 1 of 1, weak"};
+    QCOMPARE(seen, expected);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> beats;
+    for (const auto &m : h.messages()) {
+        if (m.data2() != 0)
+            beats.emplace_back(m.timeMs, m.atMs);
+    }
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> sounded{{501, 500}, {1001, 1000}};
+    QCOMPARE(beats, muted ? decltype(beats){} : sounded);
+}
+
+void TestBeatLoop::downbeatAfterHeldDialog()
+{
+    BeatHarness h;
+    h.midi.latencyMs = 25;
+    frmMain &w = h.window();
+    QString lampAtDownbeat;
+    h.clock.at(600, [&h, &w] {
+        whileModal(
+            [&w] {
+                w.cboMeter->setCurrentIndex(4);
+                emit w.cboMeter->activated(4); // Custom ...
+            },
+            [&h](QDialog &dialog) {
+                h.clock.advance(1734); // held open past the beat of grid point 2000
+                press(dialog, Qt::Key_Tab);
+                press(dialog, Qt::Key_Tab);
+                type(dialog, QStringLiteral("2101"));
+                press(dialog, Qt::Key_Return);
+            });
+    });
+    h.clock.at(2360, [&w, &lampAtDownbeat] { lampAtDownbeat = lamp(w, 0); });
+    h.clock.at(2700, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+    std::vector<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> late;
+    for (const auto &m : h.messages()) {
+        if (m.timeMs >= 2334)
+            late.emplace_back(m.timeMs, m.message, m.atMs);
+    }
+    const std::vector<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> expected{
+        {2334, NoteOn(9, 60, 0), 2334},  // the new pattern's last position released
+        {2334, NoteOn(9, 61, 80), 2334}, // the downbeat, when the loop is back
+        {2334, NoteOn(9, 61, 0), 2500},  // released at the next grid point, not with it
+        {2360, NoteOn(9, 61, 0), 2360},  // (the check of the lamp is an event: its pass releases again)
+        {2501, NoteOn(9, 61, 0), 2500},  {2501, NoteOn(9, 60, 50), 2500}, {2700, NoteOn(9, 60, 0), 2700}};
+    QCOMPARE(late, expected);
+    QCOMPARE(lampAtDownbeat, QStringLiteral("LED_RON")); // lit at 2334 + 25
+}
+
+void TestBeatLoop::changesDropUnheardBeats_data()
+{
+    QTest::addColumn<int>("change");
+    QTest::addColumn<QString>("lampAfter"); // lamp 0 once the beat would have been heard
+    QTest::newRow("stop") << 0 << "LED_ROFF";
+    QTest::newRow("mute") << 1 << "LED_RON"; // muted lamps keep their timing
+    QTest::newRow("new meter") << 2 << "LED_ROFF";
+}
+
+void TestBeatLoop::changesDropUnheardBeats()
+{
+    QFETCH(int, change);
+    QFETCH(QString, lampAfter);
+    BeatHarness h;
+    h.midi.latencyMs = 25;
+    frmMain &w = h.window();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    choosePattern(w, QStringLiteral("2111"));
+    h.clock.at(510, [&w, change] { // the beat of 500 sent, heard at 525
+        if (change == 0)
+            QTest::keyClick(w.Text1, Qt::Key_Space);
+        else if (change == 1)
+            QTest::mouseClick(w.imgMute, Qt::LeftButton, {}, QPoint(5, 5));
+        if (change != 2)
+            return;
+        w.cboMeter->setCurrentIndex(1);
+        emit w.cboMeter->activated(1); // 4/4 again
+    });
+    QString lampSeen;
+    h.clock.at(530, [&w, &lampSeen] { lampSeen = lamp(w, 0); });
+    h.clock.at(540, [] { mdlMain::g_frmMain->close(); });
+    QCOMPARE(h.runLoop(), 1);
+    QCOMPARE(h.midi.drops, std::vector<std::uint32_t>{1510}); // the clock started at 1000
+    QCOMPARE(lampSeen, lampAfter);
 }
 
 QTEST_MAIN(TestBeatLoop)

@@ -353,11 +353,12 @@ void TestMidi::intendedTimeRidesWithTheMessage()
     for (const auto &m : h.messages())
         sentAndMeant.emplace_back(m.timeMs, m.atMs);
     // The start's release; the release and beat of grid point 500; the loop held from 600
-    // to 2334, then the late beat of grid point 2000 with the release sent before it, and
-    // its own release at once (its sounding time is over); the beat of 2500 with its
-    // release before it; the exit's release.
+    // to 2334, then the late beat with the release sent before it, meant for when they are
+    // sent (grid point 2000 is long gone), and its own release sent at once (its sounding
+    // time is over) but meant for the next grid point, so that the beat is heard; the
+    // beat of 2500 with its release before it; the exit's release.
     const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected{{201, 201},   {501, 500},   {501, 500},
-                                                                        {2334, 2000}, {2334, 2000}, {2334, 2334},
+                                                                        {2334, 2334}, {2334, 2334}, {2334, 2500},
                                                                         {2501, 2500}, {2501, 2500}, {2700, 2700}};
     QCOMPARE(sentAndMeant, expected);
 }

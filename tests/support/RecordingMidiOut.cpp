@@ -32,4 +32,6 @@ void TimedMidiOut::sendShortMsg(std::uint32_t message, std::uint32_t /*atMs*/)
         ++m_log.releases;
 }
 
+void RecordingMidiOut::dropUnheard() { m_log.drops.push_back(m_clock.timeGetTime()); }
+
 } // namespace pulsewerk

@@ -32,6 +32,8 @@ public:
         int opens = 0;
         int closes = 0;
         int sentWhileClosed = 0;
+        std::uint32_t latencyMs = 0;      // how long after its intended time a message is heard
+        std::vector<std::uint32_t> drops; // clock readings at which unheard notes were dropped
     };
 
     RecordingMidiOut(Log &log, Clock &clock) : m_log(log), m_clock(clock) {}
@@ -47,6 +49,8 @@ public:
         ++m_log.closes;
         m_open = false;
     }
+    std::uint32_t heardAfterMs() const override { return m_log.latencyMs; }
+    void dropUnheard() override;
 
 private:
     Log &m_log;
