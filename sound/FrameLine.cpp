@@ -75,13 +75,15 @@ void FrameLine::start(double sampleRate, std::int64_t nowUs, std::int64_t latenc
 
 void FrameLine::stop(std::int64_t nowUs)
 {
-    if (m_started)
+    if (m_started && steers())
         timeBase().steer(nowUs, 1.0);
     m_started = false;
 }
 
 std::int64_t FrameLine::frameOf(std::int64_t programUs) const
 {
+    if (!steers())
+        return std::llround(m_line.frameAt(timeBase().monotonicAt(static_cast<double>(programUs))));
     return std::llround(m_anchorFrame + (static_cast<double>(programUs) - m_anchorUs) / m_nominalUsPerFrame);
 }
 
@@ -190,7 +192,7 @@ FrameLine::Line FrameLine::fit()
 
 void FrameLine::steer(std::int64_t nowUs)
 {
-    if (!m_started)
+    if (!m_started || !steers())
         return;
     // Where the program's clock should read now: the time the frame heard now was meant for.
     const double frame = m_line.frameAt(static_cast<double>(nowUs));

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A stream's one time line, owned by its back end: when each frame is heard on the
 // monotonic clock, learnt from the server in the way that suits it, and which frame a
-// time on the program's clock falls on. While the stream plays, the program's clock
-// (timeBase()) runs on the frames heard, so a message meant for a time lands on a frame
-// by plain arithmetic at the nominal rate: notes a whole number of frames apart stay
-// exactly so, whatever the server's reports do. No audio library here: back ends feed
-// it, and tests feed it made-up servers.
+// time on the program's clock falls on. While a JACK stream plays, the program's clock
+// (timeBase()) runs on the server's frames, so a message meant for a time lands on a
+// frame by plain arithmetic at the nominal rate: notes a whole number of frames apart
+// stay exactly so, and the beat follows the server's clock. The desktop server's line
+// maps the program's clock onto its frames. No audio library here: back ends feed it,
+// and tests feed it made-up servers.
 #pragma once
 
 #include "sound/Rings.h"
@@ -77,6 +78,10 @@ private:
     };
     static constexpr std::size_t kReports = 512;
 
+    // Whether the program's clock runs on this line. The desktop server's reports only
+    // place the frames: its clock is the system's, give or take a few ppm that the line's
+    // rate takes up, and steering the beat by their jitter would move the clicks.
+    bool steers() const { return m_policy != Policy::Reports; }
     // The Reports policy: takes `report` in, and the line from the reports.
     void takeReport(const Report &report);
     Line fit();

@@ -117,8 +117,8 @@ private slots:
     // running off by 200 ppm either way, with jittering reports, late callbacks and a
     // report far off; with reports that all come somewhat late (made a little after the
     // server's cycle), or in whole cycles of 1024 frames (pipewire-pulse), within that
-    // lateness; and every beat exactly 500 ms of frames after the one before, however
-    // the reports stray.
+    // lateness; and every interval within two frames of 500 ms on the system's clock,
+    // however the reports stray.
     void notesOnTheirFrame_data();
     void notesOnTheirFrame();
     // The stream jumps (an under-run) or starts anew (the server came back): the notes
@@ -183,8 +183,6 @@ void TestNoteScheduler::notesOnTheirFrame()
         const std::int64_t error = server.placed[k].frame - server.ideal[k];
         QVERIFY2(error <= tolerance && error >= -tolerance - lateFrames,
                  qPrintable(QStringLiteral("beat %1 is %2 frames off").arg(k).arg(error)));
-        if (k > 0)
-            QCOMPARE(server.placed[k].frame - server.placed[k - 1].frame, std::int64_t(kRate / 2));
         if (k > 8) {
             const std::int64_t interval = server.placed[k].frame - server.placed[k - 1].frame;
             const std::int64_t ideal = server.ideal[k] - server.ideal[k - 1];
@@ -222,12 +220,10 @@ void TestNoteScheduler::followsAJumpAndARestart()
     server.runUntil(start + 21'000'000);
     QCOMPARE(server.placed.size(), intended.size());
     // Placed before the break on the old timeline, after it (from the next beat but one)
-    // on the new one, exactly a beat's frames apart again.
+    // on the new one.
     for (std::size_t k = 18; k < intended.size(); ++k) {
         const std::int64_t error = server.placed[k].frame - server.ideal[k];
         QVERIFY2(std::llabs(error) <= 1, qPrintable(QStringLiteral("beat %1 is %2 frames off").arg(k).arg(error)));
-        if (k > 18)
-            QCOMPARE(server.placed[k].frame - server.placed[k - 1].frame, std::int64_t(kRate / 2));
     }
 }
 
