@@ -6,6 +6,7 @@
 #include "dialogs/frmSpeedTrainer.h"
 #include "engine/mdlMain.h"
 #include "platform/Clock.h"
+#include "sync/LinkSession.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -58,6 +59,8 @@ void frmMain::contextMenuEvent(QContextMenuEvent *event)
 
 void frmMain::StartStop_Triggered()
 {
+    if (m_link && !m_playingFromSession)
+        m_link->setPlaying(!m_running, barLength()); // every peer starts or stops with it
     if (m_running) {
         OnBeatOff(); // the sounding note released now
         m_running = false;
@@ -135,6 +138,8 @@ void frmMain::SpeedTrainer_Triggered()
 // Any tempo but the trainer's own stops the trainer.
 void frmMain::tempoChanged()
 {
+    if (m_link && !m_tempoFromSession)
+        m_link->setTempo(m_intBpm); // the session's from now on
     if (m_trainerSetsTempo || !m_trainer.isRunning())
         return;
     m_trainer.stop();

@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Pulsewerk in an Ableton Link session with a second peer, a plain Link of the test's own
+// on Link's own clock, in real time inside the real beat loop: tempo, bar, start/stop and
+// the number of peers, each way. Run it in a private network namespace (netns-run.sh).
+#include "StderrCapture.h"
+#include "TestSupport.h"
+
+#include "settings/SettingsTable.h"
+
+#include <ableton/Link.hpp>
+
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+#include <ctime>
+#include <functional>
+
+namespace {
+
+std::int64_t nowUs(clockid_t clock)
+{
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+// A step acts, then waits at most `limitMs` for `done`; the script runs inside the beat loop.
+struct Step {
+    QString name;
+    std::function<void()> act;
+    std::function<bool(qint64 elapsedMs)> done;
+    int limitMs;
+};
+
+} // namespace
+
+class TestLink : public QObject {
+    Q_OBJECT
+
+private slots:
+    // A tempo, start or stop that does not cross within 1 s either way; a clamped tempo
+    // pushed back; a click off the session's beats by more than 1 ms, or a bar's first
+    // beat off the session's bar; a wrong peer count; the menu's choice not kept.
+    void sharesTheBeat();
+
+private:
+    TempSettings m_settings;
+};
+
+void TestLink::sharesTheBeat()
+{
+    pulsewerk::RecordingMidiOut::Log log;
+    RecordingContext program(log); // the system clock
+    ableton::Link peer(120);
+    peer.enableStartStopSync(true);
+    peer.enable(true);
+    mdlMain::g_blnQuit = false;
+    frmMain w;
+    mdlMain::g_frmMain = &w;
+    w.show();
+    w.setLinkOn(true); // as --link does
+    QVERIFY(w.linkSession());
+
+    auto session = [&peer] { return peer.captureAppSessionState(); };
+    auto peerTempo = [&](double bpm) {
+        auto state = session();
+        state.setTempo(bpm, peer.clock().micros());
+        peer.commitAppSessionState(state);
+    };
+    auto peerPlays = [&](bool playing) {
+        auto state = session();
+        state.setIsPlayingAndRequestBeatAtTime(playing, peer.clock().micros(), 0, 4);
+        peer.commitAppSessionState(state);
+    };
+    // The note-ons since `from` in the log, each as its session beat for bars of 4.
+    auto beatsSince = [&](std::size_t from) {
+        const auto state = session();
+        const std::int64_t toPeer = nowUs(CLOCK_MONOTONIC_RAW) - nowUs(CLOCK_MONOTONIC);
+        const std::int64_t programUs = nowUs(CLOCK_MONOTONIC);
+        std::vector<std::pair<double, int>> beats; // beat, note
+        for (std::size_t i = from; i < log.messages.size(); ++i) {
+            const auto &m = log.messages[i];
+            const auto ago = static_cast<std::int32_t>(static_cast<std::uint32_t>(programUs / 1000) - m.atMs);
+            const std::int64_t us = (programUs / 1000 - ago) * 1000 + toPeer;
+            if (m.data2() > 0)
+                beats.emplace_back(state.beatAtTime(std::chrono::microseconds(us), 4), m.data1());
+        }
+        return beats;
+    };
+    double worstUs = 0;
+    int onGrid = 0, strongOffBar = 0;
+    std::size_t mark = 0;
+    std::vector<double> firstBeats;
+    const QString linkKey = pulsewerk::settings::linkOn.group + u'/' + pulsewerk::settings::linkOn.key;
+
+    const std::vector<Step> steps{
+        {"peer counted", [] {},
+         [&](qint64) {
+             return w.actLink->text() == "Ableton Link: 1 peer" && w.accessibleDescription() == "Ableton Link: 1 peer";
+         },
+         5000},
+        {"peer's tempo", [&] { peerTempo(97.3); }, [&](qint64) { return w.m_intBpm == 97 && w.Text1->text() == "97"; },
+         1000},
+        {"clicks on the session's beats",
+         [&] {
+             w.cboMeter->setCurrentIndex(1);
+             emit w.cboMeter->activated(1);
+             mark = log.messages.size();
+         },
+         [&](qint64 ms) {
+             if (ms < 4000)
+                 return false;
+             for (const auto &[beat, note] : beatsSince(mark)) {
+                 worstUs = std::max(worstUs, std::abs(beat - std::round(beat)) * 60e6 / session().tempo());
+                 ++onGrid;
+                 strongOffBar += note == 61 && std::llround(beat) % 4 != 0;
+             }
+             return true;
+         },
+         5000},
+        {"typed tempo",
+         [&] {
+             w.Text1->selectAll();
+             QTest::keyClicks(w.Text1, "133");
+             QTest::keyClick(w.Text1, Qt::Key_Return);
+         },
+         [&](qint64) { return std::abs(session().tempo() - 133) < 1e-3; }, 1000},
+        {"tempo beyond the slider", [&] { peerTempo(250); },
+         [&](qint64 ms) { return ms > 1000 && w.m_intBpm == 208 && std::abs(session().tempo() - 250) < 1e-3; }, 2000},
+        {"peer stops",
+         [&] {
+             peerTempo(120);
+             peerPlays(false);
+         },
+         [&](qint64) { return !w.isRunning(); }, 1000},
+        {"Space starts every peer",
+         [&] {
+             mark = log.messages.size();
+             w.actStartStop->trigger();
+         },
+         [&](qint64) { return session().isPlaying() && w.isRunning(); }, 1000},
+        {"first beat on a bar", [] {},
+         [&](qint64) {
+             for (const auto &[beat, note] : beatsSince(mark))
+                 firstBeats.push_back(beat);
+             return !firstBeats.empty();
+         },
+         5000},
+        {"Space stops every peer", [&] { w.actStartStop->trigger(); }, [&](qint64) { return !session().isPlaying(); },
+         1000},
+        {"peer starts", [&] { peerPlays(true); }, [&](qint64) { return w.isRunning(); }, 1000},
+        {"menu leaves", [&] { w.actLink->trigger(); },
+         [&](qint64) {
+             return !w.linkSession() && peer.numPeers() == 0 && TempSettings::waitForSaves() &&
+                    QSettings(m_settings.fileName(), QSettings::IniFormat).value(linkKey) == "0";
+         },
+         3000},
+        {"menu joins", [&] { w.actLink->trigger(); },
+         [&](qint64) {
+             return w.linkSession() && peer.numPeers() == 1 && TempSettings::waitForSaves() &&
+                    QSettings(m_settings.fileName(), QSettings::IniFormat).value(linkKey) == "1";
+         },
+         5000},
+    };
+    QStringList failed;
+    std::size_t next = 0;
+    bool acted = false;
+    QElapsedTimer elapsed;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (next == steps.size()) {
+            w.close();
+            return;
+        }
+        const Step &step = steps[next];
+        if (!acted) {
+            step.act();
+            acted = true;
+            elapsed.start();
+            return;
+        }
+        const bool done = step.done(elapsed.elapsed());
+        if (!done && elapsed.elapsed() <= step.limitMs)
+            return;
+        if (!done)
+            failed << QStringLiteral("%1: not within %2 ms").arg(step.name).arg(step.limitMs);
+        ++next;
+        acted = false;
+    });
+    poll.start(5);
+    StderrCapture stderrLines;
+    mdlMain::RunBeatLoop();
+    const QStringList said = stderrLines.lines().filter("250");
+    mdlMain::g_frmMain = nullptr;
+
+    QVERIFY2(failed.isEmpty(), qPrintable(failed.join(u'\n')));
+    QCOMPARE(program.ends, 1);
+    QVERIFY2(onGrid >= 6 && worstUs <= 1000,
+             qPrintable(QStringLiteral("%1 clicks, the worst %2 us off the session's beats").arg(onGrid).arg(worstUs)));
+    QCOMPARE(strongOffBar, 0);
+    QVERIFY(std::abs(firstBeats.front() - std::round(firstBeats.front() / 4) * 4) * 60e6 / 120 <= 1000);
+    QCOMPARE(said.size(), 1); // the clamped tempo said once
+    qInfo("%d clicks, the worst %.0f us off the session's beats", onGrid, worstUs);
+}
+
+QTEST_MAIN(TestLink)
+#include "tst_link.moc"
