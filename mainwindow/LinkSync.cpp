@@ -76,6 +76,8 @@ void frmMain::LinkTempo_Changed(double bpm)
                                       .arg(Slider1->maximum())
                                       .arg(tempo)));
     m_linkClampSaid = tempo != rounded;
+    if (tempo == m_intBpm)
+        return; // the box is left as it is, a tempo being typed in it too
     m_tempoFromSession = true;
     setSliderPosition(tempo);
     m_tempoFromSession = false;

@@ -7,8 +7,4 @@ if ! unshare -n true 2>/dev/null; then
   echo "netns-run: cannot make a private network namespace (unshare -n needs root or user namespaces)" >&2
   exit 1
 fi
-if ! command -v ip >/dev/null; then
-  echo "netns-run: no ip command (package iproute2)" >&2
-  exit 1
-fi
 exec unshare -n sh -c 'ip link set lo up multicast on && ip route add 224.0.0.0/4 dev lo && exec "$@"' netns-run "$@"
