@@ -32,9 +32,11 @@ BeatPass BeatTiming::pass(std::uint32_t now, int bpm, int multiplier)
     pass.beatOff = elapsed > soundingTime;
     if (pass.beatOff)
         m_releasedSinceBeat = true;
-    if (elapsed > period) {
+    const bool due = m_nextBeat ? static_cast<std::int32_t>(now - *m_nextBeat) >= 0 : elapsed > period;
+    if (due) {
         pass.beat = true;
-        m_lastBeatTime = now - static_cast<std::uint32_t>(elapsed % period);
+        m_lastBeatTime = m_nextBeat ? *m_nextBeat : now - static_cast<std::uint32_t>(elapsed % period);
+        m_nextBeat.reset();
         m_releasedSinceBeat = false; // the beat comes after the release in the same pass
     }
     return pass;
@@ -47,6 +49,13 @@ std::uint32_t BeatTiming::nextActionAt(std::uint32_t now, int bpm, int multiplie
     const std::int64_t elapsed = static_cast<std::uint32_t>(now - m_lastBeatTime);
     if (m_beatAtNextPass || (elapsed > soundingTime && !m_releasedSinceBeat))
         return now;
+    if (m_nextBeat) {
+        std::uint32_t at = *m_nextBeat;
+        const std::uint32_t soundingEnd = m_lastBeatTime + static_cast<std::uint32_t>(soundingTime + 1);
+        if (elapsed <= soundingTime && static_cast<std::int32_t>(soundingEnd - at) < 0)
+            at = soundingEnd;
+        return static_cast<std::int32_t>(at - now) <= 0 ? now : at;
+    }
     const std::int64_t nextElapsed = elapsed <= soundingTime ? soundingTime + 1 : period + 1;
     if (nextElapsed <= elapsed)
         return now; // already due

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace pulsewerk {
 
@@ -41,11 +42,15 @@ public:
     // Starts the grid afresh: the next pass sounds a beat at once, without a release
     // before it, and the grid runs from that pass.
     void beatAtNextPass() { m_beatAtNextPass = true; }
+    // The next beat is due at the clock reading `next` rather than one period after the
+    // last: a grid kept outside (a sync session's). Holds until that beat is sounded.
+    void beatAt(std::uint32_t next) { m_nextBeat = next; }
 
 private:
     std::uint32_t m_lastBeatTime;
     bool m_releasedSinceBeat = false; // a pass has released the latest beat already
     bool m_beatAtNextPass = false;
+    std::optional<std::uint32_t> m_nextBeat;
 };
 
 } // namespace pulsewerk

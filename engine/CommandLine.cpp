@@ -29,7 +29,7 @@ const QString kMultiplierRange = QStringLiteral("1, 2 or 4");
 const QString kCountInRange = QStringLiteral("0 to 4 bars");
 const QString kOptionNames =
     QStringLiteral("-h/--help, -v/--version, -t/--tempo, -m/--meter, -x/--multiplier, --mute, --count-in, --song, "
-                   "--jack, --no-connect and --no-synth");
+                   "--jack, --no-connect, --no-synth and --link");
 
 // Presets of the meter list, as the command line writes them and as the list shows them.
 const QList<std::pair<QString, QString>> kPresetMeters = {
@@ -134,6 +134,9 @@ struct Options {
                                        QStringLiteral("With JACK, leave the audio ports unconnected.")};
     const QCommandLineOption noSynth{QStringLiteral("no-synth"),
                                      QStringLiteral("With JACK, only the MIDI port: no built-in synthesizer.")};
+    const QCommandLineOption link{QStringLiteral("link"),
+                                  QStringLiteral("Join the Ableton Link session on the local network: tempo, bar "
+                                                 "and start/stop shared with the programs there.")};
     const QCommandLineOption countIn{QStringLiteral("count-in"),
                                      QStringLiteral("Count in N bars (0 to 4) of side stick before the first beat."),
                                      QStringLiteral("N")};
@@ -212,6 +215,7 @@ QString readValues(const QCommandLineParser &parser, const Options &o, StartOpti
     }
     options.song = parser.value(o.song);
     options.mute = parser.isSet(o.mute);
+    options.link = parser.isSet(o.link);
     return QString();
 }
 
@@ -323,8 +327,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
     parser.setApplicationDescription(
         QStringLiteral("A metronome: a steady beat at 40 to 208 beats per minute, accented by a meter, "
                        "with a row of lamps."));
-    parser.addOptions(
-        {o.help, o.version, o.tempo, o.meter, o.multiplier, o.mute, o.countIn, o.song, o.jack, o.noConnect, o.noSynth});
+    parser.addOptions({o.help, o.version, o.tempo, o.meter, o.multiplier, o.mute, o.countIn, o.song, o.jack,
+                       o.noConnect, o.noSynth, o.link});
     if (!parser.parse(arguments))
         return parseFailure(parser, o);
     if (!parser.positionalArguments().isEmpty())
@@ -370,6 +374,8 @@ void applyStartOptions(frmMain &window, const StartOptions &options)
         click(window.imgDouble);
     if (options.mute)
         click(window.imgMute);
+    if (options.link)
+        window.setLinkOn(true);
     if (options.countIn >= 0)
         window.actCountIn[static_cast<std::size_t>(options.countIn)]->trigger();
     if (window.countInBars() > 0)

@@ -23,6 +23,7 @@ struct StartOptions {
     QString song;                 // the setlist's song to start with; empty: none
     int countIn = -1;             // bars counted in before the first beat, 0..4; -1: not given
     bool multiplierGiven = false; // `multiplier` was given, so it overrides the song's
+    bool link = false;            // join the Ableton Link session, for this run
 };
 
 // The outcome of reading the command line: either run with `options`, or end at once

@@ -10,10 +10,13 @@
 #include "platform/Clock.h"
 #include "platform/Signals.h"
 #include "settings/Settings.h"
+#include "sync/LinkSession.h"
 
 #include <QApplication>
 #include <QEventLoop>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -33,6 +36,61 @@ struct GridMove {
     std::uint32_t origin = 0;
 };
 std::optional<GridMove> g_gridMove;
+
+// With Link on: the session beat a start waits for (the bar's first), until it sounds;
+// and the click (a beat divided by the multiplier) set as the next beat.
+std::optional<double> g_sessionStart;
+std::optional<double> g_sessionClick;
+
+// The program's clock counts the milliseconds of the time line Link runs on.
+std::uint32_t readingAt(std::int64_t us) { return static_cast<std::uint32_t>((us + 500) / 1000); }
+
+std::int64_t usAt(std::uint32_t reading)
+{
+    const std::int64_t nowUs = pulsewerk::LinkSession::nowUs();
+    const auto ago = static_cast<std::int32_t>(static_cast<std::uint32_t>(nowUs / 1000) - reading);
+    return (nowUs / 1000 - ago) * 1000;
+}
+
+// The session whose timeline the beats follow: Link's, while its tempo is the window's.
+// A session beyond the slider's range beats at the slider's end, on a grid of its own.
+pulsewerk::LinkSession *followedSession()
+{
+    pulsewerk::LinkSession *link = g_frmMain->linkSession();
+    if (link && std::llround(link->tempo()) == g_frmMain->m_intBpm)
+        return link;
+    g_sessionStart.reset();
+    g_sessionClick.reset();
+    return nullptr;
+}
+
+// A start waits for the session's next bar; a peer's start heard a little late still
+// has its first bar.
+void startOnSessionBar(const pulsewerk::LinkSession &link)
+{
+    constexpr std::int64_t kLateStartUs = 50000;
+    const double quantum = g_frmMain->barLength();
+    const std::int64_t nowUs = pulsewerk::LinkSession::nowUs();
+    const std::int64_t from = link.isPlaying() ? std::max(link.playingSince(), nowUs - kLateStartUs) : nowUs;
+    g_sessionStart = std::ceil(link.beatAt(from, quantum) / quantum - 1e-6) * quantum;
+}
+
+// The next beat is the session's next click: the clicks' times come from the session's
+// timeline, not from a sum of whole-millisecond periods, so they stay on its beats at any
+// tempo. A click missed while the loop was held is dropped, as on the loop's own grid.
+void followSession(pulsewerk::BeatTiming &timing, const pulsewerk::LinkSession &link)
+{
+    const double quantum = g_frmMain->barLength();
+    const int multiplier = std::max(g_frmMain->imgDouble->Tag().toInt(), 1);
+    if (g_sessionStart) {
+        g_sessionClick = *g_sessionStart * multiplier;
+    } else {
+        const double last = std::round(link.beatAt(usAt(timing.lastBeatTime()), quantum) * multiplier);
+        const double latest = std::floor(link.beatAt(pulsewerk::LinkSession::nowUs(), quantum) * multiplier);
+        g_sessionClick = std::max(last + 1, latest);
+    }
+    timing.beatAt(readingAt(link.timeAt(*g_sessionClick / multiplier, quantum)));
+}
 
 // A pass later than this (held up by a modal dialog, a busy machine) sounds its beat
 // when it comes: the outputs leave room for a sender about this late (a JACK port more),
@@ -70,6 +128,10 @@ void beatPass(pulsewerk::BeatTiming &timing, std::uint32_t now, int bpm, int mul
     if (pass.beatOff) {
         g_frmMain->OnBeatOff();
         g_lateBeat.reset();
+    }
+    if (pass.beat && g_sessionClick) {
+        g_frmMain->placeNextBeat(std::llround(*g_sessionClick)); // the bar's place is the session's
+        g_sessionStart.reset();
     }
     if (pass.beat) {
         g_frmMain->OnBeat();
@@ -160,15 +222,22 @@ void RunBeatLoop()
             clock.waitForEvents(); // stopped: nothing to time
             continue;
         }
+        pulsewerk::LinkSession *const link = followedSession();
         if (g_gridMove) {
-            if (g_gridMove->beatNow)
+            if (link) {
+                if (g_gridMove->beatNow) // a move (a tap) leaves the session's grid as it is
+                    startOnSessionBar(*link);
+            } else if (g_gridMove->beatNow) {
                 timing.beatAtNextPass();
-            else
+            } else {
                 timing.moveGrid(g_gridMove->origin);
+            }
             g_gridMove.reset();
             g_lateBeat.reset();
             g_lampWake = false;
         }
+        if (link)
+            followSession(timing, *link);
         clock.waitUntil(beatLoopPass(timing));
     }
 

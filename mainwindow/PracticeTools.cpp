@@ -7,6 +7,7 @@
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
 #include "platform/Clock.h"
+#include "sync/LinkSession.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -59,6 +60,8 @@ void frmMain::contextMenuEvent(QContextMenuEvent *event)
 
 void frmMain::StartStop_Triggered()
 {
+    if (m_link && !m_playingFromSession)
+        m_link->setPlaying(!m_running, barLength()); // every peer starts or stops with it
     if (m_running) {
         mdlMidi::dropUnheardNotes(); // a beat sent but not heard yet stays unheard
         OnBeatOff();                 // the sounding note released now
@@ -139,6 +142,8 @@ void frmMain::SpeedTrainer_Triggered()
 // Any tempo but the trainer's own stops the trainer.
 void frmMain::tempoChanged()
 {
+    if (m_link && !m_tempoFromSession)
+        m_link->setTempo(m_intBpm); // the session's from now on
     if (m_trainerSetsTempo || !m_trainer.isRunning())
         return;
     m_trainer.stop();

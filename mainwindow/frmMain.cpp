@@ -16,6 +16,7 @@
 #include "mainwindow/BigBeat.h"
 #include "platform/Clock.h"
 #include "settings/SettingsTable.h"
+#include "sync/LinkSession.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -97,6 +98,7 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     connect(imgMute, &pulsewerk::PictureBox::Click, this, &frmMain::describeButtons);
     setUpPracticeTools();
     setUpPracticeRoutines();
+    setUpLink();
 }
 
 frmMain::~frmMain() = default;
@@ -135,6 +137,8 @@ void frmMain::Form_Load()
     cboMeter_Click();
     imgOptions->setPicture(QStringLiteral("OPTIONS_U"));
     imgExit->setPicture(QStringLiteral("EXIT_U"));
+    if (pulsewerk::readSetting(settings::linkOn) == 1)
+        setLinkOn(true);
     // The first control of the focus order is the slider, which passes the focus on.
     Text1->setFocus(Qt::OtherFocusReason);
 }

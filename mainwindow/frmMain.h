@@ -26,6 +26,9 @@ class frmOptions;
 class frmSetlist;
 class frmSpeedTrainer;
 class QAction;
+namespace pulsewerk {
+class LinkSession;
+}
 class QLabel;
 
 class frmMain : public QWidget, public Ui::frmMain {
@@ -76,6 +79,17 @@ public:
     bool chooseSong(const QString &name);
     // The big beat window; nullptr until F11 first opens it.
     frmBigBeat *bigBeat() const { return m_frmBigBeat.get(); }
+
+    // Ableton Link, a check item of the context menu kept in the settings.
+    QAction *actLink = nullptr;
+    // Joins or leaves the Link session; kept for this run only (the menu item keeps it).
+    void setLinkOn(bool on);
+    // The Link session; nullptr while Link is off.
+    pulsewerk::LinkSession *linkSession() const { return m_link.get(); }
+    // The bar's length in beats: the pattern's.
+    int barLength() const { return static_cast<int>(m_strPattern.size()); }
+    // The next beat is the bar's position `position`, counted from 0 (a sync session's place).
+    void placeNextBeat(long long position);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -161,6 +175,12 @@ private:
     void showBeat(const QString &picture, const QString &kind);
     void showBigBeat(int place, const QString &kind);
 
+    void setUpLink();
+    void Link_Triggered(bool checked);
+    void LinkTempo_Changed(double bpm);
+    void LinkPeers_Changed(int peers);
+    void LinkPlaying_Changed(bool playing);
+
     QString m_strPattern;
     std::int16_t m_intBeat = 0;
     std::int16_t m_intMidiChannel = 0;
@@ -194,4 +214,9 @@ private:
     std::unique_ptr<frmSetlist> m_frmSetlist;
     std::unique_ptr<frmGapTrainer> m_frmGapTrainer;
     std::unique_ptr<frmBigBeat> m_frmBigBeat;
+
+    std::unique_ptr<pulsewerk::LinkSession> m_link;
+    bool m_tempoFromSession = false;   // the tempo being set came from the session: not sent back
+    bool m_playingFromSession = false; // so did the start or stop under way
+    bool m_linkClampSaid = false;      // the session's tempo is beyond the slider's, and that was said
 };

@@ -31,6 +31,9 @@ inline const IntSetting gapChance{QStringLiteral("GapTrainer"), QStringLiteral("
 inline const IntSetting gapStep{QStringLiteral("GapTrainer"), QStringLiteral("Step"), 0, 0, 90};
 inline const IntSetting gapEvery{QStringLiteral("GapTrainer"), QStringLiteral("Every"), 4, 1, 64};
 
+// [Sync]: whether the program joins an Ableton Link session, written by the menu's item.
+inline const IntSetting linkOn{QStringLiteral("Sync"), QStringLiteral("Link"), 0, 0, 1};
+
 // [Song1], [Song2] ...: the setlist, a song in full in each group, in the list's order
 // (the rows' group is the pattern; `in()` names the song's own).
 inline const QString songGroup = QStringLiteral("Song%1");

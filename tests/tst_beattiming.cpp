@@ -32,7 +32,7 @@ private slots:
     // Out-of-range inputs must not divide by zero.
     void degenerateInputs();
     // A start that waits a period, or releases before its beat; a tap's grid that
-    // beats at the tap or keeps the old phase.
+    // beats at the tap or keeps the old phase; a beat set from outside off its time.
     void gridMoves();
 };
 
@@ -180,6 +180,15 @@ void TestBeatTiming::gridMoves()
     QVERIFY(!timing.pass(1100, 150, 1).beat);
     QVERIFY(timing.pass(1101, 150, 1).beat); // one period after the tap
     QCOMPARE(timing.lastBeatTime(), 1100u);
+
+    timing.beatAt(1498);                                // a sync session's beat, 2 ms before the loop's own
+    QCOMPARE(timing.nextActionAt(1200, 150, 1), 1301u); // the release first
+    QVERIFY(timing.pass(1301, 150, 1).beatOff);
+    QCOMPARE(timing.nextActionAt(1301, 150, 1), 1498u);
+    QVERIFY(!timing.pass(1497, 150, 1).beat);
+    QVERIFY(timing.pass(1498, 150, 1).beat);
+    QVERIFY(timing.pass(1901, 150, 1).beat); // then the loop's own grid from there
+    QCOMPARE(timing.lastBeatTime(), 1898u);
 }
 
 QTEST_GUILESS_MAIN(TestBeatTiming)

@@ -109,7 +109,8 @@ void TestCommandLine::answersWithoutDisplay_data()
                                            "--mute",
                                            "--jack",
                                            "--no-connect",
-                                           "--no-synth"};
+                                           "--no-synth",
+                                           "--link"};
     QTest::newRow("-h") << QStringList{"-h"} << 0 << QStringList{"Usage:"};
     QTest::newRow("--version") << QStringList{"--version"} << 0 << QStringList{"Pulsewerk 1.1", "GPL-3.0-or-later"};
     QTest::newRow("-v after a tempo") << QStringList{"-t", "100", "-v"} << 0 << QStringList{"Pulsewerk 1.1"};
@@ -133,6 +134,7 @@ void TestCommandLine::answersWithoutDisplay_data()
     QTest::newRow("count-in missing") << QStringList{"--count-in"} << 2 << QStringList{"--count-in", "0 to 4 bars"};
     QTest::newRow("song missing") << QStringList{"--song"} << 2 << QStringList{"--song", "setlist"};
     QTest::newRow("jack with a value") << QStringList{"--jack=yes"} << 2 << QStringList{"--jack", "--no-synth"};
+    QTest::newRow("link with a value") << QStringList{"--link=1"} << 2 << QStringList{"--link"};
     QTest::newRow("tempo repeated, the first bad")
         << QStringList{"-t", "300", "-t", "100"} << 2 << (QStringList{"\"300\""} + tempoRange);
     QTest::newRow("multiplier repeated, the first bad")
@@ -205,8 +207,9 @@ void TestCommandLine::readsAudioOptions_data()
     QTest::newRow("environment, FluidSynth's driver (the benchmarks' alone)")
         << QStringList{} << QByteArray("fluidsynth") << false << true << true
         << QStringList{"PULSEWERK_AUDIO=\"fluidsynth\" has no effect"};
-    QTest::newRow("all") << QStringList{"--jack", "--no-connect", "--no-synth"} << QByteArray() << true << false
-                         << false << none;
+    QTest::newRow("all") << QStringList{"--jack", "--no-connect", "--no-synth", "--link"} << QByteArray() << true
+                         << false << false << none;
+    QTest::newRow("link") << QStringList{"--link"} << QByteArray() << false << true << true << none;
     QTest::newRow("no synth from the environment's JACK")
         << QStringList{"--no-synth"} << QByteArray("jack") << true << true << false << none;
     QTest::newRow("no synth without JACK") << QStringList{"--no-synth"} << QByteArray() << false << true << false
@@ -230,6 +233,7 @@ void TestCommandLine::readsAudioOptions()
     QCOMPARE(commandLine.options.sound.jack, jack);
     QCOMPARE(commandLine.options.sound.connectPorts, connectPorts);
     QCOMPARE(commandLine.options.sound.audioPorts, synth);
+    QCOMPARE(commandLine.options.link, arguments.contains("--link"));
     QFETCH(QStringList, said);
     const QStringList lines = commandLine.error.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), said.size());

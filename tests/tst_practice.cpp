@@ -74,6 +74,10 @@ private slots:
     // whose key does not reach it from every control.
     void keysReachTheTools();
 
+    // A Link session joined (a network service started) with the menu item off or its
+    // stored value unusable.
+    void linkOffUnlessAsked();
+
     // A bar played that should be muted or the other way round, over 100 bars.
     void gapTrainerBars_data();
     void gapTrainerBars();
@@ -273,6 +277,8 @@ void TestPractice::contextMenu()
                                     "Setlist...",
                                     "",
                                     "Big beat",
+                                    "",
+                                    "Ableton Link",
                                     "Space",
                                     "T",
                                     "Ctrl+T",
@@ -283,7 +289,10 @@ void TestPractice::contextMenu()
                                     "PgDown",
                                     "Ctrl+L",
                                     "",
-                                    "F11"}));
+                                    "F11",
+                                    "",
+                                    ""}));
+    QVERIFY(w.actLink->isCheckable() && !w.actLink->isChecked());
     w.actStartStop->trigger();
     QCOMPARE(listed().front(), QStringLiteral("Start"));
     QCOMPARE(w.size(), QSize(199, 338)); // the window as laid out
@@ -315,6 +324,18 @@ void TestPractice::keysReachTheTools()
     QTest::keyClick(w.cboMeter, Qt::Key_T, Qt::ControlModifier);
     QVERIFY(qobject_cast<frmSpeedTrainer *>(opened));
     QVERIFY(w.isRunning());
+}
+
+void TestPractice::linkOffUnlessAsked()
+{
+    for (const char *stored : {"", "0", "2", "on", "-1"}) {
+        QSettings(m_settings->fileName(), QSettings::IniFormat).setValue(QStringLiteral("Sync/Link"), stored);
+        frmMain w;
+        w.show();
+        QVERIFY2(!w.linkSession() && !w.actLink->isChecked(), stored);
+        QCOMPARE(w.actLink->text(), QStringLiteral("Ableton Link"));
+        QCOMPARE(w.accessibleDescription(), QString());
+    }
 }
 
 void TestPractice::gapTrainerBars_data()
