@@ -5,6 +5,7 @@
 #include "engine/mdlMain.h"
 
 #include "engine/BeatTiming.h"
+#include "engine/JackConnections.h"
 #include "engine/mdlMidi.h"
 #include "mainwindow/frmMain.h"
 #include "platform/Clock.h"
@@ -70,7 +71,8 @@ void moveBeatGrid(std::uint32_t origin) { g_gridMove = GridMove{false, origin}; 
 
 Context programContext(const pulsewerk::SoundConfig &sound)
 {
-    return {&pulsewerk::systemClock(), [sound] { return pulsewerk::createSynthOut(sound); }, exitAtOnce};
+    return {&pulsewerk::systemClock(),
+            [sound] { return pulsewerk::createSynthOut(pulsewerk::withKeptConnections(sound)); }, exitAtOnce};
 }
 
 const Context &context()
@@ -112,6 +114,7 @@ void RunBeatLoop()
         if (g_blnQuit)
             break; // the window was unloaded in this pass: leave it alone
         if (!g_frmMain->isRunning()) {
+            mdlMidi::StopClock();
             clock.waitForEvents(); // stopped: nothing to time
             continue;
         }
@@ -121,6 +124,7 @@ void RunBeatLoop()
             else
                 timing.moveGrid(g_gridMove->origin);
             g_gridMove.reset();
+            mdlMidi::MoveClockGrid();
         }
         clock.waitUntil(beatLoopPass(timing));
     }
@@ -146,6 +150,7 @@ std::uint32_t beatLoopPass(pulsewerk::BeatTiming &timing)
         g_frmMain->OnBeatOff();
     if (pass.beat)
         g_frmMain->OnBeat();
+    mdlMidi::FollowBeat(timing.lastBeatTime(), pass.beat, bpm, multiplier);
     return timing.nextActionAt(now, bpm, multiplier);
 }
 

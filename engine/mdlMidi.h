@@ -24,6 +24,16 @@ void PlayNote(const std::int16_t &channel, const std::int16_t &note, const std::
 // Releases every note that a PlayNote started and none released yet.
 void releaseSoundingNotes();
 
+// The beat clock of the output follows the beat loop: after each pass while the beat
+// runs, with the grid point of the loop's latest beat, whether this pass sounded it, the
+// tempo and the multiplier. A clock beat lasts the tempo's own period (the multiplier
+// divides the clicks, not the clock) and starts on the click that comes nearest to that.
+void FollowBeat(std::uint32_t lastBeatMs, bool beat, int bpm, int multiplier);
+// The loop's grid was moved: its next beat starts a clock beat.
+void MoveClockGrid();
+// The beat stopped: so does the clock, at the clock reading now.
+void StopClock();
+
 // While one lives, the notes sent are meant to sound at the clock reading `clockMs`
 // (the grid point of a beat the loop sends a little late); otherwise when sent.
 class SoundingAt {

@@ -82,7 +82,7 @@ void FrameLine::stop(std::int64_t nowUs)
 
 std::int64_t FrameLine::frameOf(std::int64_t programUs) const
 {
-    return std::llround(m_anchorFrame + (static_cast<double>(programUs) - m_anchorUs) / m_nominalUsPerFrame);
+    return std::llround(framePosition(static_cast<double>(programUs)));
 }
 
 void FrameLine::observe(std::int64_t nowUs, std::int64_t frame, double heardUs, double periodUs, int periodFrames)

@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/Say.h"
 #include "sound/AudioBackend.h"
+#include "sound/MidiClock.h"
 #include "sound/NoteScheduler.h"
 #include "sound/SynthPool.h"
 
@@ -164,6 +165,18 @@ public:
             m_scheduler.push(intendedUs(atMs), message);
     }
 
+    // Only a back end with a MIDI port (JACK's) takes the beat clock.
+    void clockBeat(std::uint32_t atMs, std::int32_t periodMs, std::int32_t lengthMs, bool start) override
+    {
+        if (m_backend && m_sink)
+            m_beatClock.beat(intendedUs(atMs), periodMs, lengthMs, start);
+    }
+    void clockStop(std::uint32_t atMs) override
+    {
+        if (m_backend && m_sink)
+            m_beatClock.stop(intendedUs(atMs));
+    }
+
     // The stream stops before the synthesizers go.
     void close() override
     {
@@ -213,6 +226,7 @@ private:
         if (m_pool)
             m_pool->prepare(sampleRate);
         m_scheduler.restart(line, latencyUs + kDelayMarginUs);
+        m_beatClock.restart(line, latencyUs + kDelayMarginUs);
     }
 
     // The audio thread: nothing here allocates, locks or waits.
@@ -237,6 +251,10 @@ private:
                 if (m_pool)
                     play(message);
             });
+        m_beatClock.fill(frames, [this](int frame, std::uint32_t message) {
+            if (m_sink)
+                m_sink->clock(frame, message);
+        });
     }
 
     void play(std::uint32_t message)
@@ -262,6 +280,7 @@ private:
     const DesktopBackendFactory m_desktop;
     Clock &m_clock; // the clock whose readings the messages' times are
     NoteScheduler m_scheduler{kDelayMarginUs};
+    MidiClock m_beatClock;
     std::unique_ptr<SynthPool> m_pool;
     std::unique_ptr<AudioBackend> m_backend;
     MessageSink *m_sink = nullptr;
