@@ -510,12 +510,13 @@ private:
         m_sounding.set(note, (message & 0xF0) == 0x90 && bytes[2] != 0);
     }
 
-    // The source, during render(): a beat clock message on frame `frame`. The ticks due
-    // in frames the server played without this client are dropped, not sent in a burst.
+    // The source, during render(): a beat clock message on frame `frame`. Those due in
+    // frames the server played without this client go late, as the notes do: a tick
+    // left out would put every follower a tick behind.
     void clock(int frame, std::uint32_t message) override
     {
         const auto status = static_cast<jack_midi_data_t>(message & 0xFF);
-        if (!m_clockMidi || (m_skipping && status == 0xF8))
+        if (!m_clockMidi)
             return;
         const jack_midi_data_t bytes[3] = {status, 0, 0};
         if (jack_midi_event_write(m_clockMidi, m_skipping ? 0 : static_cast<jack_nframes_t>(frame), bytes,

@@ -635,7 +635,11 @@ void TestJack::checkClock(std::int64_t tickFrames)
             QVERIFY(ticks.empty() && (e.status == 0xF2 || e.status == 0xFA));
             continue;
         }
-        QVERIFY(ticks.empty() || e.frame - ticks.back() == tickFrames);
+        if (!ticks.empty() && e.frame - ticks.back() != tickFrames)
+            QFAIL(qPrintable(QStringLiteral("tick %1 at %2, %3 frames after the one before")
+                                 .arg(ticks.size())
+                                 .arg(e.frame)
+                                 .arg(e.frame - ticks.back())));
         ticks.push_back(e.frame);
     }
     QVERIFY(ticks.size() > 24);
