@@ -46,6 +46,7 @@ public:
     // Connects to the server JACK_DEFAULT_SERVER names; false when none answers.
     bool open()
     {
+        m_next = -1;
         m_client = jack_client_open("pulsewerk-test-reader", JackNoStartServer, nullptr);
         if (!m_client)
             return false;
@@ -104,6 +105,14 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_clockEvents;
     }
+    // No cycle from `from` to `to` was missed or misdated: this client's frame clock
+    // went on a cycle at a time (a late cycle reads it a cycle ahead, an under-run skips).
+    bool steady(std::int64_t from, std::int64_t to) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return std::none_of(m_holes.begin(), m_holes.end(),
+                            [&](const auto &hole) { return hole.first <= to && hole.second >= from; });
+    }
     std::vector<std::int64_t> onsets() const
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -122,6 +131,7 @@ public:
         m_events.clear();
         m_clockEvents.clear();
         m_onsets.clear();
+        m_holes.clear();
     }
 
 private:
@@ -131,6 +141,9 @@ private:
         void *midi = jack_port_get_buffer(m_midi, frames);
         const auto *audio = static_cast<const float *>(jack_port_get_buffer(m_audio, frames));
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_next >= 0 && start != m_next)
+            m_holes.emplace_back(std::min(start, m_next), std::max(start, m_next) + frames);
+        m_next = start + frames;
         const std::uint32_t count = jack_midi_get_event_count(midi);
         for (std::uint32_t i = 0; i < count; ++i) {
             jack_midi_event_t event;
@@ -154,6 +167,8 @@ private:
     }
 
     jack_client_t *m_client = nullptr;
+    std::int64_t m_next = -1; // the next cycle's first frame, if none is missed
+    std::vector<std::pair<std::int64_t, std::int64_t>> m_holes;
     jack_port_t *m_midi = nullptr;
     jack_port_t *m_audio = nullptr;
     jack_port_t *m_clock = nullptr;
@@ -618,6 +633,9 @@ void TestJack::longPeriodOtherTempo()
     stopServer();
     QVERIFY(startServer(4096));
     m_programErr.clear();
+    QProcessEnvironment env = m_program.processEnvironment(); // the exits' display is gone
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    m_program.setProcessEnvironment(env);
     m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {"--jack", "--tempo", "100", "--meter", "4/4", "-x", "2"});
     QVERIFY(m_program.waitForStarted(30000));
     readProgram();
@@ -630,12 +648,14 @@ void TestJack::longPeriodOtherTempo()
 void TestJack::checkClock(std::int64_t tickFrames)
 {
     std::vector<std::int64_t> ticks;
+    int unsteady = 0; // intervals over cycles the reader missed, not compared
     for (const Event &e : m_reader.clockEvents()) {
         if (e.status != 0xF8) { // the program's first run may begin after the connection
             QVERIFY(ticks.empty() && (e.status == 0xF2 || e.status == 0xFA));
             continue;
         }
-        if (!ticks.empty() && e.frame - ticks.back() != tickFrames)
+        unsteady += !ticks.empty() && !m_reader.steady(ticks.back(), e.frame);
+        if (!ticks.empty() && e.frame - ticks.back() != tickFrames && m_reader.steady(ticks.back(), e.frame))
             QFAIL(qPrintable(QStringLiteral("tick %1 at %2, %3 frames after the one before")
                                  .arg(ticks.size())
                                  .arg(e.frame)
@@ -643,6 +663,8 @@ void TestJack::checkClock(std::int64_t tickFrames)
         ticks.push_back(e.frame);
     }
     QVERIFY(ticks.size() > 24);
+    qInfo("%zu ticks, %d intervals over a missed cycle", ticks.size(), unsteady);
+    QVERIFY(unsteady * 20 < int(ticks.size()));
     for (const Event &e : m_reader.events()) {
         if ((e.status & 0xF0) == 0x90 && e.data2 > 0 && e.frame >= ticks.front() && e.frame <= ticks.back())
             QVERIFY2(std::binary_search(ticks.begin(), ticks.end(), e.frame), "a tick on every note-on");
@@ -674,7 +696,8 @@ void TestJack::checkClockRuns(int runs, std::int64_t tickFrames, int changes)
             QVERIFY(clock[i + 1].frame == clock[i].frame && clock[i + 2].frame == clock[i].frame);
             QVERIFY2(first != ons.end() && *first == clock[i].frame, "the first tick on the first note-on");
         } else if (clock[i].status == 0xF8 && clock[i - 1].status == 0xF8 &&
-                   clock[i].frame - clock[i - 1].frame != spacing) {
+                   clock[i].frame - clock[i - 1].frame != spacing &&
+                   m_reader.steady(clock[i - 1].frame, clock[i].frame)) {
             // A tempo change: its ticks from the beat it sounds on, a 24th of the new beat apart.
             const auto beat = std::lower_bound(ons.begin(), ons.end(), clock[i - 1].frame + 1);
             QVERIFY2(changes-- > 0 && beat != ons.end() && *beat == clock[i].frame && beat + 1 != ons.end(),
