@@ -129,9 +129,10 @@ struct Options {
     const QCommandLineOption mute{QStringLiteral("mute"), QStringLiteral("Start muted; the lamps go on flashing.")};
     const QCommandLineOption jack{QStringLiteral("jack"),
                                   QStringLiteral("Play as the JACK client Pulsewerk, with audio ports out_left and "
-                                                 "out_right and the MIDI port beat (also when PULSEWERK_AUDIO=jack).")};
+                                                 "out_right, the MIDI port beat and the MIDI beat clock port clock "
+                                                 "(also when PULSEWERK_AUDIO=jack).")};
     const QCommandLineOption noConnect{QStringLiteral("no-connect"),
-                                       QStringLiteral("With JACK, leave the audio ports unconnected.")};
+                                       QStringLiteral("With JACK, leave the ports unconnected.")};
     const QCommandLineOption noSynth{QStringLiteral("no-synth"),
                                      QStringLiteral("With JACK, only the MIDI port: no built-in synthesizer.")};
     const QCommandLineOption link{QStringLiteral("link"),

@@ -5,6 +5,7 @@
 #include "engine/mdlMain.h"
 
 #include "engine/BeatTiming.h"
+#include "engine/JackConnections.h"
 #include "engine/mdlMidi.h"
 #include "mainwindow/frmMain.h"
 #include "platform/Clock.h"
@@ -138,6 +139,8 @@ void beatPass(pulsewerk::BeatTiming &timing, std::uint32_t now, int bpm, int mul
         if (now - timing.lastBeatTime() > kLatePassMs)
             g_lateBeat = now;
     }
+    mdlMidi::FollowBeat(pass.beat ? beatTime(timing.lastBeatTime(), now) : timing.lastBeatTime(), pass.beat, bpm,
+                        multiplier);
 }
 
 void exitAtOnce()
@@ -176,7 +179,8 @@ void moveBeatGrid(std::uint32_t origin) { g_gridMove = GridMove{false, origin}; 
 
 Context programContext(const pulsewerk::SoundConfig &sound)
 {
-    return {&pulsewerk::systemClock(), [sound] { return pulsewerk::createSynthOut(sound); }, exitAtOnce};
+    return {&pulsewerk::systemClock(),
+            [sound] { return pulsewerk::createSynthOut(pulsewerk::withKeptConnections(sound)); }, exitAtOnce};
 }
 
 const Context &context()
@@ -219,6 +223,7 @@ void RunBeatLoop()
         if (g_blnQuit)
             break; // the window was unloaded in this pass: leave it alone
         if (!g_frmMain->isRunning()) {
+            mdlMidi::StopClock();
             clock.waitForEvents(); // stopped: nothing to time
             continue;
         }
@@ -235,6 +240,7 @@ void RunBeatLoop()
             g_gridMove.reset();
             g_lateBeat.reset();
             g_lampWake = false;
+            mdlMidi::MoveClockGrid();
         }
         if (link)
             followSession(timing, *link);

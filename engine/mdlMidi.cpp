@@ -2,6 +2,7 @@
 // The MIDI output wrapper.
 #include "engine/mdlMidi.h"
 
+#include "engine/BeatTiming.h"
 #include "engine/mdlMain.h"
 #include "platform/Clock.h"
 
@@ -33,6 +34,15 @@ std::unique_ptr<pulsewerk::MidiOutDevice> openWith(const pulsewerk::MidiOutFacto
     return device;
 }
 
+// The beat clock's beat under way: none while it is stopped.
+struct ClockBeat {
+    std::uint32_t atMs;
+    std::int32_t periodMs;
+    std::int32_t lengthMs;
+};
+std::optional<ClockBeat> g_clockBeat;
+bool g_clockGridMoved = false;
+
 } // namespace
 
 void OpenMidiOut()
@@ -55,6 +65,7 @@ void CloseMidiOut()
     g_hMidiOut->close();
     g_hMidiOut.reset();
     g_sounding.reset();
+    g_clockBeat.reset();
 }
 
 void PlayNote(const std::int16_t &channel, const std::int16_t &note, const std::int16_t &velocity)
@@ -90,6 +101,49 @@ void dropUnheardNotes()
 {
     if (g_hMidiOut)
         g_hMidiOut->dropUnheard();
+}
+
+void FollowBeat(std::uint32_t lastBeatMs, bool beat, int bpm, int multiplier)
+{
+    if (!g_hMidiOut)
+        return;
+    const std::int32_t period = pulsewerk::BeatTiming::period(bpm, 1);
+    const std::int32_t click = pulsewerk::BeatTiming::period(bpm, multiplier);
+    // A click starts a clock beat when the clock's period is over but for half a click.
+    const auto startsBeat = [&](std::uint32_t atMs) {
+        return !g_clockBeat || g_clockGridMoved ||
+               static_cast<std::int32_t>(atMs - g_clockBeat->atMs) >= period - click / 2;
+    };
+    const bool start = !g_clockBeat;
+    const bool newBeat = beat && startsBeat(lastBeatMs);
+    if (newBeat) {
+        g_clockBeat = ClockBeat{lastBeatMs, period, 0};
+        g_clockGridMoved = false;
+    } else if (!g_clockBeat) {
+        return;
+    }
+    // The next clock beat as the loop's grid stands now: a tempo change made during this
+    // beat moves it, as it moves the next click.
+    std::uint32_t next = lastBeatMs + static_cast<std::uint32_t>(click);
+    while (!startsBeat(next))
+        next += static_cast<std::uint32_t>(click);
+    const auto length = static_cast<std::int32_t>(next - g_clockBeat->atMs);
+    if (!newBeat && length == g_clockBeat->lengthMs)
+        return;
+    g_clockBeat->lengthMs = length;
+    g_hMidiOut->clockBeat(g_clockBeat->atMs, g_clockBeat->periodMs, length, start && newBeat);
+}
+
+void MoveClockGrid() { g_clockGridMoved = true; }
+
+void StopClock()
+{
+    if (!g_clockBeat)
+        return;
+    g_clockBeat.reset();
+    g_clockGridMoved = false;
+    if (g_hMidiOut)
+        g_hMidiOut->clockStop(mdlMain::context().clock->timeGetTime());
 }
 
 SoundingAt::SoundingAt(std::uint32_t clockMs) { g_soundingAt = clockMs; }

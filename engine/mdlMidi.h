@@ -34,6 +34,16 @@ std::uint32_t heardAt();
 // The note-ons sent and not yet heard are not to be heard (a stop, a mute, a new bar).
 void dropUnheardNotes();
 
+// The beat clock of the output follows the beat loop: after each pass while the beat
+// runs, with the grid point of the loop's latest beat, whether this pass sounded it, the
+// tempo and the multiplier. A clock beat lasts the tempo's own period (the multiplier
+// divides the clicks, not the clock) and starts on the click that comes nearest to that.
+void FollowBeat(std::uint32_t lastBeatMs, bool beat, int bpm, int multiplier);
+// The loop's grid was moved: its next beat starts a clock beat.
+void MoveClockGrid();
+// The beat stopped: so does the clock, at the clock reading now.
+void StopClock();
+
 // While one lives, the notes sent are meant to sound at the clock reading `clockMs`
 // (the grid point of a beat the loop sends a little late); otherwise when sent.
 class SoundingAt {

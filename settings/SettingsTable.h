@@ -43,4 +43,11 @@ inline const TextSetting songMeter{songGroup, QStringLiteral("Meter"), QString()
 inline const IntSetting songMultiplier{songGroup, QStringLiteral("Multiplier"), 1, 1, 4};
 inline const IntSetting songCountIn{songGroup, QStringLiteral("CountIn"), 0, 0, 4};
 
+// [Jack]: the JACK ports' connections as they last stood, kept by the program itself:
+// the full names of the ports each went to, one a line.
+inline const TextSetting jackBeat{QStringLiteral("Jack"), QStringLiteral("Beat"), QString(), 16384};
+inline const TextSetting jackClock{QStringLiteral("Jack"), QStringLiteral("Clock"), QString(), 16384};
+inline const TextSetting jackOutLeft{QStringLiteral("Jack"), QStringLiteral("OutLeft"), QString(), 16384};
+inline const TextSetting jackOutRight{QStringLiteral("Jack"), QStringLiteral("OutRight"), QString(), 16384};
+
 } // namespace pulsewerk::settings

@@ -22,6 +22,9 @@ public:
     virtual ~MessageSink() = default;
     // `message` (packed as for MidiOutDevice) takes effect on frame `frame` of the buffer.
     virtual void message(int frame, std::uint32_t message) = 0;
+    // The same for the beat clock's messages (system real-time, and Song Position
+    // Pointer), where the back end has a port for them.
+    virtual void clock(int frame, std::uint32_t message) { (void)frame, (void)message; }
 };
 
 // What a back end plays. Every call comes from the back end's threads, one at a time;
@@ -72,10 +75,9 @@ std::unique_ptr<MidiOutDevice> createSynthOut(const SoundConfig &config, Desktop
                                               Clock &clock = systemClock());
 
 // A JACK client named Pulsewerk: with `config.audioPorts`, out_left and out_right beside
-// the MIDI port beat, connected to the first physical playback ports when
-// `config.connectPorts`. Unlike the PulseAudio back end, its start() fails for
-// good when no JACK server is running, so that the caller can turn to the desktop's
-// server; a server lost later is waited for, and the client comes back with it.
+// the MIDI ports beat and clock, connected as `config` says when `config.connectPorts`. Unlike the PulseAudio back end,
+// its start() fails for good when no JACK server is running, so that the caller can turn to the desktop's server; a
+// server lost later is waited for, and the client comes back with it.
 std::unique_ptr<AudioBackend> createJackBackend(const SoundConfig &config);
 
 // For tests: the synthesizer plays through the back ends this makes (a made-up server)

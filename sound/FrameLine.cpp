@@ -82,9 +82,7 @@ void FrameLine::stop(std::int64_t nowUs)
 
 std::int64_t FrameLine::frameOf(std::int64_t programUs) const
 {
-    if (!steers())
-        return std::llround(m_line.frameAt(timeBase().monotonicAt(static_cast<double>(programUs))));
-    return std::llround(m_anchorFrame + (static_cast<double>(programUs) - m_anchorUs) / m_nominalUsPerFrame);
+    return std::llround(framePosition(static_cast<double>(programUs)));
 }
 
 void FrameLine::observe(std::int64_t nowUs, std::int64_t frame, double heardUs, double periodUs, int periodFrames)

@@ -9,6 +9,7 @@
 // and tests feed it made-up servers.
 #pragma once
 
+#include "platform/Clock.h"
 #include "sound/Rings.h"
 
 #include <cstdint>
@@ -52,6 +53,13 @@ public:
 
     // The frame on which a message meant for `programUs` on the program's clock is heard.
     std::int64_t frameOf(std::int64_t programUs) const;
+    // The same before rounding, for a time between whole microseconds.
+    double framePosition(double programUs) const
+    {
+        if (!steers())
+            return m_line.frameAt(timeBase().monotonicAt(programUs));
+        return m_anchorFrame + (programUs - m_anchorUs) / m_nominalUsPerFrame;
+    }
     // The server has placed the line (a guess until then).
     bool known() const { return m_known; }
     // The last call placed the line: first, or anew after the stream jumped.

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The JACK back end: a client named Pulsewerk with two audio out ports and a MIDI out
-// port carrying every message on its frame, timed by JACK's own clock; it comes back by
-// itself when the JACK server returns.
+// The JACK back end: a client named Pulsewerk with two audio out ports, a MIDI out port
+// carrying every message on its frame and another carrying the beat clock, timed by
+// JACK's own clock; it comes back by itself when the JACK server returns, and keeps its
+// ports' connections.
 #include "platform/Clock.h"
 #include "platform/Say.h"
 #include "sound/AudioBackend.h"
@@ -10,7 +11,10 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <QSet>
+
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bitset>
 #include <chrono>
@@ -18,6 +22,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace pulsewerk {
@@ -38,6 +43,9 @@ constexpr double kMaxGapSeconds = 10;
 // The longest wait at the end for the cycles that carry the last releases.
 constexpr auto kLeastReleaseWait = std::chrono::milliseconds(200);
 constexpr int kReleaseWaitPeriods = 4;
+// Connections are kept once they have stood this long: a client that goes away is
+// disconnected first and gone soon after, and its ports stay kept.
+constexpr auto kConnectionsSettle = std::chrono::milliseconds(250);
 
 // The JACK library writes its own complaints (no server, for one): the back end says
 // what matters in one line instead.
@@ -61,9 +69,12 @@ int messageSize(std::uint32_t message)
     }
 }
 
+// The bytes of a beat clock message: Song Position Pointer has two data bytes.
+int clockMessageSize(std::uint32_t message) { return (message & 0xFF) == 0xF2 ? 3 : 1; }
+
 class JackBackend final : public AudioBackend, private MessageSink {
 public:
-    explicit JackBackend(const SoundConfig &config) : m_config(config) {}
+    explicit JackBackend(const SoundConfig &config) : m_config(config), m_kept(config.keptConnections) {}
     ~JackBackend() override { stop(); }
 
     bool start(FrameSource &source) override
@@ -110,6 +121,7 @@ private:
             m_right = jack_port_register(m_client, "out_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
         }
         m_beat = jack_port_register(m_client, "beat", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        m_clockPort = jack_port_register(m_client, "clock", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         prepareStream();
         jack_set_process_callback(
             m_client,
@@ -124,12 +136,18 @@ private:
         // The plain callback: PipeWire's JACK service calls only this one.
         jack_on_shutdown(
             m_client, [](void *self) { static_cast<JackBackend *>(self)->shutDown(); }, this);
-        if (!m_beat || (m_config.audioPorts && (!m_left || !m_right)) || jack_activate(m_client) != 0) {
+        jack_set_port_connect_callback(
+            m_client,
+            [](jack_port_id_t, jack_port_id_t, int, void *self) {
+                static_cast<JackBackend *>(self)->connectionsMoved();
+            },
+            this);
+        if (!m_beat || !m_clockPort || (m_config.audioPorts && (!m_left || !m_right)) || jack_activate(m_client) != 0) {
             close();
             return false;
         }
-        if (m_config.connectPorts && m_config.audioPorts)
-            connectPlayback();
+        if (m_config.connectPorts)
+            restoreConnections();
         return true;
     }
 
@@ -164,12 +182,79 @@ private:
         jack_free(playback);
     }
 
+    // The ports by their own names, null where there is none.
+    std::array<std::pair<QString, jack_port_t *>, 4> ports() const
+    {
+        return {{{QStringLiteral("beat"), m_beat},
+                 {QStringLiteral("clock"), m_clockPort},
+                 {QStringLiteral("out_left"), m_left},
+                 {QStringLiteral("out_right"), m_right}}};
+    }
+
+    // The connections kept, to the ports that are there; the audio ports to the playback
+    // ports when none of theirs were kept.
+    void restoreConnections()
+    {
+        for (const auto &[name, port] : ports()) {
+            for (const QString &peer : m_kept.value(name)) {
+                if (port && jack_port_by_name(m_client, peer.toUtf8().constData()))
+                    jack_connect(m_client, jack_port_name(port), peer.toUtf8().constData());
+            }
+        }
+        if (m_config.audioPorts && m_kept.value(QStringLiteral("out_left")).isEmpty() &&
+            m_kept.value(QStringLiteral("out_right")).isEmpty())
+            connectPlayback();
+    }
+
+    // JACK's notification thread: a connection was made or broken somewhere; the watcher
+    // reads this client's once they have settled.
+    void connectionsMoved()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_stopping || !m_config.connectPorts || !m_config.connectionsChanged)
+                return;
+            m_connectionsDue = std::chrono::steady_clock::now() + kConnectionsSettle;
+        }
+        m_wake.notify_all();
+    }
+
+    // The watcher: the ports' connections now, with the kept ones whose ports are gone
+    // (their client may come back), handed on when they changed.
+    void keepConnections()
+    {
+        if (!m_client)
+            return;
+        PortConnections now = m_kept;
+        for (const auto &[name, port] : ports()) {
+            if (!port)
+                continue;
+            QSet<QString> peers;
+            for (const QString &peer : m_kept.value(name)) {
+                if (!jack_port_by_name(m_client, peer.toUtf8().constData()))
+                    peers << peer;
+            }
+            if (const char **connected = jack_port_get_all_connections(m_client, port)) {
+                for (int i = 0; connected[i]; ++i)
+                    peers << QString::fromUtf8(connected[i]);
+                jack_free(connected);
+            }
+            QStringList sorted(peers.begin(), peers.end());
+            sorted.sort();
+            now.insert(name, sorted);
+        }
+        if (now == m_kept)
+            return;
+        m_kept = now;
+        m_config.connectionsChanged(m_kept);
+    }
+
     void close()
     {
         if (m_client)
             jack_client_close(m_client);
         m_client = nullptr;
-        m_left = m_right = m_beat = nullptr;
+        m_left = m_right = m_beat = m_clockPort = nullptr;
     }
 
     // Every note-on the port carried gets its release before the client goes: a note the
@@ -199,6 +284,8 @@ private:
     {
         void *midi = jack_port_get_buffer(m_beat, frames);
         jack_midi_clear_buffer(midi);
+        void *clock = jack_port_get_buffer(m_clockPort, frames);
+        jack_midi_clear_buffer(clock);
         for (jack_port_t *port : {m_left, m_right}) {
             if (port)
                 std::fill_n(static_cast<float *>(jack_port_get_buffer(port, frames)), frames, 0.0f);
@@ -210,6 +297,10 @@ private:
                 if (m_sounding.test(i) && jack_midi_event_write(midi, 0, release, sizeof release) == 0)
                     m_sounding.reset(i);
             }
+            // A beat clock that runs stops with the program.
+            const jack_midi_data_t stop = 0xFC;
+            if (m_clockRunning && jack_midi_event_write(clock, 0, &stop, 1) == 0)
+                m_clockRunning = false;
             m_ending = Ending::Released;
         } else {
             m_ending = Ending::Carried;
@@ -257,7 +348,20 @@ private:
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
-            m_wake.wait(lock, [this] { return m_stopping || m_lost || m_rateChanged; });
+            const auto woken = [this] { return m_stopping || m_lost || m_rateChanged; };
+            if (!m_connectionsDue) {
+                m_wake.wait(lock, [&] { return woken() || m_connectionsDue; });
+                if (!woken())
+                    continue; // the connections moved: kept once they settle
+            } else if (const auto due = *m_connectionsDue; !m_wake.wait_until(lock, due, woken)) {
+                if (std::chrono::steady_clock::now() < *m_connectionsDue)
+                    continue; // moved again meanwhile
+                m_connectionsDue.reset();
+                lock.unlock();
+                keepConnections();
+                lock.lock();
+                continue;
+            }
             if (m_stopping)
                 return;
             if (!m_lost) {
@@ -295,6 +399,8 @@ private:
         const auto n = static_cast<int>(frames);
         m_midi = jack_port_get_buffer(m_beat, frames);
         jack_midi_clear_buffer(m_midi);
+        m_clockMidi = jack_port_get_buffer(m_clockPort, frames);
+        jack_midi_clear_buffer(m_clockMidi);
         float *left = m_left ? static_cast<float *>(jack_port_get_buffer(m_left, frames)) : nullptr;
         float *right = m_right ? static_cast<float *>(jack_port_get_buffer(m_right, frames)) : nullptr;
         m_inSource = true;
@@ -324,7 +430,7 @@ private:
         followServerClock();
         m_started = true;
         m_source->render(n, left, right);
-        m_midi = nullptr;
+        m_midi = m_clockMidi = nullptr;
         m_frames += n;
         m_inSource = false;
         return 0;
@@ -404,18 +510,37 @@ private:
         m_sounding.set(note, (message & 0xF0) == 0x90 && bytes[2] != 0);
     }
 
+    // The source, during render(): a beat clock message on frame `frame`. Those due in
+    // frames the server played without this client go late, as the notes do: a tick
+    // left out would put every follower a tick behind.
+    void clock(int frame, std::uint32_t message) override
+    {
+        const auto status = static_cast<jack_midi_data_t>(message & 0xFF);
+        if (!m_clockMidi)
+            return;
+        const jack_midi_data_t bytes[3] = {status, 0, 0};
+        if (jack_midi_event_write(m_clockMidi, m_skipping ? 0 : static_cast<jack_nframes_t>(frame), bytes,
+                                  static_cast<size_t>(clockMessageSize(message))) != 0)
+            return;
+        if (status == 0xFA || status == 0xFC)
+            m_clockRunning = status == 0xFA;
+    }
+
     SoundConfig m_config;
     FrameSource *m_source = nullptr;
     jack_client_t *m_client = nullptr;
     jack_port_t *m_left = nullptr;
     jack_port_t *m_right = nullptr;
     jack_port_t *m_beat = nullptr;
+    jack_port_t *m_clockPort = nullptr;
 
     std::mutex m_mutex; // guards the flags below, for the watcher
     std::condition_variable m_wake;
     bool m_stopping = false;
     bool m_lost = false;
+    std::optional<std::chrono::steady_clock::time_point> m_connectionsDue; // when to keep them
     std::thread m_watcher;
+    PortConnections m_kept; // the watcher's, once it runs
 
     // The end, handed from stop() to the process thread and back.
     enum class Ending { Playing, Releasing, Released, Carried };
@@ -427,9 +552,11 @@ private:
 
     // The process thread only, once active.
     std::bitset<16 * 128> m_sounding; // by channel and note: the notes the port leaves on
-    bool m_started = false;  // the stream has had its first cycle
-    bool m_prepared = false; // the stream was started outside the process thread
-    void *m_midi = nullptr;  // the MIDI port's buffer during render()
+    bool m_started = false;           // the stream has had its first cycle
+    bool m_prepared = false;          // the stream was started outside the process thread
+    void *m_midi = nullptr;           // the MIDI port's buffer during render()
+    void *m_clockMidi = nullptr;      // the clock port's
+    bool m_clockRunning = false;      // the clock port's last word was Start, not Stop
     double m_rate = 48000;
     int m_periodFrames = 256;
     std::int64_t m_frames = 0;        // frames rendered since the stream started

@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/Say.h"
 #include "sound/AudioBackend.h"
+#include "sound/MidiClock.h"
 #include "sound/NoteScheduler.h"
 #include "sound/SynthPool.h"
 
@@ -177,6 +178,18 @@ public:
 
     void dropUnheard() override { m_generation = (m_generation + 1) & 0xFF; }
 
+    // Only a back end with a MIDI port (JACK's) takes the beat clock.
+    void clockBeat(std::uint32_t atMs, std::int32_t periodMs, std::int32_t lengthMs, bool start) override
+    {
+        if (m_backend && m_sink)
+            m_beatClock.beat(intendedUs(atMs), periodMs, lengthMs, start);
+    }
+    void clockStop(std::uint32_t atMs) override
+    {
+        if (m_backend && m_sink)
+            m_beatClock.stop(intendedUs(atMs));
+    }
+
     // The stream stops before the synthesizers go.
     void close() override
     {
@@ -228,6 +241,7 @@ private:
         m_line = &line;
         m_delayUs = latencyUs + kDelayMarginUs;
         m_scheduler.restart(line, m_delayUs);
+        m_beatClock.restart(line, m_delayUs);
         m_longestAheadUs = latencyUs; // at least what the server granted
         m_settleUntilUs = -1;
         m_settled = false;
@@ -254,6 +268,7 @@ private:
         m_settled = true;
         m_delayUs = m_longestAheadUs + kDelayMarginUs;
         m_scheduler.setDelay(m_delayUs);
+        m_beatClock.setDelay(m_delayUs);
     }
 
     // The audio thread: nothing here allocates, locks or waits.
@@ -282,6 +297,10 @@ private:
                 if (m_pool)
                     play(message);
             });
+        m_beatClock.fill(frames, [this](int frame, std::uint32_t message) {
+            if (m_sink)
+                m_sink->clock(frame, message);
+        });
     }
 
     void play(std::uint32_t message)
@@ -321,6 +340,7 @@ private:
     std::int64_t m_longestAheadUs = 0;
     std::int64_t m_settleUntilUs = -1; // -1: not placed yet
     bool m_settled = false;
+    MidiClock m_beatClock;
     std::unique_ptr<SynthPool> m_pool;
     std::unique_ptr<AudioBackend> m_backend;
     MessageSink *m_sink = nullptr;

@@ -2,6 +2,7 @@
 // The MIDI output device: open, send one packed short message, close.
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -27,7 +28,21 @@ public:
     // The note-ons sent and not yet heard are not to be heard: their beat was stopped,
     // muted or cut short. Releases still go.
     virtual void dropUnheard() {}
+    // The beat clock, for a device that carries one (a JACK client's clock port): the
+    // beat at the clock reading `atMs` has its ticks `periodMs`/24 apart, and the next
+    // comes `lengthMs` after it; `start` begins a run. Sent again for the same beat when
+    // the next one moves. Others ignore it.
+    virtual void clockBeat(std::uint32_t atMs, std::int32_t periodMs, std::int32_t lengthMs, bool start)
+    {
+        (void)atMs, (void)periodMs, (void)lengthMs, (void)start;
+    }
+    // The run of the beat clock stops at the clock reading `atMs`.
+    virtual void clockStop(std::uint32_t atMs) { (void)atMs; }
 };
+
+// JACK's ports' connections by the port's own name ("beat", "clock", "out_left",
+// "out_right"): the full names of the ports each goes to.
+using PortConnections = QHash<QString, QStringList>;
 
 // Where the embedded synthesizer plays, what it offers there and what it loads.
 struct SoundConfig {
@@ -35,6 +50,11 @@ struct SoundConfig {
     bool connectPorts = true; // its audio ports to the first physical playback ports
     bool audioPorts = true;   // false: a JACK client with the MIDI port only, no synthesizer
     QStringList soundFonts;   // the SoundFonts tried, in order; empty: chooseSoundFont()'s search
+    // With JACK and connectPorts: the connections kept from before, made again where
+    // the ports are there (the audio ports go to the playback ports only without any);
+    // and where each new set goes once it has settled, on a thread of the back end's.
+    PortConnections keptConnections;
+    std::function<void(const PortConnections &)> connectionsChanged;
 };
 
 // Makes the device that opening the MIDI output gives.

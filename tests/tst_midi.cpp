@@ -19,13 +19,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <optional>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <pthread.h>
 #include <thread>
 
@@ -96,6 +96,8 @@ struct Heard {
     int releases = 0;
     float peak = 0;
     std::array<std::int64_t, 1024> noteOnFrames{};
+    int clockMessages = 0;
+    std::array<std::pair<std::int64_t, std::uint32_t>, 4096> clock{}; // frame, message
 };
 
 // A made-up audio server in the manner of PulseAudio's stream, with a MIDI port as
@@ -165,6 +167,12 @@ private:
         for (const float sample : m_left)
             m_heard.peak = std::max(m_heard.peak, std::abs(sample));
     }
+    void clock(int frame, std::uint32_t message) override
+    {
+        if (m_heard.clockMessages < static_cast<int>(m_heard.clock.size()))
+            m_heard.clock[static_cast<std::size_t>(m_heard.clockMessages++)] = {(m_heard.buffers - 1) * kFrames + frame,
+                                                                                message};
+    }
     void message(int frame, std::uint32_t message) override
     {
         if (((message >> 16) & 0x7F) == 0) {
@@ -218,9 +226,11 @@ private slots:
     void takesSoundAsLive_data();
     void takesSoundAsLive();
     // The synthesizer's audio callback over half a minute of beating with every kind of
-    // message (beats and their releases, mute, a multiplier, the options' audition): one
-    // allocation or lock there is an under-run waiting to happen. The beats land exactly
-    // a period of frames apart, before and after the multiplier.
+    // message (beats and their releases, mute, a multiplier, the options' audition, the
+    // beat clock, a stop and a start): one allocation or lock there is an under-run
+    // waiting to happen. The beats land exactly a period of frames apart, before and after
+    // the multiplier; the clock's ticks a 24th of the beat's period apart, the multiplier
+    // notwithstanding, a run's first on its first note-on, with Start before and Stop after.
     void audioThreadNeitherAllocatesNorLocks();
 
 private:
@@ -521,7 +531,7 @@ void TestMidi::audioThreadNeitherAllocatesNorLocks()
             },
             h.clock);
     };
-    const int seconds = 30;
+    const int seconds = 34;
     for (int ms = 0; ms < seconds * 1000; ms += 10)
         h.clock.at(static_cast<std::uint32_t>(ms), [&h, &server] { server->cycle(h.clock.nowUs()); });
     for (const int at : {5003, 9011})
@@ -533,6 +543,8 @@ void TestMidi::audioThreadNeitherAllocatesNorLocks()
         QTest::mouseClick(options.txtStrong, Qt::LeftButton);
         QTest::keyClick(options.txtStrong, Qt::Key_Return);
     });
+    for (const int at : {31000, 32003}) // Space: a stop, then a start
+        h.clock.at(static_cast<std::uint32_t>(at), [&h] { h.window().actStartStop->trigger(); });
     h.clock.at(seconds * 1000, [] { mdlMain::g_frmMain->close(); });
     g_callbackAllocations = 0;
     g_callbackLocks = 0;
@@ -547,7 +559,7 @@ void TestMidi::audioThreadNeitherAllocatesNorLocks()
     QStringList wrong;
     int exact = 0;
     for (const auto &[from, to, period] :
-         {std::array<std::int64_t, 3>{300, 4900, 13824}, {12500, 14900, 6912}, {15300, seconds * 1000 - 300, 6912}}) {
+         {std::array<std::int64_t, 3>{300, 4900, 13824}, {12500, 14900, 6912}, {15300, 31000 - 300, 6912}}) {
         for (int i = 1; i < heard.noteOns; ++i) {
             const std::int64_t a = heard.noteOnFrames[std::size_t(i - 1)], b = heard.noteOnFrames[std::size_t(i)];
             if (a < frameOf(from) || b > frameOf(to))
@@ -559,6 +571,31 @@ void TestMidi::audioThreadNeitherAllocatesNorLocks()
         }
     }
     QVERIFY2(wrong.isEmpty() && exact > 100, qPrintable(wrong.join(u' ')));
+    // Two runs of the clock: Song Position Pointer 0 and Start, ticks 576 frames apart
+    // (288 ms / 24 at 48 kHz) from a note-on's frame, Stop 31 s after the clock's start.
+    const std::vector<std::pair<std::int64_t, std::uint32_t>> clock(heard.clock.begin(),
+                                                                    heard.clock.begin() + heard.clockMessages);
+    std::vector<std::int64_t> runStarts;
+    std::int64_t stopFrame = -1;
+    QStringList clockWrong;
+    for (std::size_t i = 0; i < clock.size(); ++i) {
+        const auto [frame, message] = clock[i];
+        if (message == 0xF2 && i + 2 < clock.size() && clock[i + 1].second == 0xFA && clock[i + 2].second == 0xF8 &&
+            clock[i + 2].first == frame) {
+            runStarts.push_back(clock[i + 2].first);
+            i += 2;
+        } else if (message == 0xFC) {
+            stopFrame = frame;
+        } else if (message != 0xF8 || i == 0 || clock[i - 1].second != 0xF8 || frame - clock[i - 1].first != 576) {
+            clockWrong << QStringLiteral("%1 at frame %2").arg(message, 0, 16).arg(frame);
+        }
+    }
+    QVERIFY2(clockWrong.isEmpty(), qPrintable(clockWrong.join(u' ')));
+    QCOMPARE(runStarts.size(), std::size_t(2));
+    QCOMPARE(stopFrame, frameOf(31000));
+    const auto noteOnsEnd = heard.noteOnFrames.begin() + heard.noteOns;
+    for (const std::int64_t start : runStarts)
+        QVERIFY2(std::find(heard.noteOnFrames.begin(), noteOnsEnd, start) != noteOnsEnd, "a tick on a note-on");
     QCOMPARE(g_callbackAllocations.load(), 0);
     QCOMPARE(g_callbackLocks.load(), 0);
 }

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -45,15 +46,24 @@ public:
     // Connects to the server JACK_DEFAULT_SERVER names; false when none answers.
     bool open()
     {
+        m_next = -1;
         m_client = jack_client_open("pulsewerk-test-reader", JackNoStartServer, nullptr);
         if (!m_client)
             return false;
         m_midi = jack_port_register(m_client, "beat", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
         m_audio = jack_port_register(m_client, "left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        m_clock = jack_port_register(m_client, "clock", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(
             m_client, [](jack_nframes_t frames, void *self) { return static_cast<Reader *>(self)->process(frames); },
             this);
-        return m_midi && m_audio && jack_activate(m_client) == 0;
+        jack_set_xrun_callback(
+            m_client,
+            [](void *self) {
+                static_cast<Reader *>(self)->underRun();
+                return 0;
+            },
+            this);
+        return m_midi && m_audio && m_clock && jack_activate(m_client) == 0;
     }
     ~Reader() { close(); }
     void close()
@@ -87,7 +97,7 @@ public:
     }
     bool connectProgram()
     {
-        return connect("Pulsewerk:beat", m_midi) &&
+        return connect("Pulsewerk:beat", m_midi) && connect("Pulsewerk:clock", m_clock) &&
                (!hasPort("Pulsewerk:out_left") || connect("Pulsewerk:out_left", m_audio));
     }
 
@@ -95,6 +105,21 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_events;
+    }
+    // The clock port's messages: status bytes, Song Position Pointer's data ignored.
+    std::vector<Event> clockEvents() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_clockEvents;
+    }
+    // No cycle from `from` to `to` was missed or misdated: this client's frame clock
+    // went on a cycle at a time (a late cycle reads it a cycle ahead, an under-run skips),
+    // and the server reported no under-run of any client about then.
+    bool steady(std::int64_t from, std::int64_t to) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return std::none_of(m_holes.begin(), m_holes.end(),
+                            [&](const auto &hole) { return hole.first <= to && hole.second >= from; });
     }
     std::vector<std::int64_t> onsets() const
     {
@@ -112,7 +137,9 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_events.clear();
+        m_clockEvents.clear();
         m_onsets.clear();
+        m_holes.clear();
     }
 
 private:
@@ -122,6 +149,9 @@ private:
         void *midi = jack_port_get_buffer(m_midi, frames);
         const auto *audio = static_cast<const float *>(jack_port_get_buffer(m_audio, frames));
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_next >= 0 && start != m_next)
+            m_holes.emplace_back(std::min(start, m_next), std::max(start, m_next) + frames);
+        m_next = start + frames;
         const std::uint32_t count = jack_midi_get_event_count(midi);
         for (std::uint32_t i = 0; i < count; ++i) {
             jack_midi_event_t event;
@@ -134,15 +164,34 @@ private:
                 e.status = 0; // a malformed message: never sent by the program
             m_events.push_back(e);
         }
+        void *clock = jack_port_get_buffer(m_clock, frames);
+        for (std::uint32_t i = 0; i < jack_midi_get_event_count(clock); ++i) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, clock, i) == 0 && event.size > 0)
+                m_clockEvents.push_back({start + event.time, event.buffer[0], std::uint8_t(event.size), 0});
+        }
         m_clicks.read(audio, frames, start, m_onsets);
         return 0;
     }
 
+    // JACK's notification thread: a client missed its cycle; what it sent about then is
+    // not on its frames. The word comes late on a busy machine.
+    void underRun()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto now = static_cast<std::int64_t>(jack_frame_time(m_client));
+        m_holes.emplace_back(now - kRate * 3 / 10, now + kRate / 50);
+    }
+
     jack_client_t *m_client = nullptr;
+    std::int64_t m_next = -1; // the next cycle's first frame, if none is missed
+    std::vector<std::pair<std::int64_t, std::int64_t>> m_holes;
     jack_port_t *m_midi = nullptr;
     jack_port_t *m_audio = nullptr;
+    jack_port_t *m_clock = nullptr;
     mutable std::mutex m_mutex;
     std::vector<Event> m_events;
+    std::vector<Event> m_clockEvents;
     std::vector<std::int64_t> m_onsets;
     pulsewerk::ClickDetector m_clicks{kRate};
 };
@@ -175,6 +224,13 @@ private slots:
     // beyond the stream's latency) and another tempo and multiplier: every note-on still
     // exactly a beat's frames after the one before, none left on a cycle's start.
     void longPeriodOtherTempo();
+    // On the clock port, from the program's start (its ports connected again as the runs
+    // before left them, --no-connect leaving them alone) and after Space: a run at 208,
+    // 41 and 120 bpm whose ticks are a 24th of the beat's period apart, on its note-ons'
+    // frames, with a tempo change taking effect at the next beat, and Stop at Space and
+    // at the end.
+    void clockRuns_data();
+    void clockRuns();
 
 private:
     bool startServer(int period = 256);
@@ -187,6 +243,15 @@ private:
     // Checks the beat recorded since the last clear(): at least `bars` bars of 4/4,
     // note-ons `beatFrames` apart.
     void checkBeat(int bars, bool audio, std::int64_t beatFrames = kBeatFrames);
+    // Checks the clock recorded since the last clear(): ticks `tickFrames` apart, a
+    // note-on among them on a tick.
+    void checkClock(std::int64_t tickFrames);
+    // Checks `runs` whole runs of the clock recorded since the last clear(): Song
+    // Position Pointer and Start, a tick on the run's first note-on, ticks `tickFrames`
+    // apart but for `changes` tempo changes, Stop.
+    void checkClockRuns(int runs, std::int64_t tickFrames, int changes);
+    // Types `key` on the main window; what went wrong, if anything.
+    QString pressKey(const QString &key);
 
     QTemporaryDir m_home;
     bool m_pipewire = false;
@@ -407,6 +472,7 @@ void TestJack::beatIsFrameExact()
     QTRY_VERIFY_WITH_TIMEOUT(m_reader.connected("Pulsewerk:out_left", playback[0].constData()), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(m_reader.connected("Pulsewerk:out_right", playback[1].constData()), 5000);
     checkBeat(4, true);
+    checkClock(kBeatFrames / 24);
     QVERIFY2(!m_programErr.contains("JACK"), m_programErr.constData()); // nothing to say
 }
 
@@ -441,6 +507,7 @@ void TestJack::midiPortAlone()
     QVERIFY(!m_reader.hasPort("Pulsewerk:out_left"));
     QVERIFY(!m_reader.hasPort("Pulsewerk:out_right"));
     checkBeat(2, false);
+    checkClock(kBeatFrames / 24);
     QVERIFY2(m_programErr.count("Pulsewerk:") == 0, m_programErr.constData());
 }
 
@@ -464,6 +531,30 @@ bool TestJack::startDisplay()
                            15000);
 }
 
+QString TestJack::pressKey(const QString &key)
+{
+    QProcess xdotool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_displayName));
+    xdotool.setProcessEnvironment(env);
+    // A window found while the toolkit still replaces it at start is gone by the key
+    // (BadWindow): look it up again. Without a window manager a focus change is not
+    // reported, so the key does not wait for one.
+    for (int attempt = 0;; ++attempt) {
+        xdotool.start(QStringLiteral("xdotool"),
+                      {"search", "--sync", "--onlyvisible", "--name", "^Pulsewerk$", "windowfocus", "key", key});
+        if (xdotool.waitForFinished(10000) && xdotool.exitCode() == 0)
+            break;
+        xdotool.kill();
+        xdotool.waitForFinished(1000);
+        if (m_program.waitForFinished(500))
+            break; // the key went through after all
+        if (attempt == 2)
+            return QStringLiteral("xdotool: ") + QString::fromLocal8Bit(xdotool.readAllStandardError());
+    }
+    return {};
+}
+
 QString TestJack::endProgram(const QString &way)
 {
     if (way == QLatin1String("SIGTERM")) {
@@ -472,26 +563,9 @@ QString TestJack::endProgram(const QString &way)
         m_display.terminate();
         m_display.waitForFinished(10000);
     } else {
-        // Ctrl+Q on the main window, as a user types it.
-        QProcess xdotool;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_displayName));
-        xdotool.setProcessEnvironment(env);
-        // A window found while the toolkit still replaces it at start is gone by the key
-        // (BadWindow): look it up again. Without a window manager a focus change is not
-        // reported, so the key does not wait for one.
-        for (int attempt = 0;; ++attempt) {
-            xdotool.start(QStringLiteral("xdotool"), {"search", "--sync", "--onlyvisible", "--name", "^Pulsewerk$",
-                                                      "windowfocus", "key", "ctrl+q"});
-            if (xdotool.waitForFinished(10000) && xdotool.exitCode() == 0)
-                break;
-            xdotool.kill();
-            xdotool.waitForFinished(1000);
-            if (m_program.waitForFinished(500))
-                break; // the key went through after all
-            if (attempt == 2)
-                return QStringLiteral("xdotool: ") + QString::fromLocal8Bit(xdotool.readAllStandardError());
-        }
+        const QString failure = pressKey(QStringLiteral("ctrl+q"));
+        if (!failure.isEmpty())
+            return failure;
     }
     // An exit under the sanitizers on a busy machine (the leak check runs) takes a while.
     if (!m_program.waitForFinished(30000))
@@ -576,12 +650,144 @@ void TestJack::longPeriodOtherTempo()
     stopServer();
     QVERIFY(startServer(4096));
     m_programErr.clear();
+    QProcessEnvironment env = m_program.processEnvironment(); // the exits' display is gone
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    m_program.setProcessEnvironment(env);
     m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {"--jack", "--tempo", "100", "--meter", "4/4", "-x", "2"});
     QVERIFY(m_program.waitForStarted(30000));
     readProgram();
     if (QTest::currentTestFailed())
         return;
     checkBeat(3, true, kRate * 3 / 10); // 100 bpm x2: 300 ms
+    checkClock(kRate * 6 / 10 / 24);    // the beat's 600 ms, not the clicks'
+}
+
+void TestJack::checkClock(std::int64_t tickFrames)
+{
+    std::vector<std::int64_t> ticks;
+    int unsteady = 0; // intervals over cycles the reader missed, not compared
+    for (const Event &e : m_reader.clockEvents()) {
+        if (e.status != 0xF8) { // the program's first run may begin after the connection
+            QVERIFY(ticks.empty() && (e.status == 0xF2 || e.status == 0xFA));
+            continue;
+        }
+        unsteady += !ticks.empty() && !m_reader.steady(ticks.back(), e.frame);
+        if (!ticks.empty() && e.frame - ticks.back() != tickFrames && m_reader.steady(ticks.back(), e.frame))
+            QFAIL(qPrintable(QStringLiteral("tick %1 at %2, %3 frames after the one before")
+                                 .arg(ticks.size())
+                                 .arg(e.frame)
+                                 .arg(e.frame - ticks.back())));
+        ticks.push_back(e.frame);
+    }
+    QVERIFY(ticks.size() > 24);
+    qInfo("%zu ticks, %d intervals over a missed cycle", ticks.size(), unsteady);
+    QVERIFY(unsteady * 4 < int(ticks.size()));
+    for (const Event &e : m_reader.events()) {
+        if ((e.status & 0xF0) == 0x90 && e.data2 > 0 && e.frame >= ticks.front() && e.frame <= ticks.back())
+            QVERIFY2(std::binary_search(ticks.begin(), ticks.end(), e.frame), "a tick on every note-on");
+    }
+}
+
+void TestJack::checkClockRuns(int runs, std::int64_t tickFrames, int changes)
+{
+    const std::vector<Event> clock = m_reader.clockEvents();
+    std::vector<std::int64_t> ons;
+    for (const Event &e : m_reader.events()) {
+        if ((e.status & 0xF0) == 0x90 && e.data2 > 0)
+            ons.push_back(e.frame);
+    }
+    QString seen; // P, S, E: Song Position Pointer, Start, Stop; a dot a tick
+    for (const Event &e : clock)
+        seen += e.status == 0xF8                   ? u'.'
+                : e.status == 0xF2 && e.data1 == 3 ? u'P'
+                : e.status == 0xFA                 ? u'S'
+                : e.status == 0xFC                 ? u'E'
+                                                   : u'?';
+    QVERIFY2(QRegularExpression(QStringLiteral("^(PS\\.{24,}E){%1}$").arg(runs)).match(seen).hasMatch(),
+             qPrintable(seen));
+    std::int64_t spacing = tickFrames;
+    for (std::size_t i = 0; i < clock.size(); ++i) {
+        if (clock[i].status == 0xF2) {
+            // Start on the frame of the first tick, which falls on the run's first note-on.
+            const auto first = std::lower_bound(ons.begin(), ons.end(), clock[i].frame);
+            QVERIFY(clock[i + 1].frame == clock[i].frame && clock[i + 2].frame == clock[i].frame);
+            QVERIFY2(first != ons.end() && *first == clock[i].frame, "the first tick on the first note-on");
+        } else if (clock[i].status == 0xF8 && clock[i - 1].status == 0xF8 &&
+                   clock[i].frame - clock[i - 1].frame != spacing &&
+                   m_reader.steady(clock[i - 1].frame, clock[i].frame)) {
+            // A tempo change: its ticks from the beat it sounds on, a 24th of the new beat apart.
+            const auto beat = std::lower_bound(ons.begin(), ons.end(), clock[i - 1].frame + 1);
+            QVERIFY2(changes-- > 0 && beat != ons.end() && *beat == clock[i].frame && beat + 1 != ons.end(),
+                     qPrintable(QStringLiteral("%1 frames to the tick at %2")
+                                    .arg(clock[i].frame - clock[i - 1].frame)
+                                    .arg(clock[i].frame)));
+            spacing = (beat[1] - beat[0]) / 24;
+            qInfo("ticks %lld frames apart, then from a note-on %lld", static_cast<long long>(tickFrames),
+                  static_cast<long long>(spacing));
+            QVERIFY(spacing != tickFrames && clock[i + 1].frame - clock[i].frame == spacing);
+        }
+    }
+    QCOMPARE(changes, 0);
+}
+
+void TestJack::clockRuns_data()
+{
+    QTest::addColumn<int>("tempo");
+    QTest::addColumn<bool>("keys");
+    QTest::newRow("208 bpm") << 208 << false;
+    QTest::newRow("41 bpm") << 41 << false;
+    QTest::newRow("120 bpm, Space twice, a tempo change") << 120 << true;
+}
+
+void TestJack::clockRuns()
+{
+    QFETCH(int, tempo);
+    QFETCH(bool, keys);
+    if (!startDisplay())
+        QFAIL("Xvfb does not start (scripts/deps installs it)");
+    m_program.kill();
+    m_program.waitForFinished(10000);
+    if (m_period != 256) {
+        stopServer();
+        qputenv("PIPEWIRE_LATENCY", "256/48000");
+        QVERIFY(startServer());
+    }
+    QProcessEnvironment env = m_program.processEnvironment();
+    env.remove(QStringLiteral("PULSEWERK_AUDIO"));
+    env.insert(QStringLiteral("PIPEWIRE_LATENCY"), QStringLiteral("256/48000"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_displayName));
+    m_program.setProcessEnvironment(env);
+    const QStringList arguments{"--jack", "--tempo", QString::number(tempo), "--meter", "4/4"};
+    const auto connected = [this] {
+        return m_reader.connected("Pulsewerk:clock", "pulsewerk-test-reader:clock") &&
+               m_reader.connected("Pulsewerk:beat", "pulsewerk-test-reader:beat");
+    };
+    if (keys) { // --no-connect: nothing connected, and nothing forgotten
+        m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE), arguments + QStringList{"--no-connect"});
+        QTRY_VERIFY_WITH_TIMEOUT(m_reader.hasPort("Pulsewerk:clock"), 30000);
+        QTest::qWait(1000);
+        QVERIFY(!connected() && !m_reader.connected("Pulsewerk:out_left", m_reader.playbackPorts()[0].constData()));
+        m_program.kill();
+        QVERIFY(m_program.waitForFinished(10000));
+    }
+    m_reader.clear();
+    m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE), arguments);
+    QVERIFY(m_program.waitForStarted(30000));
+    QTRY_VERIFY_WITH_TIMEOUT(connected(), 30000); // by the program itself, as before
+    QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 3, 30000);
+    if (keys) {
+        for (const int run : {1, 2}) {
+            QCOMPARE(pressKey(QStringLiteral("space")), QString());
+            QTRY_VERIFY_WITH_TIMEOUT(m_reader.clockEvents().back().status == (run == 1 ? 0xFC : 0xF8), 10000);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 6, 30000);
+        QCOMPARE(pressKey(QStringLiteral("shift+Up")), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 10, 30000);
+    }
+    QCOMPARE(endProgram(QStringLiteral("Ctrl+Q")), QString());
+    QTRY_VERIFY_WITH_TIMEOUT(!m_reader.hasPort("Pulsewerk:clock"), 10000);
+    checkClockRuns(keys ? 2 : 1, 60000 / tempo * kRate / 1000 / 24, keys ? 1 : 0);
 }
 
 QTEST_MAIN(TestJack)
