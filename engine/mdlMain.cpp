@@ -5,6 +5,7 @@
 #include "engine/mdlMain.h"
 
 #include "engine/BeatTiming.h"
+#include "engine/TransportFollow.h"
 #include "engine/mdlMidi.h"
 #include "mainwindow/frmMain.h"
 #include "platform/Clock.h"
@@ -33,6 +34,31 @@ struct GridMove {
     std::uint32_t origin = 0;
 };
 std::optional<GridMove> g_gridMove;
+
+// The beat loop's follower of a shared transport, while the loop runs with one.
+pulsewerk::TransportFollower *g_follower = nullptr;
+// While it follows, the loop looks at the transport at least this often.
+constexpr std::uint32_t kFollowMs = 10;
+
+// The main window as the transport follower sees it.
+class WindowOnTransport final : public pulsewerk::TransportWindow {
+public:
+    int tempo() const override { return g_frmMain->m_intBpm; }
+    int multiplier() const override { return g_frmMain->imgDouble->Tag().toInt(); }
+    int beatsPerBar() const override { return g_frmMain->patternLength(); }
+    bool running() const override { return g_frmMain->isRunning(); }
+    void setRunning(bool running) override { g_frmMain->followTransport(running); }
+    void setTempo(int bpm) override { g_frmMain->setTempoFromTransport(bpm); }
+    void setNextPosition(int index) override { g_frmMain->setNextPosition(index); }
+};
+
+// The earlier of `reading` and the follower's next look at the transport.
+std::uint32_t nextLook(std::uint32_t now, std::uint32_t reading)
+{
+    if (!g_follower || static_cast<std::int32_t>(reading - now) <= static_cast<std::int32_t>(kFollowMs))
+        return reading;
+    return now + kFollowMs;
+}
 
 void exitAtOnce()
 {
@@ -67,6 +93,14 @@ std::chrono::steady_clock::time_point SaveDeadline()
 void startBeatGrid() { g_gridMove = GridMove{true, 0}; }
 
 void moveBeatGrid(std::uint32_t origin) { g_gridMove = GridMove{false, origin}; }
+
+bool startStopTransport(bool start)
+{
+    if (!g_follower)
+        return false;
+    g_follower->startStop(start);
+    return true;
+}
 
 Context programContext(const pulsewerk::SoundConfig &sound)
 {
@@ -106,13 +140,23 @@ void RunBeatLoop()
     pulsewerk::BeatTiming timing(clock.timeGetTime());
     g_gridMove.reset();
     g_frmMain->repaint();
+    pulsewerk::Transport *transport = mdlMidi::g_hMidiOut ? mdlMidi::g_hMidiOut->transport() : nullptr;
+    std::optional<pulsewerk::TransportFollower> follower;
+    if (transport)
+        g_follower = &follower.emplace(*transport);
+    WindowOnTransport window;
 
     while (!g_blnQuit) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (g_blnQuit)
             break; // the window was unloaded in this pass: leave it alone
+        if (g_follower)
+            g_follower->pass(window, timing, clock.timeGetTime());
         if (!g_frmMain->isRunning()) {
-            clock.waitForEvents(); // stopped: nothing to time
+            if (g_follower) // the transport may start rolling
+                clock.waitUntil(clock.timeGetTime() + kFollowMs);
+            else
+                clock.waitForEvents(); // stopped: nothing to time
             continue;
         }
         if (g_gridMove) {
@@ -122,8 +166,10 @@ void RunBeatLoop()
                 timing.moveGrid(g_gridMove->origin);
             g_gridMove.reset();
         }
-        clock.waitUntil(beatLoopPass(timing));
+        const std::uint32_t next = beatLoopPass(timing);
+        clock.waitUntil(nextLook(clock.timeGetTime(), next));
     }
+    g_follower = nullptr;
 
     mdlMidi::releaseSoundingNotes(); // no note left hanging in the synthesizer
     mdlMidi::CloseMidiOut();
@@ -140,8 +186,11 @@ std::uint32_t beatLoopPass(pulsewerk::BeatTiming &timing)
     // A beat belongs on its grid point, however late this pass came, and so does the
     // release sent with it: their messages carry that time to the output.
     std::optional<mdlMidi::SoundingAt> onTheGrid;
-    if (pass.beat)
-        onTheGrid.emplace(timing.lastBeatTime());
+    if (pass.beat) {
+        WindowOnTransport window;
+        onTheGrid.emplace(timing.lastBeatTime(),
+                          g_follower ? g_follower->beat(window, timing.lastBeatTime()) : std::nullopt);
+    }
     if (pass.beatOff)
         g_frmMain->OnBeatOff();
     if (pass.beat)

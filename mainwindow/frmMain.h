@@ -72,6 +72,14 @@ public:
     // The big beat window; nullptr until F11 first opens it.
     frmBigBeat *bigBeat() const { return m_frmBigBeat.get(); }
 
+    // Following a shared transport: the beat starts (without a count-in, on the grid the
+    // beat loop is given) or stops as the transport rolls; its tempo goes on the slider;
+    // the next beat sounds the pattern's position `index` (taken round the pattern).
+    void followTransport(bool rolling);
+    void setTempoFromTransport(int bpm) { setSliderPosition(bpm); }
+    void setNextPosition(int index);
+    int patternLength() const { return static_cast<int>(m_strPattern.size()); }
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

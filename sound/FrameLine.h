@@ -51,6 +51,8 @@ public:
 
     // The frame on which a message meant for `programUs` on the program's clock is heard.
     std::int64_t frameOf(std::int64_t programUs) const;
+    // The time on the program's clock that frame `frame` is heard at: frameOf's inverse.
+    double programUsOf(double frame) const { return m_anchorUs + (frame - m_anchorFrame) * m_nominalUsPerFrame; }
     // The server has placed the line (a guess until then).
     bool known() const { return m_known; }
     // The last call placed the line: first, or anew after the stream jumped.

@@ -6,6 +6,7 @@
 #include "platform/Say.h"
 #include "sound/AudioBackend.h"
 #include "sound/FrameLine.h"
+#include "sound/JackTransport.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -38,6 +39,8 @@ constexpr double kMaxGapSeconds = 10;
 // The longest wait at the end for the cycles that carry the last releases.
 constexpr auto kLeastReleaseWait = std::chrono::milliseconds(200);
 constexpr int kReleaseWaitPeriods = 4;
+// How often the transport, with no client leading it, is offered to this one.
+constexpr auto kLeadRetry = std::chrono::seconds(1);
 
 // The JACK library writes its own complaints (no server, for one): the back end says
 // what matters in one line instead.
@@ -98,6 +101,8 @@ public:
         m_source = nullptr;
     }
 
+    Transport *transport() override { return m_config.transport ? &m_transport : nullptr; }
+
 private:
     bool open()
     {
@@ -130,6 +135,8 @@ private:
         }
         if (m_config.connectPorts && m_config.audioPorts)
             connectPlayback();
+        if (m_config.transport)
+            m_transport.attach(m_client);
         return true;
     }
 
@@ -166,6 +173,7 @@ private:
 
     void close()
     {
+        m_transport.detach();
         if (m_client)
             jack_client_close(m_client);
         m_client = nullptr;
@@ -257,7 +265,15 @@ private:
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
-            m_wake.wait(lock, [this] { return m_stopping || m_lost || m_rateChanged; });
+            const auto woken = [this] { return m_stopping || m_lost || m_rateChanged; };
+            if (!m_config.transport) {
+                m_wake.wait(lock, woken);
+            } else if (!m_wake.wait_for(lock, kLeadRetry, woken)) {
+                lock.unlock();
+                m_transport.leadWhenUnled();
+                lock.lock();
+                continue;
+            }
             if (m_stopping)
                 return;
             if (!m_lost) {
@@ -323,6 +339,8 @@ private:
         }
         followServerClock();
         m_started = true;
+        if (m_config.transport)
+            m_transport.cycle(frames, m_frames, m_line);
         m_source->render(n, left, right);
         m_midi = nullptr;
         m_frames += n;
@@ -427,9 +445,9 @@ private:
 
     // The process thread only, once active.
     std::bitset<16 * 128> m_sounding; // by channel and note: the notes the port leaves on
-    bool m_started = false;  // the stream has had its first cycle
-    bool m_prepared = false; // the stream was started outside the process thread
-    void *m_midi = nullptr;  // the MIDI port's buffer during render()
+    bool m_started = false;           // the stream has had its first cycle
+    bool m_prepared = false;          // the stream was started outside the process thread
+    void *m_midi = nullptr;           // the MIDI port's buffer during render()
     double m_rate = 48000;
     int m_periodFrames = 256;
     std::int64_t m_frames = 0;        // frames rendered since the stream started
@@ -437,6 +455,7 @@ private:
     int m_gapCycles = 0;              // cycles in a row the server's frame clock stood apart
     bool m_skipping = false;          // render() is passing over frames the server played without us
     FrameLine m_line{FrameLine::Policy::Cycles};
+    JackTransport m_transport; // with config.transport
 };
 
 } // namespace
