@@ -37,8 +37,10 @@ std::optional<GridMove> g_gridMove;
 
 // The beat loop's follower of a shared transport, while the loop runs with one.
 pulsewerk::TransportFollower *g_follower = nullptr;
-// While it follows, the loop looks at the transport at least this often.
+// While it follows, the loop looks at the transport at least this often; less often
+// while the transport stands.
 constexpr std::uint32_t kFollowMs = 10;
+constexpr std::uint32_t kStandingMs = 20;
 
 // The main window as the transport follower sees it.
 class WindowOnTransport final : public pulsewerk::TransportWindow {
@@ -154,7 +156,7 @@ void RunBeatLoop()
             g_follower->pass(window, timing, clock.timeGetTime());
         if (!g_frmMain->isRunning()) {
             if (g_follower) // the transport may start rolling
-                clock.waitUntil(clock.timeGetTime() + kFollowMs);
+                clock.waitUntil(clock.timeGetTime() + kStandingMs);
             else
                 clock.waitForEvents(); // stopped: nothing to time
             continue;
