@@ -628,7 +628,7 @@ void TestJack::longPeriodOtherTempo()
     if (m_pipewire)
         QSKIP("PipeWire's cycle is its graph's, set for the whole test");
     m_program.kill();
-    QVERIFY(m_program.waitForFinished(10000));
+    QVERIFY(m_program.state() == QProcess::NotRunning || m_program.waitForFinished(10000)); // the exits' ended it
     stopServer();
     QVERIFY(startServer(4096));
     m_programErr.clear();
@@ -671,7 +671,7 @@ void TestJack::transportLed()
     if (m_pipewire)
         QSKIP("PipeWire's JACK service: the transport is checked on jackd");
     m_program.kill();
-    QVERIFY(m_program.waitForFinished(10000));
+    QVERIFY(m_program.state() == QProcess::NotRunning || m_program.waitForFinished(10000)); // the exits' ended it
     stopServer();
     QVERIFY(startServer(256)); // a transport at frame 0, with no master
     m_programErr.clear();
