@@ -225,11 +225,13 @@ private slots:
     void transportLed();
     // A master at 97 bpm starts, relocates and stops the transport: every note-on falls
     // exactly on one of its beats, the strong note on the bar's first, none after the
-    // stop; a master beyond 208 bpm is said once.
+    // stop; a master beyond 208 bpm is said once; when the master goes, the program leads.
     void transportFollowed();
 
 private:
     bool startServer(int period = 256);
+    // The program starts on no display again, after the exits that gave it one.
+    void offscreen();
     bool startDisplay();
     // Ends the program `way`; what went wrong, if anything.
     QString endProgram(const QString &way);
@@ -286,6 +288,14 @@ bool TestJack::startServer(int period)
         QTest::qWait(50);
     }
     return false;
+}
+
+void TestJack::offscreen()
+{
+    QProcessEnvironment env = m_program.processEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.remove(QStringLiteral("DISPLAY"));
+    m_program.setProcessEnvironment(env);
 }
 
 void TestJack::stopServer()
@@ -631,6 +641,7 @@ void TestJack::longPeriodOtherTempo()
     QVERIFY(m_program.state() == QProcess::NotRunning || m_program.waitForFinished(10000)); // the exits' ended it
     stopServer();
     QVERIFY(startServer(4096));
+    offscreen();
     m_programErr.clear();
     m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE), {"--jack", "--tempo", "100", "--meter", "4/4", "-x", "2"});
     QVERIFY(m_program.waitForStarted(30000));
@@ -674,6 +685,7 @@ void TestJack::transportLed()
     QVERIFY(m_program.state() == QProcess::NotRunning || m_program.waitForFinished(10000)); // the exits' ended it
     stopServer();
     QVERIFY(startServer(256)); // a transport at frame 0, with no master
+    offscreen();
     m_programErr.clear();
     m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE),
                     {"--transport", "--no-synth", "--tempo", "120", "--meter", "4/4"});
@@ -725,6 +737,14 @@ void TestJack::transportFollowed()
     checkTransportBeats(250, 8);
     jack_transport_stop(m_reader.client());
     QCOMPARE(m_programErr.count("taken as 208"), 1);
+    // The master goes: the program leads again, at the tempo it took.
+    QCOMPARE(jack_release_timebase(m_reader.client()), 0);
+    jack_transport_start(m_reader.client());
+    jack_position_t pos;
+    QTRY_VERIFY_WITH_TIMEOUT(jack_transport_query(m_reader.client(), &pos) == JackTransportRolling &&
+                                 (pos.valid & JackPositionBBT) && pos.beats_per_minute == 208.0,
+                             10000);
+    jack_transport_stop(m_reader.client());
 }
 
 QTEST_MAIN(TestJack)
