@@ -16,6 +16,9 @@ constexpr double kTicksPerBeat = 1920;
 constexpr float kBeatType = 4;
 // A grid that moved by less than this (rounding of the line's arithmetic) is the same grid.
 constexpr double kSameGridUs = 0.5;
+// Cycles in a row a grid must have moved to before it is taken as moved: more than the
+// back end takes to follow a gap in the server's frames.
+constexpr int kMovedCycles = 5;
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
@@ -171,8 +174,9 @@ bool JackTransport::sameGrid(const TransportReading &a, const TransportReading &
 
 // Only what changed goes to the main thread: the same grid a beat on is no news. A grid
 // that moved with nothing else (no relocation, no new tempo) moves only when the next
-// cycle agrees: a master late for a cycle leaves its bar, beat and tick a cycle behind
-// the frame.
+// cycles agree: a master late for a cycle leaves its bar, beat and tick a cycle behind
+// the frame, and the server's frames stand a cycle apart from the stream's until the
+// back end has taken up the gap.
 void JackTransport::publish(const TransportReading &reading)
 {
     const TransportReading &last = m_published;
@@ -180,15 +184,20 @@ void JackTransport::publish(const TransportReading &reading)
                            last.starting == reading.starting && last.leading == reading.leading &&
                            last.jumps == reading.jumps && last.bpm == reading.bpm && last.hasBeat == reading.hasBeat;
     if (sameState && sameGrid(last, reading)) {
-        m_moved = false;
+        m_movedCycles = 0;
         return;
     }
-    if (sameState && !(m_moved && sameGrid(m_movedTo, reading))) {
-        m_moved = true;
-        m_movedTo = reading;
-        return;
+    if (sameState) {
+        if (m_movedCycles > 0 && sameGrid(m_movedTo, reading)) {
+            ++m_movedCycles;
+        } else {
+            m_movedCycles = 1;
+            m_movedTo = reading;
+        }
+        if (m_movedCycles < kMovedCycles)
+            return;
     }
-    m_moved = false;
+    m_movedCycles = 0;
     if (m_readings.push(reading))
         m_published = reading;
 }

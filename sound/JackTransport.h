@@ -71,7 +71,7 @@ private:
     bool m_wasRolling = false;
     std::uint32_t m_jumps = 0;
     TransportReading m_published;
-    bool m_moved = false; // the grid moved in the last cycle, to m_movedTo
+    int m_movedCycles = 0; // cycles in a row the grid stood moved, to m_movedTo
     TransportReading m_movedTo;
     SpscRing<TransportReading, 64> m_readings;
 
