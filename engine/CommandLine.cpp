@@ -29,7 +29,7 @@ const QString kMultiplierRange = QStringLiteral("1, 2 or 4");
 const QString kCountInRange = QStringLiteral("0 to 4 bars");
 const QString kOptionNames =
     QStringLiteral("-h/--help, -v/--version, -t/--tempo, -m/--meter, -x/--multiplier, --mute, --count-in, --song, "
-                   "--jack, --no-connect, --no-synth and --link");
+                   "--jack, --no-connect, --no-synth, --link and --transport");
 
 // Presets of the meter list, as the command line writes them and as the list shows them.
 const QList<std::pair<QString, QString>> kPresetMeters = {
@@ -138,6 +138,10 @@ struct Options {
     const QCommandLineOption link{QStringLiteral("link"),
                                   QStringLiteral("Join the Ableton Link session on the local network: tempo, bar "
                                                  "and start/stop shared with the programs there.")};
+    const QCommandLineOption transport{
+        QStringLiteral("transport"),
+        QStringLiteral("Follow the JACK transport: the beat rolls with it, on its beats and at its tempo; lead it "
+                       "when no other client does. Implies --jack.")};
     const QCommandLineOption countIn{QStringLiteral("count-in"),
                                      QStringLiteral("Count in N bars (0 to 4) of side stick before the first beat."),
                                      QStringLiteral("N")};
@@ -226,7 +230,8 @@ void readSoundOptions(const QCommandLineParser &parser, const Options &o, Comman
 {
     StartOptions &options = result.options;
     const QString audio = qEnvironmentVariable("PULSEWERK_AUDIO");
-    options.sound.jack = parser.isSet(o.jack) || audio == QLatin1String("jack");
+    options.sound.transport = parser.isSet(o.transport);
+    options.sound.jack = parser.isSet(o.jack) || audio == QLatin1String("jack") || options.sound.transport;
     options.sound.connectPorts = !parser.isSet(o.noConnect);
     options.sound.audioPorts = !parser.isSet(o.noSynth);
     if (!audio.isEmpty() && audio != QLatin1String("jack"))
@@ -329,7 +334,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
         QStringLiteral("A metronome: a steady beat at 40 to 208 beats per minute, accented by a meter, "
                        "with a row of lamps."));
     parser.addOptions({o.help, o.version, o.tempo, o.meter, o.multiplier, o.mute, o.countIn, o.song, o.jack,
-                       o.noConnect, o.noSynth, o.link});
+                       o.noConnect, o.noSynth, o.link, o.transport});
     if (!parser.parse(arguments))
         return parseFailure(parser, o);
     if (!parser.positionalArguments().isEmpty())

@@ -6,6 +6,7 @@
 
 #include "engine/BeatTiming.h"
 #include "engine/JackConnections.h"
+#include "engine/TransportFollow.h"
 #include "engine/mdlMidi.h"
 #include "mainwindow/frmMain.h"
 #include "platform/Clock.h"
@@ -37,6 +38,33 @@ struct GridMove {
     std::uint32_t origin = 0;
 };
 std::optional<GridMove> g_gridMove;
+
+// The beat loop's follower of a shared transport, while the loop runs with one.
+pulsewerk::TransportFollower *g_follower = nullptr;
+// While it follows, the loop looks at the transport at least this often; less often
+// while the transport stands.
+constexpr std::uint32_t kFollowMs = 10;
+constexpr std::uint32_t kStandingMs = 20;
+
+// The main window as the transport follower sees it.
+class WindowOnTransport final : public pulsewerk::TransportWindow {
+public:
+    int tempo() const override { return g_frmMain->m_intBpm; }
+    int multiplier() const override { return g_frmMain->imgDouble->Tag().toInt(); }
+    int beatsPerBar() const override { return g_frmMain->patternLength(); }
+    bool running() const override { return g_frmMain->isRunning(); }
+    void setRunning(bool running) override { g_frmMain->followTransport(running); }
+    void setTempo(int bpm) override { g_frmMain->setTempoFromTransport(bpm); }
+    void setNextPosition(int index) override { g_frmMain->setNextPosition(index); }
+};
+
+// The earlier of `reading` and the follower's next look at the transport.
+std::uint32_t nextLook(std::uint32_t now, std::uint32_t reading)
+{
+    if (!g_follower || static_cast<std::int32_t>(reading - now) <= static_cast<std::int32_t>(kFollowMs))
+        return reading;
+    return now + kFollowMs;
+}
 
 // With Link on: the session beat a start waits for (the bar's first), until it sounds;
 // and the click (a beat divided by the multiplier) set as the next beat.
@@ -117,7 +145,9 @@ void beatPass(pulsewerk::BeatTiming &timing, std::uint32_t now, int bpm, int mul
     // lamps change when it is heard.
     std::optional<mdlMidi::SoundingAt> meant;
     if (pass.beat) {
-        meant.emplace(beatTime(timing.lastBeatTime(), now));
+        WindowOnTransport window;
+        meant.emplace(beatTime(timing.lastBeatTime(), now),
+                      g_follower ? g_follower->beat(window, timing.lastBeatTime()) : std::nullopt);
     } else if (pass.beatOff && g_lateBeat) {
         // A beat sounded late is released a sounding time after it, not with it.
         const std::int32_t period = pulsewerk::BeatTiming::period(bpm, multiplier);
@@ -177,6 +207,14 @@ void startBeatGrid() { g_gridMove = GridMove{true, 0}; }
 
 void moveBeatGrid(std::uint32_t origin) { g_gridMove = GridMove{false, origin}; }
 
+bool startStopTransport(bool start)
+{
+    if (!g_follower)
+        return false;
+    g_follower->startStop(start);
+    return true;
+}
+
 Context programContext(const pulsewerk::SoundConfig &sound)
 {
     return {&pulsewerk::systemClock(),
@@ -217,14 +255,24 @@ void RunBeatLoop()
     pulsewerk::BeatTiming timing(clock.timeGetTime());
     g_gridMove.reset();
     g_frmMain->repaint();
+    pulsewerk::Transport *transport = mdlMidi::g_hMidiOut ? mdlMidi::g_hMidiOut->transport() : nullptr;
+    std::optional<pulsewerk::TransportFollower> follower;
+    if (transport)
+        g_follower = &follower.emplace(*transport);
+    WindowOnTransport window;
 
     while (!g_blnQuit) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (g_blnQuit)
             break; // the window was unloaded in this pass: leave it alone
+        if (g_follower)
+            g_follower->pass(window, timing, clock.timeGetTime());
         if (!g_frmMain->isRunning()) {
             mdlMidi::StopClock();
-            clock.waitForEvents(); // stopped: nothing to time
+            if (g_follower) // the transport may start rolling
+                clock.waitUntil(clock.timeGetTime() + kStandingMs);
+            else
+                clock.waitForEvents(); // stopped: nothing to time
             continue;
         }
         pulsewerk::LinkSession *const link = followedSession();
@@ -244,8 +292,10 @@ void RunBeatLoop()
         }
         if (link)
             followSession(timing, *link);
-        clock.waitUntil(beatLoopPass(timing));
+        const std::uint32_t next = beatLoopPass(timing);
+        clock.waitUntil(nextLook(clock.timeGetTime(), next));
     }
+    g_follower = nullptr;
 
     mdlMidi::releaseSoundingNotes(); // no note left hanging in the synthesizer
     mdlMidi::CloseMidiOut();

@@ -68,6 +68,9 @@ void startBeatGrid();
 // Asks the beat loop to move its grid so that the next beat comes one period after
 // the clock reading `origin`.
 void moveBeatGrid(std::uint32_t origin);
+// Space with a shared transport (--transport): asks it to start or stop, and the beat
+// follows it. False when there is none: Space starts and stops the beat itself.
+bool startStopTransport(bool start);
 // One pass of the loop after the window events: reads the clock, releases and sounds
 // the beat as the timing rules say, and returns the clock reading at which the next
 // pass has something to do.

@@ -22,6 +22,7 @@ std::bitset<16 * 128> g_sounding;
 
 // The clock reading the notes sent now are meant for, while a SoundingAt lives.
 std::optional<std::uint32_t> g_soundingAt;
+std::optional<std::int64_t> g_soundingAtUs;
 
 // An opening started ahead of OpenMidiOut.
 std::future<std::unique_ptr<pulsewerk::MidiOutDevice>> g_opening;
@@ -74,8 +75,11 @@ void PlayNote(const std::int16_t &channel, const std::int16_t &note, const std::
         return;
     if (!g_hMidiOut)
         return;
-    g_hMidiOut->sendShortMsg(packNoteOn(channel, note, velocity),
-                             g_soundingAt.value_or(mdlMain::context().clock->timeGetTime()));
+    if (g_soundingAtUs)
+        g_hMidiOut->sendShortMsgAtUs(packNoteOn(channel, note, velocity), *g_soundingAtUs);
+    else
+        g_hMidiOut->sendShortMsg(packNoteOn(channel, note, velocity),
+                                 g_soundingAt.value_or(mdlMain::context().clock->timeGetTime()));
     g_sounding.set(static_cast<std::size_t>(channel * 128 + note), velocity != 0);
 }
 
@@ -146,8 +150,16 @@ void StopClock()
         g_hMidiOut->clockStop(mdlMain::context().clock->timeGetTime());
 }
 
-SoundingAt::SoundingAt(std::uint32_t clockMs) { g_soundingAt = clockMs; }
+SoundingAt::SoundingAt(std::uint32_t clockMs, std::optional<std::int64_t> exactUs)
+{
+    g_soundingAt = clockMs;
+    g_soundingAtUs = exactUs;
+}
 
-SoundingAt::~SoundingAt() { g_soundingAt.reset(); }
+SoundingAt::~SoundingAt()
+{
+    g_soundingAt.reset();
+    g_soundingAtUs.reset();
+}
 
 } // namespace mdlMidi

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace mdlMidi {
 
@@ -45,10 +46,11 @@ void MoveClockGrid();
 void StopClock();
 
 // While one lives, the notes sent are meant to sound at the clock reading `clockMs`
-// (the grid point of a beat the loop sends a little late); otherwise when sent.
+// (the grid point of a beat the loop sends a little late), or at the program clock's
+// microsecond `exactUs` when given (a beat of a shared transport); otherwise when sent.
 class SoundingAt {
 public:
-    explicit SoundingAt(std::uint32_t clockMs);
+    explicit SoundingAt(std::uint32_t clockMs, std::optional<std::int64_t> exactUs = std::nullopt);
     ~SoundingAt();
     SoundingAt(const SoundingAt &) = delete;
     SoundingAt &operator=(const SoundingAt &) = delete;

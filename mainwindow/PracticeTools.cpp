@@ -60,6 +60,8 @@ void frmMain::contextMenuEvent(QContextMenuEvent *event)
 
 void frmMain::StartStop_Triggered()
 {
+    if (mdlMain::startStopTransport(!m_running))
+        return; // the beat follows the transport
     if (m_link && !m_playingFromSession)
         m_link->setPlaying(!m_running, barLength()); // every peer starts or stops with it
     if (m_running) {
@@ -71,6 +73,28 @@ void frmMain::StartStop_Triggered()
         restartWithDownbeat();
     }
     updatePracticeTools();
+}
+
+void frmMain::followTransport(bool rolling)
+{
+    OnBeatOff(); // nothing while stopped
+    m_running = rolling;
+    if (rolling) {
+        m_trainer.restartBar();
+        m_gapTrainer.restart();
+        m_countInLeft = 0;
+    } else {
+        UpdateLedRow(); // every lamp dark
+    }
+    updatePracticeTools();
+}
+
+void frmMain::setNextPosition(int index)
+{
+    if (m_strPattern.isEmpty())
+        return;
+    const auto length = static_cast<int>(m_strPattern.size());
+    m_intBeat = static_cast<std::int16_t>((index % length + length - 1) % length);
 }
 
 // The first position of the pattern sounds at the loop's next pass, and the beat grid

@@ -90,6 +90,13 @@ public:
     int barLength() const { return static_cast<int>(m_strPattern.size()); }
     // The next beat is the bar's position `position`, counted from 0 (a sync session's place).
     void placeNextBeat(long long position);
+    // Following a shared transport: the beat starts (without a count-in, on the grid the
+    // beat loop is given) or stops as the transport rolls; its tempo goes on the slider;
+    // the next beat sounds the pattern's position `index` (taken round the pattern).
+    void followTransport(bool rolling);
+    void setTempoFromTransport(int bpm) { setSliderPosition(bpm); }
+    void setNextPosition(int index);
+    int patternLength() const { return static_cast<int>(m_strPattern.size()); }
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -15,6 +15,7 @@
 namespace pulsewerk {
 
 class FrameLine;
+class Transport;
 
 // Where a back end with a MIDI port takes the messages of the buffer being rendered.
 class MessageSink {
@@ -58,6 +59,8 @@ public:
     virtual bool start(FrameSource &source) = 0;
     // Disconnects; no call reaches the source afterwards.
     virtual void stop() = 0;
+    // The transport it shares with other programs; null when none.
+    virtual Transport *transport() { return nullptr; }
 };
 
 // The desktop's audio server through PulseAudio's client library (PipeWire included).

@@ -12,6 +12,7 @@
 #include "platform/Clock.h"
 #include "sound/Rings.h"
 
+#include <cmath>
 #include <cstdint>
 
 namespace pulsewerk {
@@ -59,6 +60,13 @@ public:
         if (!steers())
             return m_line.frameAt(timeBase().monotonicAt(programUs));
         return m_anchorFrame + (programUs - m_anchorUs) / m_nominalUsPerFrame;
+    }
+    // The time on the program's clock that frame `frame` is heard at: frameOf's inverse.
+    double programUsOf(double frame) const
+    {
+        if (!steers())
+            return timeBase().at(std::llround(m_line.timeOf(frame)));
+        return m_anchorUs + (frame - m_anchorFrame) * m_nominalUsPerFrame;
     }
     // The server has placed the line (a guess until then).
     bool known() const { return m_known; }

@@ -7,6 +7,7 @@
 #include "platform/Say.h"
 #include "sound/AudioBackend.h"
 #include "sound/FrameLine.h"
+#include "sound/JackTransport.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -46,6 +47,8 @@ constexpr int kReleaseWaitPeriods = 4;
 // Connections are kept once they have stood this long: a client that goes away is
 // disconnected first and gone soon after, and its ports stay kept.
 constexpr auto kConnectionsSettle = std::chrono::milliseconds(250);
+// How often the transport, with no client leading it, is offered to this one.
+constexpr auto kLeadRetry = std::chrono::seconds(1);
 
 // The JACK library writes its own complaints (no server, for one): the back end says
 // what matters in one line instead.
@@ -109,6 +112,8 @@ public:
         m_source = nullptr;
     }
 
+    Transport *transport() override { return m_config.transport ? &m_transport : nullptr; }
+
 private:
     bool open()
     {
@@ -148,6 +153,8 @@ private:
         }
         if (m_config.connectPorts)
             restoreConnections();
+        if (m_config.transport)
+            m_transport.attach(m_client);
         return true;
     }
 
@@ -251,6 +258,7 @@ private:
 
     void close()
     {
+        m_transport.detach();
         if (m_client)
             jack_client_close(m_client);
         m_client = nullptr;
@@ -349,17 +357,30 @@ private:
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
             const auto woken = [this] { return m_stopping || m_lost || m_rateChanged; };
-            if (!m_connectionsDue) {
-                m_wake.wait(lock, [&] { return woken() || m_connectionsDue; });
-                if (!woken())
-                    continue; // the connections moved: kept once they settle
-            } else if (const auto due = *m_connectionsDue; !m_wake.wait_until(lock, due, woken)) {
-                if (std::chrono::steady_clock::now() < *m_connectionsDue)
-                    continue; // moved again meanwhile
-                m_connectionsDue.reset();
-                lock.unlock();
-                keepConnections();
-                lock.lock();
+            // Connections are kept once they settle; with a transport, it is offered to this
+            // client now and then.
+            const auto now = std::chrono::steady_clock::now();
+            const bool due = m_connectionsDue.has_value();
+            const auto leadAt = now + kLeadRetry;
+            const auto until = due && (!m_config.transport || *m_connectionsDue < leadAt) ? *m_connectionsDue : leadAt;
+            const auto moved = [&] { return woken() || (!due && m_connectionsDue); };
+            if (!due && !m_config.transport)
+                m_wake.wait(lock, moved);
+            else
+                m_wake.wait_until(lock, until, moved);
+            if (!woken()) {
+                const auto after = std::chrono::steady_clock::now();
+                if (m_connectionsDue && after >= *m_connectionsDue) {
+                    m_connectionsDue.reset();
+                    lock.unlock();
+                    keepConnections();
+                    lock.lock();
+                }
+                if (m_config.transport && after >= leadAt) {
+                    lock.unlock();
+                    m_transport.leadWhenUnled();
+                    lock.lock();
+                }
                 continue;
             }
             if (m_stopping)
@@ -429,6 +450,8 @@ private:
         }
         followServerClock();
         m_started = true;
+        if (m_config.transport)
+            m_transport.cycle(frames, m_frames, m_line);
         m_source->render(n, left, right);
         m_midi = m_clockMidi = nullptr;
         m_frames += n;
@@ -564,6 +587,7 @@ private:
     int m_gapCycles = 0;              // cycles in a row the server's frame clock stood apart
     bool m_skipping = false;          // render() is passing over frames the server played without us
     FrameLine m_line{FrameLine::Policy::Cycles};
+    JackTransport m_transport; // with config.transport
 };
 
 } // namespace

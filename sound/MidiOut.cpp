@@ -9,6 +9,7 @@
 #include "sound/MidiClock.h"
 #include "sound/NoteScheduler.h"
 #include "sound/SynthPool.h"
+#include "sound/Transport.h"
 
 #include <fluidsynth.h>
 #include <glib.h>
@@ -190,6 +191,18 @@ public:
             m_beatClock.stop(intendedUs(atMs));
     }
 
+    void sendShortMsgAtUs(std::uint32_t message, std::int64_t atUs) override
+    {
+        const std::int64_t nowUs = m_clock.nowUs();
+        if (atUs > nowUs + 1000000 || atUs < nowUs - 1000000) // not a reading of this clock
+            return sendShortMsg(message, static_cast<std::uint32_t>(nowUs / 1000));
+        if (m_backend && (message & 0xF0) == 0x90)
+            m_scheduler.push(atUs, message);
+    }
+
+    // The back end's transport, its beats at the times the notes are sent for.
+    Transport *transport() override { return m_backend && m_backend->transport() ? &m_transport : nullptr; }
+
     // The stream stops before the synthesizers go.
     void close() override
     {
@@ -242,6 +255,7 @@ private:
         m_delayUs = latencyUs + kDelayMarginUs;
         m_scheduler.restart(line, m_delayUs);
         m_beatClock.restart(line, m_delayUs);
+        m_transport.delayUs = m_delayUs.load();
         m_longestAheadUs = latencyUs; // at least what the server granted
         m_settleUntilUs = -1;
         m_settled = false;
@@ -269,6 +283,7 @@ private:
         m_delayUs = m_longestAheadUs + kDelayMarginUs;
         m_scheduler.setDelay(m_delayUs);
         m_beatClock.setDelay(m_delayUs);
+        m_transport.delayUs = m_delayUs.load();
     }
 
     // The audio thread: nothing here allocates, locks or waits.
@@ -329,6 +344,23 @@ private:
             m_pool->silence();
     }
 
+    // A transport's beat is heard on its frame when its note is sent the scheduler's
+    // delay before.
+    struct DelayedTransport final : Transport {
+        explicit DelayedTransport(SynthOut &out) : out(out) {}
+        TransportReading read() override
+        {
+            TransportReading reading = out.m_backend->transport()->read();
+            reading.beatUs -= static_cast<double>(delayUs.load());
+            return reading;
+        }
+        void start() override { out.m_backend->transport()->start(); }
+        void stop() override { out.m_backend->transport()->stop(); }
+        void announce(int beatsPerBar, int bpm) override { out.m_backend->transport()->announce(beatsPerBar, bpm); }
+        SynthOut &out;
+        std::atomic<std::int64_t> delayUs{0};
+    };
+
     const SoundConfig m_config;
     const DesktopBackendFactory m_desktop;
     Clock &m_clock; // the clock whose readings the messages' times are
@@ -344,6 +376,7 @@ private:
     std::unique_ptr<SynthPool> m_pool;
     std::unique_ptr<AudioBackend> m_backend;
     MessageSink *m_sink = nullptr;
+    DelayedTransport m_transport{*this};
 };
 
 } // namespace

@@ -12,6 +12,8 @@
 
 namespace pulsewerk {
 
+class Transport;
+
 class MidiOutDevice {
 public:
     virtual ~MidiOutDevice() = default;
@@ -21,6 +23,12 @@ public:
     // to sound at the clock reading `atMs` (the program's clock): now, or the grid point of
     // a beat sent a little late. A device that schedules its output places it there.
     virtual void sendShortMsg(std::uint32_t message, std::uint32_t atMs) = 0;
+    // The same, meant for the microsecond `atUs` on the program's clock (a beat of a
+    // grid finer than the millisecond).
+    virtual void sendShortMsgAtUs(std::uint32_t message, std::int64_t atUs)
+    {
+        sendShortMsg(message, static_cast<std::uint32_t>(atUs / 1000));
+    }
     virtual void close() = 0;
     // How long after its intended time a message is heard: the output's own latency as it
     // reports it, the same whether or not a note sounds. 0 for a device heard at once.
@@ -38,6 +46,8 @@ public:
     }
     // The run of the beat clock stops at the clock reading `atMs`.
     virtual void clockStop(std::uint32_t atMs) { (void)atMs; }
+    // The transport the device shares with other programs (JACK's); null when none.
+    virtual Transport *transport() { return nullptr; }
 };
 
 // JACK's ports' connections by the port's own name ("beat", "clock", "out_left",
@@ -49,6 +59,7 @@ struct SoundConfig {
     bool jack = false;        // a JACK client, with a MIDI port; the desktop's server without JACK
     bool connectPorts = true; // its audio ports to the first physical playback ports
     bool audioPorts = true;   // false: a JACK client with the MIDI port only, no synthesizer
+    bool transport = false;   // the JACK client follows the JACK transport, or leads it
     QStringList soundFonts;   // the SoundFonts tried, in order; empty: chooseSoundFont()'s search
     // With JACK and connectPorts: the connections kept from before, made again where
     // the ports are there (the audio ports go to the playback ports only without any);

@@ -110,7 +110,8 @@ void TestCommandLine::answersWithoutDisplay_data()
                                            "--jack",
                                            "--no-connect",
                                            "--no-synth",
-                                           "--link"};
+                                           "--link",
+                                           "--transport"};
     QTest::newRow("-h") << QStringList{"-h"} << 0 << QStringList{"Usage:"};
     QTest::newRow("--version") << QStringList{"--version"} << 0 << QStringList{"Pulsewerk 1.1", "GPL-3.0-or-later"};
     QTest::newRow("-v after a tempo") << QStringList{"-t", "100", "-v"} << 0 << QStringList{"Pulsewerk 1.1"};
@@ -197,26 +198,32 @@ void TestCommandLine::readsAudioOptions_data()
     QTest::addColumn<bool>("jack");
     QTest::addColumn<bool>("connectPorts");
     QTest::addColumn<bool>("synth");
+    QTest::addColumn<bool>("transport");
     QTest::addColumn<QStringList>("said"); // words of each line on standard error
     const QStringList none;
-    QTest::newRow("none") << QStringList{} << QByteArray() << false << true << true << none;
-    QTest::newRow("--jack") << QStringList{"--jack"} << QByteArray() << true << true << true << none;
-    QTest::newRow("environment") << QStringList{} << QByteArray("jack") << true << true << true << none;
-    QTest::newRow("environment, other") << QStringList{} << QByteArray("pulse") << false << true << true
+    QTest::newRow("none") << QStringList{} << QByteArray() << false << true << true << false << none;
+    QTest::newRow("--jack") << QStringList{"--jack"} << QByteArray() << true << true << true << false << none;
+    QTest::newRow("environment") << QStringList{} << QByteArray("jack") << true << true << true << false << none;
+    QTest::newRow("environment, other") << QStringList{} << QByteArray("pulse") << false << true << true << false
                                         << QStringList{"PULSEWERK_AUDIO=\"pulse\" has no effect"};
     QTest::newRow("environment, FluidSynth's driver (the benchmarks' alone)")
-        << QStringList{} << QByteArray("fluidsynth") << false << true << true
+        << QStringList{} << QByteArray("fluidsynth") << false << true << true << false
         << QStringList{"PULSEWERK_AUDIO=\"fluidsynth\" has no effect"};
     QTest::newRow("all") << QStringList{"--jack", "--no-connect", "--no-synth", "--link"} << QByteArray() << true
-                         << false << false << none;
-    QTest::newRow("link") << QStringList{"--link"} << QByteArray() << false << true << true << none;
+                         << false << false << false << none;
+    QTest::newRow("link") << QStringList{"--link"} << QByteArray() << false << true << true << false << none;
     QTest::newRow("no synth from the environment's JACK")
-        << QStringList{"--no-synth"} << QByteArray("jack") << true << true << false << none;
+        << QStringList{"--no-synth"} << QByteArray("jack") << true << true << false << false << none;
     QTest::newRow("no synth without JACK") << QStringList{"--no-synth"} << QByteArray() << false << true << false
-                                           << QStringList{"--no-synth has no effect without --jack"};
+                                           << false << QStringList{"--no-synth has no effect without --jack"};
     QTest::newRow("both without JACK, twice")
         << QStringList{"--no-connect", "--no-synth", "--no-connect"} << QByteArray("\x1b[2J") << false << false << false
+        << false
         << QStringList{"PULSEWERK_AUDIO=\"\\x1b[2J\"", "--no-connect and --no-synth have no effect without --jack"};
+    QTest::newRow("--transport: JACK, its transport followed or led")
+        << QStringList{"--transport"} << QByteArray() << true << true << true << true << none;
+    QTest::newRow("--transport with the MIDI port alone")
+        << QStringList{"--transport", "--no-synth"} << QByteArray() << true << true << false << true << none;
 }
 
 void TestCommandLine::readsAudioOptions()
@@ -234,6 +241,8 @@ void TestCommandLine::readsAudioOptions()
     QCOMPARE(commandLine.options.sound.connectPorts, connectPorts);
     QCOMPARE(commandLine.options.sound.audioPorts, synth);
     QCOMPARE(commandLine.options.link, arguments.contains("--link"));
+    QFETCH(bool, transport);
+    QCOMPARE(commandLine.options.sound.transport, transport);
     QFETCH(QStringList, said);
     const QStringList lines = commandLine.error.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), said.size());

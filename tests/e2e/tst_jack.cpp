@@ -4,6 +4,7 @@
 // the audio ports.
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <jack/transport.h>
 
 #include "ClickDetector.h"
 
@@ -17,6 +18,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -38,6 +40,8 @@ constexpr std::int64_t kAttackFrames = 96;
 struct Event {
     std::int64_t frame; // on the server's frame clock
     std::uint8_t status, data1, data2;
+    std::int64_t transportFrame = -1; // on the transport's, while it rolls
+    std::int64_t sinceSlip = -1;      // frames since the transport last slipped a cycle; -1: never
 };
 
 // The test's JACK client: a MIDI in port and an audio in port, recording what arrives.
@@ -140,18 +144,60 @@ public:
         m_clockEvents.clear();
         m_onsets.clear();
         m_holes.clear();
+        m_stoppedAt = -1;
     }
+    // The server's frame at which the transport was first seen stopped after rolling.
+    std::int64_t stoppedAt() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_stoppedAt;
+    }
+    // Makes this client the timebase master at `bpm` in 4/4, whoever led before: bar, beat
+    // and tick straight from the transport's frame.
+    bool lead(double bpm)
+    {
+        m_bpm = bpm;
+        return jack_set_timebase_callback(
+                   m_client, 0,
+                   [](jack_transport_state_t, jack_nframes_t, jack_position_t *pos, int, void *self) {
+                       const double beats = pos->frame * static_cast<Reader *>(self)->m_bpm / (60.0 * kRate);
+                       pos->valid = static_cast<jack_position_bits_t>(JackPositionBBT | JackTickDouble);
+                       pos->bar = static_cast<std::int32_t>(beats / 4) + 1;
+                       pos->beat = static_cast<std::int32_t>(beats) % 4 + 1;
+                       pos->tick_double = (beats - std::floor(beats)) * 1920;
+                       pos->tick = static_cast<std::int32_t>(pos->tick_double);
+                       pos->beats_per_bar = 4;
+                       pos->beat_type = 4;
+                       pos->ticks_per_beat = 1920;
+                       pos->bar_start_tick = (pos->bar - 1) * 4 * 1920.0;
+                       pos->beats_per_minute = static_cast<Reader *>(self)->m_bpm;
+                   },
+                   this) == 0;
+    }
+    jack_client_t *client() const { return m_client; }
 
 private:
     int process(jack_nframes_t frames)
     {
         const auto start = static_cast<std::int64_t>(jack_last_frame_time(m_client));
+        jack_position_t pos;
+        const jack_transport_state_t state = jack_transport_query(m_client, &pos);
+        const bool rolling = state == JackTransportRolling;
         void *midi = jack_port_get_buffer(m_midi, frames);
         const auto *audio = static_cast<const float *>(jack_port_get_buffer(m_audio, frames));
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_next >= 0 && start != m_next)
             m_holes.emplace_back(std::min(start, m_next), std::max(start, m_next) + frames);
         m_next = start + frames;
+        if (m_rolling && state == JackTransportStopped && m_stoppedAt < 0)
+            m_stoppedAt = start;
+        // A busy server now and then holds the transport back a cycle, or lets it run one
+        // ahead, against its frames: a note placed before that lands a cycle off it.
+        const auto slip = static_cast<std::int64_t>(pos.frame) - m_nextTransportFrame;
+        if (m_rolling && rolling && slip != 0 && std::abs(slip) <= 2 * std::int64_t(frames))
+            m_slippedAt = start;
+        m_nextTransportFrame = static_cast<std::int64_t>(pos.frame) + frames;
+        m_rolling = rolling;
         const std::uint32_t count = jack_midi_get_event_count(midi);
         for (std::uint32_t i = 0; i < count; ++i) {
             jack_midi_event_t event;
@@ -160,6 +206,10 @@ private:
             Event e{start + event.time, event.size > 0 ? event.buffer[0] : std::uint8_t(0),
                     event.size > 1 ? event.buffer[1] : std::uint8_t(0xFF),
                     event.size > 2 ? event.buffer[2] : std::uint8_t(0xFF)};
+            if (rolling)
+                e.transportFrame = static_cast<std::int64_t>(pos.frame) + event.time;
+            if (m_slippedAt >= 0)
+                e.sinceSlip = e.frame - m_slippedAt;
             if (event.size != 3)
                 e.status = 0; // a malformed message: never sent by the program
             m_events.push_back(e);
@@ -194,6 +244,11 @@ private:
     std::vector<Event> m_clockEvents;
     std::vector<std::int64_t> m_onsets;
     pulsewerk::ClickDetector m_clicks{kRate};
+    bool m_rolling = false;
+    std::int64_t m_stoppedAt = -1;
+    std::int64_t m_nextTransportFrame = 0;
+    std::int64_t m_slippedAt = -1;
+    std::atomic<double> m_bpm{120};
 };
 
 } // namespace
@@ -232,8 +287,18 @@ private slots:
     void clockRuns_data();
     void clockRuns();
 
+    // With --transport and no other master the program leads: the transport's bar, beat
+    // and tick are its meter's and tempo's at every frame, and its beat rolls with it.
+    void transportLed();
+    // A master at 97 bpm starts, relocates and stops the transport: every note-on falls
+    // exactly on one of its beats, the strong note on the bar's first, none after the
+    // stop; a master beyond 208 bpm is said once.
+    void transportFollowed();
+
 private:
     bool startServer(int period = 256);
+    // The program starts on no display again, after the exits that gave it one.
+    void offscreen();
     bool startDisplay();
     // Ends the program `way`; what went wrong, if anything.
     QString endProgram(const QString &way);
@@ -252,6 +317,10 @@ private:
     void checkClockRuns(int runs, std::int64_t tickFrames, int changes);
     // Types `key` on the main window; what went wrong, if anything.
     QString pressKey(const QString &key);
+    // Checks that the note-ons of the transport's rolling recorded since the last clear()
+    // fall on its beats at `bpm`, at least `count` of them, the strong note on each bar's
+    // first; and that none sounds later than a moment after the stop, if there was one.
+    void checkTransportBeats(double bpm, int count);
 
     QTemporaryDir m_home;
     bool m_pipewire = false;
@@ -295,6 +364,14 @@ bool TestJack::startServer(int period)
         QTest::qWait(50);
     }
     return false;
+}
+
+void TestJack::offscreen()
+{
+    QProcessEnvironment env = m_program.processEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.remove(QStringLiteral("DISPLAY"));
+    m_program.setProcessEnvironment(env);
 }
 
 void TestJack::stopServer()
@@ -649,6 +726,7 @@ void TestJack::longPeriodOtherTempo()
     m_program.waitForFinished(10000);
     stopServer();
     QVERIFY(startServer(4096));
+    offscreen();
     m_programErr.clear();
     QProcessEnvironment env = m_program.processEnvironment(); // the exits' display is gone
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -788,6 +866,102 @@ void TestJack::clockRuns()
     QCOMPARE(endProgram(QStringLiteral("Ctrl+Q")), QString());
     QTRY_VERIFY_WITH_TIMEOUT(!m_reader.hasPort("Pulsewerk:clock"), 10000);
     checkClockRuns(keys ? 2 : 1, 60000 / tempo * kRate / 1000 / 24, keys ? 1 : 0);
+}
+
+void TestJack::checkTransportBeats(double bpm, int count)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= count, 60000);
+    const double framesPerBeat = 60.0 * kRate / bpm;
+    QStringList beats;
+    int onBeats = 0, slipped = 0;
+    std::int64_t last = -1;
+    for (const Event &e : m_reader.events()) {
+        if ((e.status & 0xF0) != 0x90 || e.data2 == 0)
+            continue;
+        const std::int64_t stopped = m_reader.stoppedAt();
+        QVERIFY2(stopped < 0 || e.frame < stopped + kRate / 5,
+                 qPrintable(QStringLiteral("a note-on at %1, after the stop at %2").arg(e.frame).arg(stopped)));
+        QVERIFY2(e.transportFrame >= 0, "no note-on while the transport stands");
+        const auto beat = std::llround(static_cast<double>(e.transportFrame) / framesPerBeat);
+        beats << QStringLiteral("%1:%2").arg(beat).arg(e.transportFrame - std::llround(beat * framesPerBeat));
+        // Exact, unless the transport slipped between the note's placing (its latency
+        // before) and its frame.
+        if (e.sinceSlip >= 0 && e.sinceSlip < kRate / 4)
+            ++slipped;
+        else
+            QCOMPARE(e.transportFrame, std::llround(beat * framesPerBeat));
+        QCOMPARE(int(e.data1), beat % 4 == 0 ? kStrongNote : kWeakNote);
+        QVERIFY2(beat > last, "one note-on a beat"); // the transport only moves on here
+        last = beat;
+        ++onBeats;
+    }
+    qInfo("note-ons on the transport's beats (beat, then frames off it): %s; %d just after the transport slipped",
+          qPrintable(beats.join(u' ')), slipped);
+    QVERIFY(onBeats >= count);
+    QVERIFY2(onBeats - slipped >= count / 2, "the transport slipped too often to judge");
+}
+
+void TestJack::transportLed()
+{
+    if (m_pipewire)
+        QSKIP("PipeWire's JACK service: the transport is checked on jackd");
+    m_program.kill();
+    QVERIFY(m_program.state() == QProcess::NotRunning || m_program.waitForFinished(10000)); // the exits' ended it
+    stopServer();
+    QVERIFY(startServer(256)); // a transport at frame 0, with no master
+    offscreen();
+    m_programErr.clear();
+    m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE),
+                    {"--transport", "--no-synth", "--tempo", "120", "--meter", "4/4"});
+    QVERIFY(m_program.waitForStarted(30000));
+    readProgram();
+    if (QTest::currentTestFailed())
+        return;
+    QTest::qWait(1000);
+    QCOMPARE(m_reader.noteOns(), 0); // the transport stands, and so does the beat
+    jack_transport_start(m_reader.client());
+    checkTransportBeats(120, 6);
+    jack_position_t pos;
+    QCOMPARE(jack_transport_query(m_reader.client(), &pos), JackTransportRolling);
+    QVERIFY(pos.valid & JackPositionBBT);
+    QCOMPARE(pos.beats_per_minute, 120.0);
+    QCOMPARE(pos.beats_per_bar, 4.0f);
+    QCOMPARE(pos.ticks_per_beat, 1920.0);
+    const double beats = pos.frame / 24000.0;
+    QCOMPARE(pos.bar, static_cast<std::int32_t>(beats / 4) + 1);
+    QCOMPARE(pos.beat, static_cast<std::int32_t>(beats) % 4 + 1);
+    QVERIFY(std::abs(pos.tick - (beats - std::floor(beats)) * 1920) <= 1);
+    jack_transport_stop(m_reader.client());
+    QTRY_VERIFY(m_reader.stoppedAt() >= 0);
+    QTest::qWait(1500);
+    checkTransportBeats(120, 6);
+}
+
+void TestJack::transportFollowed()
+{
+    if (m_pipewire)
+        QSKIP("PipeWire's JACK service: the transport is checked on jackd");
+    QVERIFY(m_reader.lead(97));
+    jack_transport_locate(m_reader.client(), 0);
+    m_reader.clear();
+    jack_transport_start(m_reader.client());
+    QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 5, 30000);
+    jack_transport_locate(m_reader.client(), 1000000); // mid-beat, while it rolls
+    QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 12, 30000);
+    jack_transport_stop(m_reader.client());
+    QTRY_VERIFY(m_reader.stoppedAt() >= 0);
+    QTest::qWait(1500);
+    checkTransportBeats(97, 12);
+    QVERIFY2(!m_programErr.contains("tempo"), m_programErr.constData());
+    // Beyond the slider's range: taken as 208, and said once.
+    QVERIFY(m_reader.lead(250));
+    jack_transport_locate(m_reader.client(), 0);
+    m_reader.clear();
+    jack_transport_start(m_reader.client());
+    checkTransportBeats(250, 8);
+    jack_transport_stop(m_reader.client());
+    QCOMPARE(m_programErr.count("taken as 208"), 1);
+    jack_transport_stop(m_reader.client());
 }
 
 QTEST_MAIN(TestJack)
