@@ -46,9 +46,6 @@ public:
     // A cycle, at `nowUs`: its first frame `frame` is heard at `heardUs`, and the server
     // measures `periodFrames` frames as `periodUs` long.
     void observe(std::int64_t nowUs, std::int64_t frame, double heardUs, double periodUs, int periodFrames);
-    // Every buffer, at `nowUs`: the program's clock steered onto the line as it stands,
-    // however long the server's reports keep away.
-    void follow(std::int64_t nowUs) { steer(nowUs); }
     // The stream is gone: the program's clock runs on at the monotonic clock's pace.
     void stop(std::int64_t nowUs);
 

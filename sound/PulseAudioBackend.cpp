@@ -268,8 +268,6 @@ private:
         if (!m_lineStarted) {
             m_line.start(m_rate, nowUs, static_cast<std::int64_t>(kLatencyUs));
             m_lineStarted = true;
-        } else {
-            m_line.follow(nowUs);
         }
         if (!m_timingAsked && nowUs - m_timingAskedUs >= kTimingEveryUs) {
             if (pa_operation *asked = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
