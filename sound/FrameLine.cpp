@@ -34,6 +34,8 @@ constexpr double kOffLineUs = 1000;
 constexpr std::size_t kJumpReports = 3;
 constexpr std::int64_t kJumpConfirmUs = 150000;
 constexpr double kAgreeUs = 500;
+// Reports: how long after the stream ran dry the reports may show it jumped.
+constexpr std::int64_t kSkipFollowUs = 3000000;
 // Cycles: a cycle this far from the line is off it; this many in a row, the stream jumped.
 constexpr double kJumpUs = 4000;
 constexpr int kJumpCycles = 4;
@@ -69,6 +71,7 @@ void FrameLine::start(double sampleRate, std::int64_t nowUs, std::int64_t latenc
     m_started = true;
     m_reports.clear();
     m_suspect.clear();
+    m_skippedUs = -1;
     m_offCycles = 0;
     steer(nowUs);
 }
@@ -128,7 +131,8 @@ void FrameLine::takeReport(const Report &report)
         };
         while (spread() > kAgreeUs)
             m_suspect.pop_front();
-        if (m_suspect.size() < kJumpReports || m_suspect.back().us - m_suspect.front().us < kJumpConfirmUs)
+        const bool ranDry = m_skippedUs >= 0 && report.us - m_skippedUs <= kSkipFollowUs;
+        if (!ranDry || m_suspect.size() < kJumpReports || m_suspect.back().us - m_suspect.front().us < kJumpConfirmUs)
             return;
         m_reports.clear(); // they agree for long enough: the stream moved
         for (std::size_t i = 0; i < m_suspect.size(); ++i)

@@ -23,8 +23,9 @@ public:
         // PulseAudio's timing reports (PipeWire's too): a few a second, jittery, some
         // late, some in whole processing cycles. The line's rate is fitted to the last
         // half minute of them, its offset follows their median over ten seconds a few
-        // microseconds at a time; a report far off is ignored unless the next ones agree
-        // with it (the stream jumped).
+        // microseconds at a time; a report far off is ignored unless the server said the
+        // stream ran dry and the next ones agree with it (the stream jumped). Reports
+        // late by the same few milliseconds in a row (a busy server) move nothing.
         Reports,
         // JACK's cycle times, every cycle, already smoothed by the server's own
         // delay-locked loop: taken as they come, a cycle far off only when the next
@@ -43,6 +44,9 @@ public:
     void start(double sampleRate, std::int64_t nowUs, std::int64_t latencyUs);
     // A timing report, taken in at `nowUs`: frame `frame` was heard at `heardUs`.
     void report(std::int64_t nowUs, std::int64_t heardUs, double frame);
+    // Reports: the server said at `nowUs` that the stream ran dry; reports in the next
+    // moments that agree with each other off the line move it.
+    void skipped(std::int64_t nowUs) { m_skippedUs = nowUs; }
     // A cycle, at `nowUs`: its first frame `frame` is heard at `heardUs`, and the server
     // measures `periodFrames` frames as `periodUs` long.
     void observe(std::int64_t nowUs, std::int64_t frame, double heardUs, double periodUs, int periodFrames);
@@ -117,6 +121,7 @@ private:
 
     double m_fittedUsPerFrame;                // Reports: the last rate fitted, kept over a jump
     std::int64_t m_movedUs = 0;               // Reports: when the line last moved
+    std::int64_t m_skippedUs = -1;            // Reports: when the stream last ran dry
     FixedRing<Report, kReports> m_reports;    // Reports: on the line, oldest first
     FixedRing<Report, 64> m_suspect;          // Reports: off it, agreeing, since the last on it
     std::array<double, kReports> m_offsets{}; // Reports: fit()'s

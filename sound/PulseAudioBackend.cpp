@@ -190,6 +190,10 @@ private:
             m_stream, [](pa_stream *s, void *data) { static_cast<PulseAudioBackend *>(data)->streamState(s); }, this);
         pa_stream_set_latency_update_callback(
             m_stream, [](pa_stream *s, void *data) { static_cast<PulseAudioBackend *>(data)->timingReport(s); }, this);
+        pa_stream_set_underflow_callback(
+            m_stream,
+            [](pa_stream *, void *data) { static_cast<PulseAudioBackend *>(data)->m_line.skipped(monotonicUs()); },
+            this);
         pa_stream_set_write_callback(
             m_stream,
             [](pa_stream *s, size_t bytes, void *data) { static_cast<PulseAudioBackend *>(data)->write(s, bytes); },
@@ -328,6 +332,7 @@ private:
             pa_stream_set_state_callback(m_stream, nullptr, nullptr);
             pa_stream_set_write_callback(m_stream, nullptr, nullptr);
             pa_stream_set_latency_update_callback(m_stream, nullptr, nullptr);
+            pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
             pa_stream_disconnect(m_stream);
             pa_stream_unref(m_stream);
             m_stream = nullptr;
