@@ -34,8 +34,9 @@ constexpr char kClientName[] = "Pulsewerk";
 constexpr auto kRetry = std::chrono::milliseconds(400);
 // Room for a beat sent late by a busy machine (three busy loops on two cores hold the
 // beat loop back by tens of milliseconds now and then): on JACK every note must be in
-// before its cycle is rendered, or it lands on the cycle's start.
-constexpr std::int64_t kRoomUs = 50000;
+// before its cycle is rendered, or it lands on the cycle's start. With the device's own
+// margin this gives 80 ms.
+constexpr std::int64_t kRoomUs = 65000;
 // Cycles in a row that the server's frame clock must stand apart from the stream's
 // frames before the stream follows it.
 constexpr int kGapCycles = 3;

@@ -25,8 +25,9 @@ namespace pulsewerk {
 namespace {
 
 // How long after its intended time a note is heard, beyond the stream's own latency:
-// room for a late sender and a busy machine.
-constexpr std::int64_t kDelayMarginUs = 30000;
+// room for a late sender and a busy machine (three busy loops on two cores hold the
+// beat loop back by a few milliseconds now and then).
+constexpr std::int64_t kDelayMarginUs = 15000;
 // The time from writing a frame to hearing it, as long as it may be (a Bluetooth
 // headset's included); longer is taken for a disturbed report.
 constexpr std::int64_t kMaxHeardAfterUs = 500000;

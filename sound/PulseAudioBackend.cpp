@@ -24,7 +24,7 @@ constexpr pa_usec_t kLatencyUs = kDesktopStreamLatencyUs;
 // The server asks for frames when this much of the buffer is free: fewer, larger
 // writes cost less than many small ones. With the latency above, PulseAudio gives the
 // sink itself 10 ms, (latency - 2 x request) / 2.
-constexpr pa_usec_t kRequestUs = 40000;
+constexpr pa_usec_t kRequestUs = 20000;
 // How often the server is asked when it plays which frame. Its library can interpolate
 // between reports, but its estimate saws by milliseconds; the scheduler fits its own
 // line through the raw reports instead.
