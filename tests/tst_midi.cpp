@@ -554,8 +554,8 @@ void TestMidi::audioThreadNeitherAllocatesNorLocks()
     QCOMPARE(heard.buffers, seconds * 100);
     QVERIFY2(heard.noteOns > 130 && heard.releases >= heard.noteOns, qPrintable(QString::number(heard.noteOns)));
     QVERIFY(heard.peak > 0.01f);
-    // Frame 0 is heard 40 ms after the clock's start, a beat 70 ms after its time.
-    const auto frameOf = [](std::int64_t ms) { return (ms + 30) * 48; };
+    // Frame 0 is heard 40 ms after the clock's start, a beat 55 ms after its time.
+    const auto frameOf = [](std::int64_t ms) { return (ms + 15) * 48; };
     QStringList wrong;
     int exact = 0;
     for (const auto &[from, to, period] :
