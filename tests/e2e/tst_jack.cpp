@@ -302,6 +302,7 @@ private:
     bool startDisplay();
     // Ends the program `way`; what went wrong, if anything.
     QString endProgram(const QString &way);
+    static QString waitingIn(qint64 pid);
     void stopServer();
     // Waits for the program's client and connects the reader to it.
     void readProgram();
@@ -646,8 +647,25 @@ QString TestJack::endProgram(const QString &way)
     }
     // An exit under the sanitizers on a busy machine (the leak check runs) takes a while.
     if (!m_program.waitForFinished(30000))
-        return QStringLiteral("the program does not end; it said: ") + QString::fromLocal8Bit(m_programErr);
+        return QStringLiteral("the program does not end; its threads wait in: %1; it said: %2")
+            .arg(waitingIn(m_program.processId()), QString::fromLocal8Bit(m_programErr));
     return {};
+}
+
+// Each thread of process `pid` by name, with the kernel function it sleeps in: where a
+// program that does not end is held.
+QString TestJack::waitingIn(qint64 pid)
+{
+    QStringList threads;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const auto read = [&](const char *name) {
+            QFile file(tasks + u'/' + task + u'/' + QLatin1String(name));
+            return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).trimmed() : QString();
+        };
+        threads << read("comm") + u' ' + read("wchan");
+    }
+    return threads.join(QStringLiteral(", "));
 }
 
 void TestJack::exitReleasesEveryNote_data()
