@@ -59,6 +59,10 @@ public:
     virtual bool start(FrameSource &source) = 0;
     // Disconnects; no call reaches the source afterwards.
     virtual void stop() = 0;
+    // Any thread: how much later than the frame line says a frame is heard, by the latency
+    // of what the stream feeds beyond the server's own cycle (the ports a JACK client's
+    // ports are connected to).
+    virtual std::int64_t heardLaterUs() const { return 0; }
     // The transport it shares with other programs; null when none.
     virtual Transport *transport() { return nullptr; }
 };

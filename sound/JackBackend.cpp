@@ -142,6 +142,13 @@ private:
         // The plain callback: PipeWire's JACK service calls only this one.
         jack_on_shutdown(
             m_client, [](void *self) { static_cast<JackBackend *>(self)->shutDown(); }, this);
+        jack_set_latency_callback(
+            m_client,
+            [](jack_latency_callback_mode_t mode, void *self) {
+                if (mode == JackPlaybackLatency)
+                    static_cast<JackBackend *>(self)->latencyChanged();
+            },
+            this);
         jack_set_port_connect_callback(
             m_client,
             [](jack_port_id_t, jack_port_id_t, int, void *self) {
@@ -515,6 +522,25 @@ private:
         m_line.observe(nowUs, frame, heardUs, periodUs, m_periodFrames);
     }
 
+    std::int64_t heardLaterUs() const override { return m_heardLaterUs.load(); }
+
+    // The server's thread for such news: the ports' playback latency, from the start of
+    // the cycle that renders a frame to the frame being heard, beyond the one period the
+    // line counts (the next cycle plays it).
+    void latencyChanged()
+    {
+        jack_nframes_t most = 0;
+        for (jack_port_t *port : {m_left, m_right, m_beat}) {
+            jack_latency_range_t range{0, 0};
+            if (port)
+                jack_port_get_latency_range(port, JackPlaybackLatency, &range);
+            most = std::max(most, range.max);
+        }
+        const jack_nframes_t period = jack_get_buffer_size(m_client);
+        const jack_nframes_t rate = jack_get_sample_rate(m_client);
+        m_heardLaterUs = most > period && rate > 0 ? std::llround((most - period) * 1e6 / rate) : 0;
+    }
+
     // The source, during render(): a message on frame `frame` of this cycle.
     void message(int frame, std::uint32_t message) override
     {
@@ -573,6 +599,7 @@ private:
     bool m_rateChanged = false;
     std::atomic<bool> m_paused{false};   // the watcher prepares a stream: process keeps out
     std::atomic<bool> m_inSource{false}; // process is in the source
+    std::atomic<std::int64_t> m_heardLaterUs{0};
 
     // The process thread only, once active.
     std::bitset<16 * 128> m_sounding; // by channel and note: the notes the port leaves on

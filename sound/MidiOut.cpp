@@ -175,8 +175,12 @@ public:
     }
 
     // The same with a stream or without one: the stream's delay, the desktop stream's
-    // until a stream says its own.
-    std::uint32_t heardAfterMs() const override { return static_cast<std::uint32_t>((m_delayUs + 500) / 1000); }
+    // until a stream says its own; on JACK with the latency of what the ports feed.
+    std::uint32_t heardAfterMs() const override
+    {
+        const std::int64_t laterUs = m_backend ? m_backend->heardLaterUs() : 0;
+        return static_cast<std::uint32_t>((m_delayUs + laterUs + 500) / 1000);
+    }
 
     void dropUnheard() override { m_generation = (m_generation + 1) & 0xFF; }
 
