@@ -21,7 +21,8 @@ class Transport;
 class MessageSink {
 public:
     virtual ~MessageSink() = default;
-    // `message` (packed as for MidiOutDevice) takes effect on frame `frame` of the buffer.
+    // `message` (packed as for MidiOutDevice) takes effect on frame `frame` of the buffer;
+    // from FrameSource::amend(), `frame` frames before the end of the last one (negative).
     virtual void message(int frame, std::uint32_t message) = 0;
     // The same for the beat clock's messages (system real-time, and Song Position
     // Pointer), where the back end has a port for them.
@@ -43,6 +44,18 @@ public:
     // The next `frames` frames of the stream, one channel each. Both null: the back end
     // has no audio ports, and only the messages are wanted.
     virtual void render(int frames, float *left, float *right) = 0;
+    // The audio thread, between renders, for a back end that can still change the last
+    // `frames` frames rendered, as `left` and `right` hold them: the messages sent since
+    // that are due on them are added there, those due sooner on the first of them.
+    // Returns how many frames into them the first change is; `frames` when none is.
+    virtual int amend(int frames, float *left, float *right)
+    {
+        (void)left, (void)right;
+        return frames;
+    }
+    // The audio thread: the back end calls amend() whenever a message was sent, and can
+    // change a frame until `reachUs` before it is heard (its server's own latency).
+    virtual void amendsUpTo(std::int64_t reachUs) { (void)reachUs; }
     // From now on render() also passes each message to `sink` (null: to none) on its frame.
     virtual void sendMessagesTo(MessageSink *sink) = 0;
     // The stream is gone (the server went away); nothing may sound on when it returns.
@@ -63,6 +76,8 @@ public:
     // of what the stream feeds beyond the server's own cycle (the ports a JACK client's
     // ports are connected to).
     virtual std::int64_t heardLaterUs() const { return 0; }
+    // Any thread: a message was sent; a back end that amends wakes its audio thread.
+    virtual void wake() {}
     // The transport it shares with other programs; null when none.
     virtual Transport *transport() { return nullptr; }
 };

@@ -170,8 +170,9 @@ public:
     void sendShortMsg(std::uint32_t message, std::uint32_t atMs) override
     {
         // The last byte, always 0 in a short message, carries the message's generation.
-        if (m_backend && (message & 0xF0) == 0x90)
-            m_scheduler.push(intendedUs(atMs), (message & 0xFFFFFF) | m_generation.load() << 24);
+        if (m_backend && (message & 0xF0) == 0x90 &&
+            m_scheduler.push(intendedUs(atMs), (message & 0xFFFFFF) | m_generation.load() << 24))
+            m_backend->wake();
     }
 
     // The same with a stream or without one: the stream's delay, the desktop stream's
@@ -201,8 +202,8 @@ public:
         const std::int64_t nowUs = m_clock.nowUs();
         if (atUs > nowUs + 1000000 || atUs < nowUs - 1000000) // not a reading of this clock
             return sendShortMsg(message, static_cast<std::uint32_t>(nowUs / 1000));
-        if (m_backend && (message & 0xF0) == 0x90)
-            m_scheduler.push(atUs, message);
+        if (m_backend && (message & 0xF0) == 0x90 && m_scheduler.push(atUs, message))
+            m_backend->wake();
     }
 
     // The back end's transport, its beats at the times the notes are sent for.
@@ -264,6 +265,55 @@ private:
         m_longestAheadUs = latencyUs; // at least what the server granted
         m_settleUntilUs = -1;
         m_settled = false;
+        m_amendReachUs = -1;
+    }
+
+    // A stream that amends what it wrote hears a message its server's own latency (and
+    // the margin) after its time, not the whole stream's: it is set once the stream
+    // settles, as the delay of one that does not, and moves no more.
+    void amendsUpTo(std::int64_t reachUs) override
+    {
+        if (m_settled || reachUs <= m_amendReachUs)
+            return;
+        m_amendReachUs = reachUs;
+        setDelay(reachUs + kDelayMarginUs);
+    }
+
+    void setDelay(std::int64_t delayUs)
+    {
+        m_delayUs = delayUs;
+        m_scheduler.setDelay(delayUs);
+        m_beatClock.setDelay(delayUs);
+        m_transport.delayUs = delayUs;
+    }
+
+    // The audio thread: notes sent since the last render, added to its last frames. A
+    // MIDI port takes them counted back from the end of those frames.
+    int amend(int frames, float *left, float *right) override
+    {
+        const int kept = m_pool ? std::min(frames, m_pool->rewindable()) : frames;
+        const int skipped = frames - kept;
+        left += skipped;
+        right += skipped;
+        int first = kept;
+        m_scheduler.amend(kept, [&](int at, std::uint32_t tagged) {
+            if (!wanted(tagged))
+                return;
+            const std::uint32_t message = tagged & 0xFFFFFF;
+            if (m_sink)
+                m_sink->message(at - kept, message);
+            if (!m_pool)
+                return;
+            const int channel = static_cast<int>(message & 0x0F);
+            const int key = static_cast<int>((message >> 8) & 0xFF);
+            const int velocity = static_cast<int>((message >> 16) & 0xFF);
+            if (velocity == 0)
+                m_pool->noteOffBack(channel, key, kept - at, left + at, right + at);
+            else
+                m_pool->noteOnBack(channel, key, velocity, kept - at, left + at, right + at);
+            first = std::min(first, at);
+        });
+        return skipped + first;
     }
 
     // A frame written now is heard no sooner than the line says: the delay is the longest
@@ -285,10 +335,8 @@ private:
         if (nowUs < m_settleUntilUs)
             return;
         m_settled = true;
-        m_delayUs = m_longestAheadUs + kDelayMarginUs;
-        m_scheduler.setDelay(m_delayUs);
-        m_beatClock.setDelay(m_delayUs);
-        m_transport.delayUs = m_delayUs.load();
+        if (m_amendReachUs < 0)
+            setDelay(m_longestAheadUs + kDelayMarginUs);
     }
 
     // The audio thread: nothing here allocates, locks or waits.
@@ -377,6 +425,7 @@ private:
     std::int64_t m_longestAheadUs = 0;
     std::int64_t m_settleUntilUs = -1; // -1: not placed yet
     bool m_settled = false;
+    std::int64_t m_amendReachUs = -1; // -1: the stream does not amend
     MidiClock m_beatClock;
     std::unique_ptr<SynthPool> m_pool;
     std::unique_ptr<AudioBackend> m_backend;

@@ -54,6 +54,19 @@ public:
         m_frames = end;
     }
 
+    // The audio thread, between fills, for a stream that can still change its last
+    // `frames` frames: apply(at, message) for each message due on one of them, `at`
+    // frames into them, and for each due sooner, on the first of them.
+    template <typename Apply> void amend(int frames, Apply &&apply)
+    {
+        takeQueued();
+        const std::int64_t first = m_frames - std::clamp<std::int64_t>(frames, 0, m_frames);
+        std::uint32_t message = 0;
+        std::int64_t due = 0;
+        while (first < m_frames && nextDue(m_frames, message, due))
+            apply(static_cast<int>(std::max(due, first) - first), message);
+    }
+
     // Frames filled since the stream started.
     std::int64_t position() const { return m_frames; }
 

@@ -2,6 +2,8 @@
 // The PulseAudio back end (PipeWire's PulseAudio service included): a playback stream
 // of the program's own on a threaded main loop, at the server's own sample rate, with
 // the server's timing reports passed on; it reconnects by itself when the server returns.
+// A note sent is written over the frames the server has not yet taken, so that it is
+// heard the server's own latency after it is sent, not the whole stream's.
 #include "platform/Clock.h"
 #include "platform/Say.h"
 #include "sound/AudioBackend.h"
@@ -10,9 +12,12 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <vector>
 
 namespace pulsewerk {
@@ -41,6 +46,17 @@ constexpr pa_usec_t kAnswerUs = 3000000;
 constexpr int kAudioPriority = 5;
 // Frames rendered in one go; a larger request is rendered in pieces.
 constexpr int kChunkFrames = 4096;
+// A note sent now goes into the frames already written and not yet taken by the server
+// (PulseAudio's seek on write): it is heard the server's own latency later, not the
+// whole stream's. Until the server reports that latency, it is taken as what PulseAudio
+// gives its sink with the stream above, (latency - 2 x request) / 2.
+constexpr std::int64_t kFirstReachUs = (kLatencyUs - 2 * kRequestUs) / 2;
+// A reported latency longer than this is taken for a disturbed report.
+constexpr std::int64_t kLongestReachUs = 500000;
+// Frames this close to the server's reach are left alone: a rewrite must get there first.
+constexpr std::int64_t kRewriteMarginUs = 2000;
+// The written frames kept for rewriting: more than the stream holds at 192 kHz.
+constexpr std::size_t kKeptFrames = 32768;
 
 class PulseAudioBackend final : public AudioBackend {
 public:
@@ -52,9 +68,22 @@ public:
         m_loop = pa_threaded_mainloop_new();
         if (!m_loop)
             return false;
-        m_left.resize(kChunkFrames);
-        m_right.resize(kChunkFrames);
+        m_left.resize(kKeptFrames);
+        m_right.resize(kKeptFrames);
+        m_kept.assign(2 * kKeptFrames, 0.0f);
+        m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         pa_threaded_mainloop_lock(m_loop);
+        if (m_wakeFd >= 0) {
+            m_wakeEvent = api()->io_new(
+                api(), m_wakeFd, PA_IO_EVENT_INPUT,
+                [](pa_mainloop_api *, pa_io_event *, int fd, pa_io_event_flags_t, void *data) {
+                    std::uint64_t count = 0;
+                    while (::read(fd, &count, sizeof count) > 0) {
+                    }
+                    static_cast<PulseAudioBackend *>(data)->amend();
+                },
+                this);
+        }
         bool started = pa_threaded_mainloop_start(m_loop) == 0;
         if (started) {
             m_waiting = true;
@@ -78,12 +107,28 @@ public:
         m_stopping = true;
         freeTimer(m_retry);
         freeTimer(m_deadline);
+        if (m_wakeEvent)
+            api()->io_free(m_wakeEvent);
+        m_wakeEvent = nullptr;
         disconnect();
         m_line.stop(monotonicUs());
         pa_threaded_mainloop_unlock(m_loop);
         pa_threaded_mainloop_stop(m_loop);
         pa_threaded_mainloop_free(m_loop);
         m_loop = nullptr;
+        if (m_wakeFd >= 0)
+            close(m_wakeFd);
+        m_wakeFd = -1;
+    }
+
+    void wake() override
+    {
+        if (m_wakeFd < 0)
+            return;
+        const std::uint64_t one = 1;
+        if (::write(m_wakeFd, &one, sizeof one) < 0) {
+            // Already signalled past counting: the audio thread wakes anyway.
+        }
     }
 
 private:
@@ -192,7 +237,11 @@ private:
             m_stream, [](pa_stream *s, void *data) { static_cast<PulseAudioBackend *>(data)->timingReport(s); }, this);
         pa_stream_set_underflow_callback(
             m_stream,
-            [](pa_stream *, void *data) { static_cast<PulseAudioBackend *>(data)->m_line.skipped(monotonicUs()); },
+            [](pa_stream *, void *data) {
+                auto *self = static_cast<PulseAudioBackend *>(data);
+                self->m_line.skipped(monotonicUs());
+                self->m_keptCount = 0; // the server played on past them
+            },
             this);
         pa_stream_set_write_callback(
             m_stream,
@@ -209,7 +258,11 @@ private:
         m_chunkFrames = kChunkFrames - kChunkFrames % m_wholeUsFrames;
         m_line = FrameLine(FrameLine::Policy::Reports, m_rate);
         m_lineStarted = false;
+        m_written = 0;
+        m_keptCount = 0;
+        m_reachUs = kFirstReachUs;
         m_source->streamStarted(m_rate, static_cast<std::int64_t>(kLatencyUs), m_line);
+        m_source->amendsUpTo(m_reachUs);
         if (pa_stream_connect_playback(m_stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0)
             lost();
     }
@@ -255,6 +308,11 @@ private:
             return; // or the wall clock was set in between
         const std::int64_t nowUs = monotonicUs();
         m_line.report(nowUs, nowUs - ageUs, frame);
+        const auto sinkUs = static_cast<std::int64_t>(timing->sink_usec);
+        if (sinkUs > m_reachUs && sinkUs <= kLongestReachUs) {
+            m_reachUs = sinkUs;
+            m_source->amendsUpTo(sinkUs);
+        }
     }
 
     // The server wants `bytes` more: the frames it will play next, rendered now.
@@ -298,9 +356,64 @@ private:
             for (size_t i = 0; i < count; ++i) {
                 out[2 * i] = m_left[i];
                 out[2 * i + 1] = m_right[i];
+                const size_t at = 2 * ((m_keptEnd + i) % kKeptFrames);
+                m_kept[at] = m_left[i];
+                m_kept[at + 1] = m_right[i];
             }
             pa_stream_write(stream, data, count * frameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+            m_keptEnd = (m_keptEnd + count) % kKeptFrames;
+            m_keptCount = std::min(m_keptCount + count, kKeptFrames);
+            m_written += static_cast<std::int64_t>(count);
             frames -= count;
+        }
+    }
+
+    // A message was sent: the notes due on frames written but not yet taken by the
+    // server are added to them, and what changed is written over them.
+    void amend()
+    {
+        if (!m_stream || !m_playing || !m_lineStarted || m_keptCount == 0)
+            return;
+        const double earliest = m_line.frameAt(static_cast<double>(monotonicUs() + m_reachUs + kRewriteMarginUs));
+        std::int64_t open = m_written - static_cast<std::int64_t>(std::ceil(earliest));
+        open = std::min<std::int64_t>(open, static_cast<std::int64_t>(m_keptCount));
+        open -= open % m_wholeUsFrames;
+        if (open <= 0)
+            return;
+        const auto frames = static_cast<size_t>(open);
+        const size_t from = (m_keptEnd + kKeptFrames - frames) % kKeptFrames;
+        for (size_t i = 0; i < frames; ++i) {
+            const size_t at = 2 * ((from + i) % kKeptFrames);
+            m_left[i] = m_kept[at];
+            m_right[i] = m_kept[at + 1];
+        }
+        const int changed = m_source->amend(static_cast<int>(frames), m_left.data(), m_right.data());
+        if (changed < 0 || static_cast<size_t>(changed) >= frames)
+            return;
+        // Whole microseconds again, from the end back.
+        size_t length = frames - static_cast<size_t>(changed);
+        length += (m_wholeUsFrames - length % m_wholeUsFrames) % m_wholeUsFrames;
+        const size_t first = frames - length;
+        const size_t frameBytes = 2 * sizeof(float);
+        auto seek = -static_cast<std::int64_t>(length * frameBytes);
+        for (size_t done = 0; done < length;) {
+            void *data = nullptr;
+            size_t chunk = (length - done) * frameBytes;
+            if (pa_stream_begin_write(m_stream, &data, &chunk) < 0 || !data)
+                return;
+            const size_t count = std::min(chunk / frameBytes, length - done);
+            auto *out = static_cast<float *>(data);
+            for (size_t i = 0; i < count; ++i) {
+                const size_t k = first + done + i;
+                out[2 * i] = m_left[k];
+                out[2 * i + 1] = m_right[k];
+                const size_t at = 2 * ((from + k) % kKeptFrames);
+                m_kept[at] = m_left[k];
+                m_kept[at + 1] = m_right[k];
+            }
+            pa_stream_write(m_stream, data, count * frameBytes, nullptr, seek, PA_SEEK_RELATIVE);
+            seek = 0;
+            done += count;
         }
     }
 
@@ -356,6 +469,14 @@ private:
     std::uint32_t m_wholeUsFrames = 1;   // frames lasting a whole number of microseconds
     size_t m_chunkFrames = kChunkFrames; // rendered in one go, a multiple of the above
     std::vector<float> m_left, m_right;
+    // The last frames written, interleaved, in a ring: what a rewrite starts from.
+    std::vector<float> m_kept;
+    size_t m_keptEnd = 0;       // where the next frame goes
+    size_t m_keptCount = 0;     // frames in it that the server may not have taken yet
+    std::int64_t m_written = 0; // frames written since the stream started
+    std::int64_t m_reachUs = 0; // the server's own latency, the longest reported
+    int m_wakeFd = -1;          // written by wake(), read on the mainloop's thread
+    pa_io_event *m_wakeEvent = nullptr;
     FrameLine m_line{FrameLine::Policy::Reports}; // the mainloop's thread only
     bool m_lineStarted = false;                   // the stream's first frames are written
     bool m_scheduled = false;                     // the audio thread's priority was asked for

@@ -30,6 +30,8 @@ constexpr std::size_t kTakes = 4;
 constexpr double kLongestTakeSeconds = 2.0;
 // Notes (key and velocity) whose holding time is remembered.
 constexpr std::size_t kRemembered = 16;
+// How far back a message may come: each synthesizer keeps its last frames this long.
+constexpr double kRewindableSeconds = 0.125;
 
 } // namespace
 
@@ -92,6 +94,9 @@ void SynthPool::prepare(double sampleRate)
     m_replays.reserve(kSynths);
     m_lastHeld.reserve(kRemembered);
     fluid_settings_setnum(m_settings, "synth.sample-rate", sampleRate);
+    m_pastFrames = 1;
+    while (m_pastFrames < sampleRate * kRewindableSeconds)
+        m_pastFrames *= 2;
     for (int i = 0; i < kSynths; ++i) {
         fluid_synth_t *synth = new_fluid_synth(m_settings);
         if (!synth)
@@ -99,7 +104,9 @@ void SynthPool::prepare(double sampleRate)
         fluid_synth_add_sfont(synth, m_sfont);
         Voice voice;
         voice.synth = synth;
-        m_voices.push_back(voice);
+        voice.pastLeft.assign(static_cast<std::size_t>(m_pastFrames), 0.0f);
+        voice.pastRight.assign(static_cast<std::size_t>(m_pastFrames), 0.0f);
+        m_voices.push_back(std::move(voice));
     }
 }
 
@@ -118,11 +125,16 @@ void SynthPool::clear()
     m_recordLeft.clear();
     m_recordRight.clear();
     m_maxTakeFrames = 0;
+    m_pastFrames = 0;
 }
 
 SynthPool::Voice &SynthPool::idleVoice()
 {
-    auto voice = std::find_if(m_voices.begin(), m_voices.end(), [](const Voice &v) { return !v.active; });
+    // A synthesizer whose sound was cut off starts its next note from where the cut left
+    // it: one whose sound ended goes first.
+    auto voice = std::find_if(m_voices.begin(), m_voices.end(), [](const Voice &v) { return !v.active && !v.cut; });
+    if (voice == m_voices.end())
+        voice = std::find_if(m_voices.begin(), m_voices.end(), [](const Voice &v) { return !v.active; });
     if (voice == m_voices.end()) {
         voice = std::min_element(m_voices.begin(), m_voices.end(),
                                  [](const Voice &a, const Voice &b) { return a.order < b.order; });
@@ -142,6 +154,8 @@ void SynthPool::startNote(Voice &voice, int note, int velocity)
         voice.phase = 0;
     }
     fluid_synth_noteon(voice.synth, note / 128, note % 128, velocity);
+    voice.cut = false;
+    voice.endsIn = -1;
     voice.key = note;
     voice.note = note;
     voice.velocity = velocity;
@@ -157,24 +171,127 @@ void SynthPool::noteOn(int channel, int key, int velocity)
     if (m_voices.empty())
         return;
     noteOff(channel, key); // as one synthesizer does with a key struck again
-    const int note = channel * 128 + key;
+    Voice *voice = nullptr;
+    startAny(channel * 128 + key, velocity, voice);
+}
+
+int SynthPool::startAny(int note, int velocity, Voice *&voice)
+{
+    voice = nullptr;
     if (m_replaying && m_replays.size() < m_voices.size()) {
         if (const Take *take = findTake(note, velocity, lastHeld(note, velocity))) {
             const auto index = static_cast<std::size_t>(take - m_takes.data());
             m_takes[index].used = ++m_started;
             m_replays.push_back({index, 0, false});
-            return;
+            return static_cast<int>(m_replays.size()) - 1;
         }
     }
-    Voice &voice = idleVoice();
-    startNote(voice, note, velocity);
+    voice = &idleVoice();
+    startNote(*voice, note, velocity);
     const bool recorderFree =
         std::none_of(m_voices.begin(), m_voices.end(), [](const Voice &v) { return v.recording; });
     if (m_replaying && recorderFree && m_maxTakeFrames > 0) {
         m_recordLeft.clear();
         m_recordRight.clear();
-        voice.recording = true;
+        voice->recording = true;
     }
+    return -1;
+}
+
+void SynthPool::noteOnBack(int channel, int key, int velocity, int back, float *left, float *right)
+{
+    back = std::min(back, m_pastFrames);
+    if (m_voices.empty() || back <= 0)
+        return noteOn(channel, key, velocity);
+    noteOffBack(channel, key, back, left, right);
+    Voice *voice = nullptr;
+    const int replay = startAny(channel * 128 + key, velocity, voice);
+    if (replay >= 0)
+        playReplay(static_cast<std::size_t>(replay), back, left, right);
+    else
+        renderVoiceLong(*voice, back, left, right);
+}
+
+void SynthPool::noteOffBack(int channel, int key, int back, float *left, float *right)
+{
+    back = std::min(back, m_pastFrames);
+    if (back <= 0)
+        return noteOff(channel, key);
+    const int note = channel * 128 + key;
+    for (Voice &voice : m_voices) {
+        if (voice.active && voice.key == note && voice.age >= back)
+            releaseBack(voice, back, left, right);
+    }
+    for (std::size_t i = 0; i < m_replays.size();) {
+        const Replay replay = m_replays[i];
+        const Take &take = m_takes[replay.take];
+        if (replay.released || take.note != note || replay.played < back) {
+            ++i;
+            continue;
+        }
+        const std::int64_t at = replay.played - back;
+        lastHeld(note, take.velocity) = at;
+        if (releaseFrame(at) == take.held) {
+            m_replays[i++].released = true; // the take holds this very release
+            continue;
+        }
+        for (int k = 0; k < back; ++k) {
+            left[k] -= take.left[static_cast<std::size_t>(at + k)];
+            right[k] -= take.right[static_cast<std::size_t>(at + k)];
+        }
+        m_replays.erase(m_replays.begin() + static_cast<std::ptrdiff_t>(i));
+        Voice &voice = goLive({replay.take, at, false}, true);
+        if (voice.active)
+            renderVoiceLong(voice, back, left, right);
+    }
+}
+
+void SynthPool::releaseBack(Voice &voice, int back, float *left, float *right)
+{
+    const std::size_t mask = voice.pastLeft.size() - 1;
+    for (int i = 0; i < back; ++i) {
+        const std::size_t at = (voice.pastEnd - static_cast<std::size_t>(back - i)) & mask;
+        left[i] -= voice.pastLeft[at];
+        right[i] -= voice.pastRight[at];
+    }
+    const int note = voice.note;
+    const int velocity = voice.velocity;
+    const std::int64_t at = voice.age - back;
+    const bool recording = voice.recording;
+    voice.recording = false;
+    voice.key = -1; // another synthesizer takes the note over
+    Voice &fresh = fastForward(note, velocity, at);
+    if (&fresh != &voice) {
+        fluid_synth_all_sounds_off(voice.synth, -1);
+        voice.active = false;
+        voice.cut = true;
+    }
+    fluid_synth_noteoff(fresh.synth, note / 128, note % 128);
+    fresh.key = -1;
+    fresh.held = at;
+    lastHeld(note, velocity) = at;
+    if (recording && static_cast<std::int64_t>(m_recordLeft.size()) >= at) {
+        m_recordLeft.resize(static_cast<std::size_t>(at)); // shorter: no allocation
+        m_recordRight.resize(static_cast<std::size_t>(at));
+        fresh.recording = true;
+    } else if (recording) {
+        stopRecording();
+    }
+    renderVoiceLong(fresh, back, left, right);
+}
+
+SynthPool::Voice &SynthPool::fastForward(int note, int velocity, std::int64_t frames)
+{
+    Voice &voice = idleVoice();
+    startNote(voice, note, velocity);
+    for (std::int64_t done = 0; done < frames;) {
+        const int n = static_cast<int>(std::min<std::int64_t>(kScratchFrames, frames - done));
+        fluid_synth_write_float(voice.synth, n, m_scratchLeft.data(), 0, 1, m_scratchRight.data(), 0, 1);
+        done += n;
+    }
+    voice.phase = static_cast<int>(frames % kBlock);
+    voice.age = frames;
+    return voice;
 }
 
 void SynthPool::noteOff(int channel, int key)
@@ -220,9 +337,24 @@ void SynthPool::renderVoice(Voice &voice, int frames, float *left, float *right)
             m_recordRight.insert(m_recordRight.end(), m_scratchRight.begin(), m_scratchRight.begin() + frames);
         }
     }
+    const std::size_t mask = voice.pastLeft.size() - 1;
+    for (int i = 0; i < frames; ++i) {
+        const std::size_t at = (voice.pastEnd + static_cast<std::size_t>(i)) & mask;
+        voice.pastLeft[at] = m_scratchLeft[static_cast<std::size_t>(i)];
+        voice.pastRight[at] = m_scratchRight[static_cast<std::size_t>(i)];
+    }
+    voice.pastEnd = (voice.pastEnd + static_cast<std::size_t>(frames)) & mask;
     voice.phase = (voice.phase + frames) % kBlock;
     voice.age += frames;
-    if (fluid_synth_get_active_voice_count(voice.synth) == 0) {
+    // The synthesizer's last voice ends within a block it has rendered: the rest of that
+    // block still sounds.
+    if (voice.endsIn < 0) {
+        if (fluid_synth_get_active_voice_count(voice.synth) == 0)
+            voice.endsIn = (kBlock - voice.phase) % kBlock;
+    } else {
+        voice.endsIn = std::max(0, voice.endsIn - frames);
+    }
+    if (voice.endsIn == 0) {
         if (voice.recording)
             keepTake(voice);
         voice.active = false;
@@ -244,32 +376,8 @@ void SynthPool::render(int frames, float *left, float *right)
         }
         // After the synthesizers: one that takes over a note below renders its own rest.
         for (std::size_t i = 0; i < m_replays.size();) {
-            Replay &replay = m_replays[i];
-            const Take &take = m_takes[replay.take];
-            const auto length = static_cast<std::int64_t>(take.left.size());
-            std::int64_t count = std::min<std::int64_t>(n, length - replay.played);
-            if (!replay.released && take.held >= 0)
-                count = std::min(count, take.held - replay.played);
-            const auto from = static_cast<std::size_t>(replay.played);
-            for (std::int64_t k = 0; k < count; ++k) {
-                left[k] += take.left[from + static_cast<std::size_t>(k)];
-                right[k] += take.right[from + static_cast<std::size_t>(k)];
-            }
-            replay.played += count;
-            if (count < n && replay.played < length) {
-                // Held past its take's release: a synthesizer plays on from here.
-                const Replay held = replay;
-                m_replays.erase(m_replays.begin() + static_cast<std::ptrdiff_t>(i));
-                Voice &voice = goLive(held, false);
-                if (voice.active)
-                    renderVoice(voice, n - static_cast<int>(count), left + count, right + count);
-                continue;
-            }
-            if (replay.played >= length) {
-                m_replays.erase(m_replays.begin() + static_cast<std::ptrdiff_t>(i));
-                continue;
-            }
-            ++i;
+            if (playReplay(i, n, left, right))
+                ++i;
         }
         frames -= n;
         left += n;
@@ -277,20 +385,59 @@ void SynthPool::render(int frames, float *left, float *right)
     }
 }
 
+void SynthPool::renderVoiceLong(Voice &voice, int frames, float *left, float *right)
+{
+    for (int done = 0; done < frames && voice.active;) {
+        const int n = std::min(frames - done, kScratchFrames);
+        renderVoice(voice, n, left + done, right + done);
+        done += n;
+    }
+}
+
+bool SynthPool::playReplay(std::size_t index, int frames, float *left, float *right)
+{
+    Replay &replay = m_replays[index];
+    const Take &take = m_takes[replay.take];
+    const auto length = static_cast<std::int64_t>(take.left.size());
+    std::int64_t count = std::min<std::int64_t>(frames, length - replay.played);
+    if (!replay.released && take.held >= 0)
+        count = std::min(count, take.held - replay.played);
+    const auto from = static_cast<std::size_t>(replay.played);
+    for (std::int64_t k = 0; k < count; ++k) {
+        left[k] += take.left[from + static_cast<std::size_t>(k)];
+        right[k] += take.right[from + static_cast<std::size_t>(k)];
+    }
+    replay.played += count;
+    if (count < frames && replay.played < length) {
+        // Held past its take's release: a synthesizer plays on from here.
+        const Replay held = replay;
+        m_replays.erase(m_replays.begin() + static_cast<std::ptrdiff_t>(index));
+        Voice &voice = goLive(held, false);
+        renderVoiceLong(voice, frames - static_cast<int>(count), left + count, right + count);
+        return false;
+    }
+    if (replay.played >= length) {
+        m_replays.erase(m_replays.begin() + static_cast<std::ptrdiff_t>(index));
+        return false;
+    }
+    return true;
+}
+
 // A synthesizer plays the replayed note from its start unheard, up to where the replay
 // is, and the note sounds on from it; with `releaseNow` it is released there.
 SynthPool::Voice &SynthPool::goLive(const Replay &replay, bool releaseNow)
 {
     const Take &take = m_takes[replay.take];
-    Voice &voice = idleVoice();
-    startNote(voice, take.note, take.velocity);
-    for (std::int64_t done = 0; done < replay.played;) {
-        const int n = static_cast<int>(std::min<std::int64_t>(kScratchFrames, replay.played - done));
-        fluid_synth_write_float(voice.synth, n, m_scratchLeft.data(), 0, 1, m_scratchRight.data(), 0, 1);
-        done += n;
+    Voice &voice = fastForward(take.note, take.velocity, replay.played);
+    // What the replay played is the synthesizer's past, should a release come back there.
+    const std::size_t mask = voice.pastLeft.size() - 1;
+    const auto kept = static_cast<std::size_t>(std::min<std::int64_t>(replay.played, m_pastFrames));
+    const auto from = static_cast<std::size_t>(replay.played) - kept;
+    for (std::size_t k = 0; k < kept; ++k) {
+        voice.pastLeft[(voice.pastEnd + k) & mask] = take.left[from + k];
+        voice.pastRight[(voice.pastEnd + k) & mask] = take.right[from + k];
     }
-    voice.phase = static_cast<int>(replay.played % kBlock);
-    voice.age = replay.played;
+    voice.pastEnd = (voice.pastEnd + kept) & mask;
     if (releaseNow) {
         fluid_synth_noteoff(voice.synth, take.note / 128, take.note % 128);
         voice.key = -1;

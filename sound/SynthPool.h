@@ -42,6 +42,13 @@ public:
     void noteOff(int channel, int key);
     // Adds the next `frames` frames of every sounding synthesizer to left and right.
     void render(int frames, float *left, float *right);
+    // The same messages `back` frames before the end of what was rendered (at most
+    // rewindable()): `left` and `right` hold those last `back` frames as rendered, and
+    // are changed to what they would have been had the message come on time.
+    void noteOnBack(int channel, int key, int velocity, int back, float *left, float *right);
+    void noteOffBack(int channel, int key, int back, float *left, float *right);
+    // How far back a message may come.
+    int rewindable() const { return m_pastFrames; }
     // Every sound stops at once.
     void silence();
 
@@ -58,6 +65,11 @@ private:
         std::int64_t age = 0;    // frames since the note started
         std::int64_t held = -1;  // frames from its start to its release, -1 until then
         bool recording = false;  // its sound goes into the recording
+        bool cut = false;        // its last sound was cut off, not ended
+        int endsIn = -1;         // frames of its sound left once its last voice ended
+        // The last frames it rendered, a ring, and where the next one goes in it.
+        std::vector<float> pastLeft, pastRight;
+        std::size_t pastEnd = 0;
     };
     // A note's whole sound, its release taking effect `held` frames after its start, on
     // a block's start (-1: it ended before its release).
@@ -84,6 +96,16 @@ private:
     Voice &idleVoice();
     void startNote(Voice &voice, int note, int velocity);
     void renderVoice(Voice &voice, int frames, float *left, float *right);
+    void renderVoiceLong(Voice &voice, int frames, float *left, float *right);
+    // Plays replay `index` on; false when it ended or a synthesizer took it over.
+    bool playReplay(std::size_t index, int frames, float *left, float *right);
+    // Starts a note, on a replay or a synthesizer, returning the replay's index or -1.
+    int startAny(int note, int velocity, Voice *&voice);
+    // Takes the voice's last `back` frames out of left and right, and renders them anew
+    // with its note released `back` frames ago.
+    void releaseBack(Voice &voice, int back, float *left, float *right);
+    // A synthesizer that has played the note unheard for `frames` frames.
+    Voice &fastForward(int note, int velocity, std::int64_t frames);
     Voice &goLive(const Replay &replay, bool releaseNow);
     void keepTake(const Voice &voice);
     void stopRecording();
@@ -103,6 +125,7 @@ private:
     std::vector<float> m_recordLeft, m_recordRight;
     std::int64_t m_maxTakeFrames = 0;
     std::vector<Held> m_lastHeld;
+    int m_pastFrames = 0; // each voice's ring of the frames it rendered last
 };
 
 } // namespace pulsewerk
