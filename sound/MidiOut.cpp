@@ -255,8 +255,10 @@ private:
 
     void streamStarted(double sampleRate, std::int64_t latencyUs, const FrameLine &line) override
     {
-        if (m_pool)
+        if (m_pool) {
             m_pool->prepare(sampleRate);
+            m_pool->amending(false);
+        }
         m_line = &line;
         m_delayUs = latencyUs + kDelayMarginUs;
         m_scheduler.restart(line, m_delayUs);
@@ -276,6 +278,8 @@ private:
         if (m_settled || reachUs <= m_amendReachUs)
             return;
         m_amendReachUs = reachUs;
+        if (m_pool)
+            m_pool->amending(true);
         setDelay(reachUs + kDelayMarginUs);
     }
 
@@ -308,9 +312,9 @@ private:
             const int key = static_cast<int>((message >> 8) & 0xFF);
             const int velocity = static_cast<int>((message >> 16) & 0xFF);
             if (velocity == 0)
-                m_pool->noteOffBack(channel, key, kept - at, left + at, right + at);
+                m_pool->noteOffBack(channel, key, left, right, kept, at);
             else
-                m_pool->noteOnBack(channel, key, velocity, kept - at, left + at, right + at);
+                m_pool->noteOnBack(channel, key, velocity, left, right, kept, at);
             first = std::min(first, at);
         });
         return skipped + first;

@@ -198,51 +198,68 @@ int SynthPool::startAny(int note, int velocity, Voice *&voice)
     return -1;
 }
 
-void SynthPool::noteOnBack(int channel, int key, int velocity, int back, float *left, float *right)
+void SynthPool::noteOnBack(int channel, int key, int velocity, float *left, float *right, int frames, int at)
 {
-    back = std::min(back, m_pastFrames);
+    const int back = frames - at;
     if (m_voices.empty() || back <= 0)
         return noteOn(channel, key, velocity);
-    noteOffBack(channel, key, back, left, right);
+    noteOffBack(channel, key, left, right, frames, at);
     Voice *voice = nullptr;
     const int replay = startAny(channel * 128 + key, velocity, voice);
     if (replay >= 0)
-        playReplay(static_cast<std::size_t>(replay), back, left, right);
+        playReplay(static_cast<std::size_t>(replay), back, left + at, right + at);
     else
-        renderVoiceLong(*voice, back, left, right);
+        renderVoiceLong(*voice, back, left + at, right + at);
 }
 
-void SynthPool::noteOffBack(int channel, int key, int back, float *left, float *right)
+void SynthPool::noteOffBack(int channel, int key, float *left, float *right, int frames, int at)
 {
-    back = std::min(back, m_pastFrames);
-    if (back <= 0)
+    const int back = frames - at;
+    if (back <= 0 || frames > m_pastFrames)
         return noteOff(channel, key);
     const int note = channel * 128 + key;
     for (Voice &voice : m_voices) {
         if (voice.active && voice.key == note && voice.age >= back)
-            releaseBack(voice, back, left, right);
+            releaseBack(voice, back, left + at, right + at);
     }
     for (std::size_t i = 0; i < m_replays.size();) {
         const Replay replay = m_replays[i];
         const Take &take = m_takes[replay.take];
-        if (replay.released || take.note != note || replay.played < back) {
+        if (take.note != note || (replay.released && !replay.provisional) || replay.played < back) {
             ++i;
             continue;
         }
-        const std::int64_t at = replay.played - back;
-        lastHeld(note, take.velocity) = at;
-        if (releaseFrame(at) == take.held) {
+        const std::int64_t releasedAt = replay.played - back;
+        lastHeld(note, take.velocity) = releasedAt;
+        m_replays[i].provisional = false;
+        if (releaseFrame(releasedAt) == take.held) {
             m_replays[i++].released = true; // the take holds this very release
             continue;
         }
-        for (int k = 0; k < back; ++k) {
-            left[k] -= take.left[static_cast<std::size_t>(at + k)];
-            right[k] -= take.right[static_cast<std::size_t>(at + k)];
+        // The sound changes at the release, or, released later than its take, where the
+        // take's release was played instead; beyond reach, it stays as it was played.
+        const std::int64_t from = replay.provisional ? std::min(releasedAt, take.held) : releasedAt;
+        if (replay.played - from > frames) {
+            ++i;
+            continue;
+        }
+        const auto offset = static_cast<std::ptrdiff_t>(frames - (replay.played - from));
+        for (std::int64_t k = from; k < replay.played; ++k) {
+            left[offset + k - from] -= take.left[static_cast<std::size_t>(k)];
+            right[offset + k - from] -= take.right[static_cast<std::size_t>(k)];
         }
         m_replays.erase(m_replays.begin() + static_cast<std::ptrdiff_t>(i));
-        Voice &voice = goLive({replay.take, at, false}, true);
-        if (voice.active)
-            renderVoiceLong(voice, back, left, right);
+        Voice &voice = goLive({replay.take, from, false, false}, from == releasedAt);
+        const auto held = static_cast<int>(releasedAt - from);
+        if (held > 0) {
+            renderVoiceLong(voice, held, left + offset, right + offset);
+            if (voice.active) {
+                fluid_synth_noteoff(voice.synth, channel, key);
+                voice.key = -1;
+                voice.held = voice.age;
+            }
+        }
+        renderVoiceLong(voice, back, left + at, right + at);
     }
 }
 
@@ -308,11 +325,15 @@ void SynthPool::noteOff(int channel, int key)
     for (std::size_t i = 0; i < m_replays.size();) {
         const Replay replay = m_replays[i];
         const Take &take = m_takes[replay.take];
-        if (replay.released || take.note != note) {
+        if (take.note != note || (replay.released && !replay.provisional)) {
             ++i;
             continue;
         }
         lastHeld(note, take.velocity) = replay.played;
+        if (replay.provisional) {
+            m_replays[i++].provisional = false; // released later than its take, past reach
+            continue;
+        }
         if (releaseFrame(replay.played) == take.held) {
             m_replays[i++].released = true; // the take holds this very release
             continue;
@@ -400,8 +421,12 @@ bool SynthPool::playReplay(std::size_t index, int frames, float *left, float *ri
     const Take &take = m_takes[replay.take];
     const auto length = static_cast<std::int64_t>(take.left.size());
     std::int64_t count = std::min<std::int64_t>(frames, length - replay.played);
-    if (!replay.released && take.held >= 0)
-        count = std::min(count, take.held - replay.played);
+    if (!replay.released && take.held >= 0 && replay.played + count > take.held) {
+        if (m_amending)
+            replay.released = replay.provisional = true; // its release may yet come back here
+        else
+            count = take.held - replay.played;
+    }
     const auto from = static_cast<std::size_t>(replay.played);
     for (std::int64_t k = 0; k < count; ++k) {
         left[k] += take.left[from + static_cast<std::size_t>(k)];

@@ -42,11 +42,15 @@ public:
     void noteOff(int channel, int key);
     // Adds the next `frames` frames of every sounding synthesizer to left and right.
     void render(int frames, float *left, float *right);
-    // The same messages `back` frames before the end of what was rendered (at most
-    // rewindable()): `left` and `right` hold those last `back` frames as rendered, and
-    // are changed to what they would have been had the message come on time.
-    void noteOnBack(int channel, int key, int velocity, int back, float *left, float *right);
-    void noteOffBack(int channel, int key, int back, float *left, float *right);
+    // For a stream that amends what it wrote: messages may come after the frames they
+    // fall on were rendered, and a replay plays on past its take's release until its own
+    // release says whether that was right.
+    void amending(bool on) { m_amending = on; }
+    // The same messages, come late: `left` and `right` hold the last `frames` frames
+    // rendered (at most rewindable()), the message falls `at` frames into them, and they
+    // are changed to what they would have been had it come on time, as far as they reach.
+    void noteOnBack(int channel, int key, int velocity, float *left, float *right, int frames, int at);
+    void noteOffBack(int channel, int key, float *left, float *right, int frames, int at);
     // How far back a message may come.
     int rewindable() const { return m_pastFrames; }
     // Every sound stops at once.
@@ -85,6 +89,7 @@ private:
         std::size_t take = 0;
         std::int64_t played = 0; // frames played
         bool released = false;
+        bool provisional = false; // played on past its take's release before its own came
     };
     // How long the last note with this key and velocity was held.
     struct Held {
@@ -126,6 +131,7 @@ private:
     std::int64_t m_maxTakeFrames = 0;
     std::vector<Held> m_lastHeld;
     int m_pastFrames = 0; // each voice's ring of the frames it rendered last
+    bool m_amending = false;
 };
 
 } // namespace pulsewerk
