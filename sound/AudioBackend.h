@@ -55,7 +55,9 @@ public:
     }
     // The audio thread: the back end calls amend() whenever a message was sent, and can
     // change a frame until `reachUs` before it is heard (its server's own latency).
-    virtual void amendsUpTo(std::int64_t reachUs) { (void)reachUs; }
+    // Returns the time before hearing that the source counts on, which the back end keeps
+    // to: the source's delay is set once and stays.
+    virtual std::int64_t amendsUpTo(std::int64_t reachUs) { return reachUs; }
     // From now on render() also passes each message to `sink` (null: to none) on its frame.
     virtual void sendMessagesTo(MessageSink *sink) = 0;
     // The stream is gone (the server went away); nothing may sound on when it returns.

@@ -2,8 +2,8 @@
 // The PulseAudio back end (PipeWire's PulseAudio service included): a playback stream
 // of the program's own on a threaded main loop, at the server's own sample rate, with
 // the server's timing reports passed on; it reconnects by itself when the server returns.
-// A note sent is written over the frames the server has not yet taken, so that it is
-// heard the server's own latency after it is sent, not the whole stream's.
+// On PulseAudio, a note sent is written over the frames the server has not yet taken, so
+// that it is heard the server's own latency after it is sent, not the whole stream's.
 #include "platform/Clock.h"
 #include "platform/Say.h"
 #include "sound/AudioBackend.h"
@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numeric>
 #include <pthread.h>
 #include <sched.h>
@@ -200,7 +201,11 @@ private:
             pa_operation_unref(pa_context_get_server_info(
                 context,
                 [](pa_context *, const pa_server_info *info, void *data) {
-                    static_cast<PulseAudioBackend *>(data)->openStream(info ? info->sample_spec.rate : 0);
+                    // PipeWire takes a rewrite in on its main loop while its data thread
+                    // reads the stream: under load a note written over came up to 3 ms
+                    // late there, so its notes wait for the stream's whole latency.
+                    const bool pipeWire = info && info->server_name && std::strstr(info->server_name, "PipeWire");
+                    static_cast<PulseAudioBackend *>(data)->openStream(info ? info->sample_spec.rate : 0, !pipeWire);
                 },
                 this));
             break;
@@ -215,7 +220,7 @@ private:
 
     // The stream at the server's own rate, so that no resampler stands between the
     // frames and the ear.
-    void openStream(std::uint32_t serverRate)
+    void openStream(std::uint32_t serverRate, bool amends)
     {
         if (!m_context || m_stream)
             return;
@@ -261,8 +266,10 @@ private:
         m_written = 0;
         m_keptCount = 0;
         m_reachUs = kFirstReachUs;
+        m_amends = amends;
         m_source->streamStarted(m_rate, static_cast<std::int64_t>(kLatencyUs), m_line);
-        m_source->amendsUpTo(m_reachUs);
+        if (m_amends)
+            m_reachUs = m_source->amendsUpTo(m_reachUs);
         if (pa_stream_connect_playback(m_stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0)
             lost();
     }
@@ -309,9 +316,8 @@ private:
         const std::int64_t nowUs = monotonicUs();
         m_line.report(nowUs, nowUs - ageUs, frame);
         const auto sinkUs = static_cast<std::int64_t>(timing->sink_usec);
-        if (sinkUs > m_reachUs && sinkUs <= kLongestReachUs) {
-            m_reachUs = sinkUs;
-            m_source->amendsUpTo(sinkUs);
+        if (m_amends && sinkUs > m_reachUs && sinkUs <= kLongestReachUs) {
+            m_reachUs = m_source->amendsUpTo(sinkUs);
         }
     }
 
@@ -372,7 +378,7 @@ private:
     // server are added to them, and what changed is written over them.
     void amend()
     {
-        if (!m_stream || !m_playing || !m_lineStarted || m_keptCount == 0)
+        if (!m_amends || !m_stream || !m_playing || !m_lineStarted || m_keptCount == 0)
             return;
         const double earliest = m_line.frameAt(static_cast<double>(monotonicUs() + m_reachUs + kRewriteMarginUs));
         std::int64_t open = m_written - static_cast<std::int64_t>(std::ceil(earliest));
@@ -474,7 +480,8 @@ private:
     size_t m_keptEnd = 0;       // where the next frame goes
     size_t m_keptCount = 0;     // frames in it that the server may not have taken yet
     std::int64_t m_written = 0; // frames written since the stream started
-    std::int64_t m_reachUs = 0; // the server's own latency, the longest reported
+    std::int64_t m_reachUs = 0; // the server's own latency, as the source counts on it
+    bool m_amends = false;      // notes sent are written over the frames ahead
     int m_wakeFd = -1;          // written by wake(), read on the mainloop's thread
     pa_io_event *m_wakeEvent = nullptr;
     FrameLine m_line{FrameLine::Policy::Reports}; // the mainloop's thread only

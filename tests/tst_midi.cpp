@@ -561,7 +561,7 @@ void TestMidi::audioThreadNeitherAllocatesNorLocks_data()
     QTest::addColumn<bool>("amends");
     QTest::addColumn<int>("delayMs"); // from a note's time to hearing it
     QTest::newRow("placed as rendered") << false << 55;
-    QTest::newRow("added to frames written") << true << 45;
+    QTest::newRow("added to frames written") << true << 48;
 }
 
 void TestMidi::audioThreadNeitherAllocatesNorLocks()
