@@ -2,8 +2,8 @@
 // The PulseAudio back end (PipeWire's PulseAudio service included): a playback stream
 // of the program's own on a threaded main loop, at the server's own sample rate, with
 // the server's timing reports passed on; it reconnects by itself when the server returns.
-// On PulseAudio, a note sent is written over the frames the server has not yet taken, so
-// that it is heard the server's own latency after it is sent, not the whole stream's.
+// A note sent is written over the frames the server has not yet taken, so that it is
+// heard the server's own latency after it is sent, not the whole stream's.
 #include "platform/Clock.h"
 #include "platform/Say.h"
 #include "sound/AudioBackend.h"
@@ -52,6 +52,10 @@ constexpr int kChunkFrames = 4096;
 // whole stream's. Until the server reports that latency, it is taken as what PulseAudio
 // gives its sink with the stream above, (latency - 2 x request) / 2.
 constexpr std::int64_t kFirstReachUs = (kLatencyUs - 2 * kRequestUs) / 2;
+// PipeWire takes a rewrite in on its main loop while its data thread reads the stream:
+// it needs this much longer to get there (with 2 ms, notes written over came up to 3 ms
+// late under three busy loops; with 8 ms none did).
+constexpr std::int64_t kPipeWireRewriteUs = 8000;
 // A reported latency longer than this is taken for a disturbed report.
 constexpr std::int64_t kLongestReachUs = 500000;
 // Frames this close to the server's reach are left alone: a rewrite must get there first.
@@ -201,11 +205,8 @@ private:
             pa_operation_unref(pa_context_get_server_info(
                 context,
                 [](pa_context *, const pa_server_info *info, void *data) {
-                    // PipeWire takes a rewrite in on its main loop while its data thread
-                    // reads the stream: under load a note written over came up to 3 ms
-                    // late there, so its notes wait for the stream's whole latency.
                     const bool pipeWire = info && info->server_name && std::strstr(info->server_name, "PipeWire");
-                    static_cast<PulseAudioBackend *>(data)->openStream(info ? info->sample_spec.rate : 0, !pipeWire);
+                    static_cast<PulseAudioBackend *>(data)->openStream(info ? info->sample_spec.rate : 0, pipeWire);
                 },
                 this));
             break;
@@ -220,7 +221,7 @@ private:
 
     // The stream at the server's own rate, so that no resampler stands between the
     // frames and the ear.
-    void openStream(std::uint32_t serverRate, bool amends)
+    void openStream(std::uint32_t serverRate, bool pipeWire)
     {
         if (!m_context || m_stream)
             return;
@@ -265,11 +266,8 @@ private:
         m_lineStarted = false;
         m_written = 0;
         m_keptCount = 0;
-        m_reachUs = kFirstReachUs;
-        m_amends = amends;
         m_source->streamStarted(m_rate, static_cast<std::int64_t>(kLatencyUs), m_line);
-        if (m_amends)
-            m_reachUs = m_source->amendsUpTo(m_reachUs);
+        m_reachUs = m_source->amendsUpTo(kFirstReachUs + (pipeWire ? kPipeWireRewriteUs : 0));
         if (pa_stream_connect_playback(m_stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0)
             lost();
     }
@@ -316,7 +314,7 @@ private:
         const std::int64_t nowUs = monotonicUs();
         m_line.report(nowUs, nowUs - ageUs, frame);
         const auto sinkUs = static_cast<std::int64_t>(timing->sink_usec);
-        if (m_amends && sinkUs > m_reachUs && sinkUs <= kLongestReachUs) {
+        if (sinkUs > m_reachUs && sinkUs <= kLongestReachUs) {
             m_reachUs = m_source->amendsUpTo(sinkUs);
         }
     }
@@ -378,7 +376,7 @@ private:
     // server are added to them, and what changed is written over them.
     void amend()
     {
-        if (!m_amends || !m_stream || !m_playing || !m_lineStarted || m_keptCount == 0)
+        if (!m_stream || !m_playing || !m_lineStarted || m_keptCount == 0)
             return;
         const double earliest = m_line.frameAt(static_cast<double>(monotonicUs() + m_reachUs + kRewriteMarginUs));
         std::int64_t open = m_written - static_cast<std::int64_t>(std::ceil(earliest));
@@ -481,7 +479,6 @@ private:
     size_t m_keptCount = 0;     // frames in it that the server may not have taken yet
     std::int64_t m_written = 0; // frames written since the stream started
     std::int64_t m_reachUs = 0; // the server's own latency, as the source counts on it
-    bool m_amends = false;      // notes sent are written over the frames ahead
     int m_wakeFd = -1;          // written by wake(), read on the mainloop's thread
     pa_io_event *m_wakeEvent = nullptr;
     FrameLine m_line{FrameLine::Policy::Reports}; // the mainloop's thread only
