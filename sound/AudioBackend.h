@@ -87,8 +87,9 @@ public:
 // The desktop's audio server through PulseAudio's client library (PipeWire included).
 std::unique_ptr<AudioBackend> createPulseAudioBackend();
 // The desktop stream's whole latency, buffer and server together: about how long after
-// writing a frame the server plays it. Shorter streams answer a key sooner but run dry
-// on an idle machine (30 ms did) and wake the audio thread more often.
+// writing a frame the server plays it. A note sent need not wait for all of it (the
+// back end writes it over the frames ahead); shorter streams run dry on an idle machine
+// (30 ms did) and wake the audio thread more often.
 constexpr std::int64_t kDesktopStreamLatencyUs = 60000;
 
 // Makes the back end for the desktop's audio server.

@@ -311,16 +311,10 @@ private:
             const std::uint32_t message = tagged & 0xFFFFFF;
             if (m_sink)
                 m_sink->message(at - kept, message);
-            if (!m_pool)
-                return;
-            const int channel = static_cast<int>(message & 0x0F);
-            const int key = static_cast<int>((message >> 8) & 0xFF);
-            const int velocity = static_cast<int>((message >> 16) & 0xFF);
-            if (velocity == 0)
-                m_pool->noteOffBack(channel, key, left, right, kept, at);
-            else
-                m_pool->noteOnBack(channel, key, velocity, left, right, kept, at);
-            first = std::min(first, at);
+            if (m_pool) {
+                play(message, left, right, kept, at);
+                first = std::min(first, at);
+            }
         });
         return skipped + first;
     }
@@ -380,15 +374,17 @@ private:
         });
     }
 
-    void play(std::uint32_t message)
+    // Plays `message` on the pool: now, or `at` frames into the last `frames` rendered,
+    // which `left` and `right` hold.
+    void play(std::uint32_t message, float *left = nullptr, float *right = nullptr, int frames = 0, int at = 0)
     {
         const int channel = static_cast<int>(message & 0x0F);
         const int key = static_cast<int>((message >> 8) & 0xFF);
         const int velocity = static_cast<int>((message >> 16) & 0xFF);
         if (velocity == 0)
-            m_pool->noteOff(channel, key);
+            m_pool->noteOffBack(channel, key, left, right, frames, at);
         else
-            m_pool->noteOn(channel, key, velocity);
+            m_pool->noteOnBack(channel, key, velocity, left, right, frames, at);
     }
 
     // A note-on of a generation dropped since it was sent is not heard; a release is.

@@ -360,9 +360,7 @@ private:
             for (size_t i = 0; i < count; ++i) {
                 out[2 * i] = m_left[i];
                 out[2 * i + 1] = m_right[i];
-                const size_t at = 2 * ((m_keptEnd + i) % kKeptFrames);
-                m_kept[at] = m_left[i];
-                m_kept[at + 1] = m_right[i];
+                keep(m_keptEnd + i, m_left[i], m_right[i]);
             }
             pa_stream_write(stream, data, count * frameBytes, nullptr, 0, PA_SEEK_RELATIVE);
             m_keptEnd = (m_keptEnd + count) % kKeptFrames;
@@ -370,6 +368,14 @@ private:
             m_written += static_cast<std::int64_t>(count);
             frames -= count;
         }
+    }
+
+    // Frame `place` of the ring of frames kept (taken modulo its length).
+    void keep(size_t place, float left, float right)
+    {
+        const size_t at = 2 * (place % kKeptFrames);
+        m_kept[at] = left;
+        m_kept[at + 1] = right;
     }
 
     // A message was sent: the notes due on frames written but not yet taken by the
@@ -411,9 +417,7 @@ private:
                 const size_t k = first + done + i;
                 out[2 * i] = m_left[k];
                 out[2 * i + 1] = m_right[k];
-                const size_t at = 2 * ((from + k) % kKeptFrames);
-                m_kept[at] = m_left[k];
-                m_kept[at + 1] = m_right[k];
+                keep(from + k, m_left[k], m_right[k]);
             }
             pa_stream_write(m_stream, data, count * frameBytes, nullptr, seek, PA_SEEK_RELATIVE);
             seek = 0;

@@ -358,13 +358,7 @@ void SynthPool::renderVoice(Voice &voice, int frames, float *left, float *right)
             m_recordRight.insert(m_recordRight.end(), m_scratchRight.begin(), m_scratchRight.begin() + frames);
         }
     }
-    const std::size_t mask = voice.pastLeft.size() - 1;
-    for (int i = 0; i < frames; ++i) {
-        const std::size_t at = (voice.pastEnd + static_cast<std::size_t>(i)) & mask;
-        voice.pastLeft[at] = m_scratchLeft[static_cast<std::size_t>(i)];
-        voice.pastRight[at] = m_scratchRight[static_cast<std::size_t>(i)];
-    }
-    voice.pastEnd = (voice.pastEnd + static_cast<std::size_t>(frames)) & mask;
+    remember(voice, m_scratchLeft.data(), m_scratchRight.data(), static_cast<std::size_t>(frames));
     voice.phase = (voice.phase + frames) % kBlock;
     voice.age += frames;
     // The synthesizer's last voice ends within a block it has rendered: the rest of that
@@ -382,6 +376,16 @@ void SynthPool::renderVoice(Voice &voice, int frames, float *left, float *right)
         voice.key = -1;
         voice.recording = false;
     }
+}
+
+void SynthPool::remember(Voice &voice, const float *left, const float *right, std::size_t frames)
+{
+    const std::size_t mask = voice.pastLeft.size() - 1;
+    for (std::size_t i = 0; i < frames; ++i) {
+        voice.pastLeft[(voice.pastEnd + i) & mask] = left[i];
+        voice.pastRight[(voice.pastEnd + i) & mask] = right[i];
+    }
+    voice.pastEnd = (voice.pastEnd + frames) & mask;
 }
 
 // Each synthesizer writes into scratch buffers that are then added: FluidSynth's mixing
@@ -455,14 +459,9 @@ SynthPool::Voice &SynthPool::goLive(const Replay &replay, bool releaseNow)
     const Take &take = m_takes[replay.take];
     Voice &voice = fastForward(take.note, take.velocity, replay.played);
     // What the replay played is the synthesizer's past, should a release come back there.
-    const std::size_t mask = voice.pastLeft.size() - 1;
     const auto kept = static_cast<std::size_t>(std::min<std::int64_t>(replay.played, m_pastFrames));
     const auto from = static_cast<std::size_t>(replay.played) - kept;
-    for (std::size_t k = 0; k < kept; ++k) {
-        voice.pastLeft[(voice.pastEnd + k) & mask] = take.left[from + k];
-        voice.pastRight[(voice.pastEnd + k) & mask] = take.right[from + k];
-    }
-    voice.pastEnd = (voice.pastEnd + kept) & mask;
+    remember(voice, take.left.data() + from, take.right.data() + from, kept);
     if (releaseNow) {
         fluid_synth_noteoff(voice.synth, take.note / 128, take.note % 128);
         voice.key = -1;

@@ -102,6 +102,8 @@ private:
     void startNote(Voice &voice, int note, int velocity);
     void renderVoice(Voice &voice, int frames, float *left, float *right);
     void renderVoiceLong(Voice &voice, int frames, float *left, float *right);
+    // Adds `frames` frames to the voice's ring of the frames it rendered last.
+    void remember(Voice &voice, const float *left, const float *right, std::size_t frames);
     // Plays replay `index` on; false when it ended or a synthesizer took it over.
     bool playReplay(std::size_t index, int frames, float *left, float *right);
     // Starts a note, on a replay or a synthesizer, returning the replay's index or -1.
