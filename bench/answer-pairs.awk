@@ -23,6 +23,7 @@ FNR == NR {
   else if ($1 == "dating") { ds[nd] = $2; dt[nd] = $3; nd++ }
   else if ($1 == "lamp") { lt[nl] = $2; lv[nl] = $3; lgap[nl] = $4; nl++ }
   else if ($1 == "key") { kb[nk] = $2; ka[nk] = $3; kind[nk] = $4; nk++ }
+  else if ($1 == "mapped") mapped = $2
   next
 }
 # The recording's clicks, in order, on the monotonic clock: from the last dating at or
@@ -33,6 +34,12 @@ $1 == "onset" {
   c[nc++] = dt[j] + (sample - ds[j]) * 1000 / rate + heard
 }
 END {
+  # A start session: from the window's mapping to the first click heard, alone.
+  if (mapped != "") {
+    for (k = 0; k < nc && c[k] <= mapped; k++) {}
+    printf "%s\n", k < nc ? sprintf("%.1f", c[k] - mapped) : "na"
+    exit
+  }
   first_key = nk ? ka[0] : 1e300
   # Each lamp lighting (a rise of the pixel's level: the lamps are dark once stopped)
   # before the first key, with the click nearest to it (at 120 bpm they are 500 ms apart).

@@ -7,7 +7,8 @@
 // Xlib and XTest, libpulse-simple and libjack.
 //
 // Usage: answer_probe WINDOW SECONDS SOURCE STEPS OUTDIR
-//   WINDOW   the program's X window (its id, as xdotool prints it)
+//   WINDOW   the program's X window (its id, as xdotool prints it), or "map": no lamp is
+//            watched; the first window the window manager maps after the start is dated
 //   SECONDS  how long to record and watch
 //   SOURCE   pulse:DEVICE:RATE (a PulseAudio source, e.g. nullsink.monitor) or jack:PORT
 //   STEPS    a file of lines "AT KIND KEYS...": AT seconds after the start, the keys are
@@ -24,6 +25,7 @@
 //                           GAP ms after the one before (the dating is good to GAP / 2)
 //     key T_BEFORE_MS T_AFTER_MS KIND KEYS   the (last) key was sent and taken in
 //     poll_max_ms P         the longest gap between two readings of the pixel
+//     mapped T_MS           ("map") the first window was mapped at T_MS
 // All times are CLOCK_MONOTONIC in milliseconds.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -179,7 +181,12 @@ bool recordJack(const std::string &port, double untilMs, Recording &rec, double 
     tap.in = jack_port_register(tap.client, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
     jack_set_process_callback(
         tap.client, [](jack_nframes_t n, void *p) { return static_cast<JackTap *>(p)->process(n); }, &tap);
-    if (!tap.in || jack_activate(tap.client) != 0 || jack_connect(tap.client, port.c_str(), jack_port_name(tap.in))) {
+    // The port may come later, with the program: it is looked for every millisecond.
+    bool connected = false;
+    if (tap.in && jack_activate(tap.client) == 0)
+        while (!(connected = jack_connect(tap.client, port.c_str(), jack_port_name(tap.in)) == 0) && nowMs() < untilMs)
+            sleepUntilMs(nowMs() + 1);
+    if (!connected) {
         std::fprintf(stderr, "answer_probe: cannot read %s\n", port.c_str());
         jack_client_close(tap.client);
         return false;
@@ -255,7 +262,29 @@ struct LampWatch {
     std::vector<LampChange> changes;
     double pollMaxMs = 0;
     std::atomic<double> lastLit{0}; // when the lamp last lit (its level rose), for the keys
+    double mappedMs = 0;
 };
+
+// The first window mapped on the screen from now on: the program's frame, which the
+// window manager maps once the program has mapped its window.
+void watchMap(double untilMs, LampWatch &watch)
+{
+    Display *display = XOpenDisplay(nullptr);
+    if (!display)
+        return;
+    XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
+    XSync(display, False);
+    for (XEvent event{}; watch.mappedMs == 0 && nowMs() < untilMs;) {
+        if (!XPending(display)) {
+            sleepUntilMs(nowMs() + 0.25);
+            continue;
+        }
+        XNextEvent(display, &event);
+        if (event.type == MapNotify)
+            watch.mappedMs = nowMs();
+    }
+    XCloseDisplay(display);
+}
 
 void watchLamp(Window window, double untilMs, LampWatch &watch)
 {
@@ -388,6 +417,8 @@ void writeEvents(const std::string &path, const Recording &rec, double lagMs, co
     for (const Dating &d : rec.datings)
         std::fprintf(f, "dating %zu %.3f\n", d.sample, d.ms);
     std::fprintf(f, "lamp_pixel %d %d\npoll_max_ms %.3f\n", watch.x, watch.y, watch.pollMaxMs);
+    if (watch.mappedMs > 0)
+        std::fprintf(f, "mapped %.3f\n", watch.mappedMs);
     for (const LampChange &c : watch.changes)
         std::fprintf(f, "lamp %.3f %lu %.3f\n", c.ms, c.level, c.gapMs);
     for (const Step &s : steps) {
@@ -407,6 +438,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: answer_probe WINDOW SECONDS SOURCE STEPS OUTDIR\n");
         return 2;
     }
+    const bool mapMode = std::strcmp(argv[1], "map") == 0;
     const auto window = static_cast<Window>(std::strtoul(argv[1], nullptr, 0));
     const double untilMs = nowMs() + std::atof(argv[2]) * 1e3;
     const std::string source = argv[3];
@@ -431,7 +463,7 @@ int main(int argc, char **argv)
         }
     });
     LampWatch watch;
-    std::thread watcher([&] { watchLamp(window, untilMs, watch); });
+    std::thread watcher([&] { mapMode ? watchMap(untilMs, watch) : watchLamp(window, untilMs, watch); });
     Display *keyboard = XOpenDisplay(nullptr);
     const double start = nowMs();
     for (Step &step : steps) {
@@ -454,5 +486,5 @@ int main(int argc, char **argv)
         return 1;
     writeWav(outdir + "/rec.wav", rec);
     writeEvents(outdir + "/events.txt", rec, lagMs, watch, steps);
-    return watch.x < 0 ? 1 : 0;
+    return (mapMode ? watch.mappedMs == 0 : watch.x < 0) ? 1 : 0;
 }
