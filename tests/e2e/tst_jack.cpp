@@ -22,7 +22,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 namespace {
@@ -44,6 +43,41 @@ struct Event {
     std::int64_t sinceSlip = -1;      // frames since the transport last slipped a cycle; -1: never
 };
 
+// What one thread records and another reads while it goes on: set aside whole, appended
+// to without a lock (a reader that waited for the test's thread would miss its cycles
+// whenever that thread was descheduled holding the lock), read up to what was published.
+template <typename T> class Log {
+public:
+    explicit Log(std::size_t capacity) : m_items(capacity) {}
+    void append(const T &item)
+    {
+        const std::size_t n = m_size.load(std::memory_order_relaxed);
+        if (n == m_items.size())
+            return; // full: the checks see too few and fail
+        m_items[n] = item;
+        m_size.store(n + 1, std::memory_order_release);
+    }
+    // What was appended since the last clear().
+    std::vector<T> items() const
+    {
+        const std::size_t n = m_size.load(std::memory_order_acquire);
+        const std::size_t from = std::min(m_from.load(), n);
+        return {m_items.begin() + std::ptrdiff_t(from), m_items.begin() + std::ptrdiff_t(n)};
+    }
+    void clear() { m_from = m_size.load(std::memory_order_acquire); }
+    // Empty again, while no thread appends.
+    void reset()
+    {
+        m_size = 0;
+        m_from = 0;
+    }
+
+private:
+    std::vector<T> m_items;
+    std::atomic<std::size_t> m_size{0};
+    std::atomic<std::size_t> m_from{0};
+};
+
 // The test's JACK client: a MIDI in port and an audio in port, recording what arrives.
 class Reader {
 public:
@@ -51,6 +85,11 @@ public:
     bool open()
     {
         m_next = -1;
+        for (auto *log : {&m_holes, &m_underRuns})
+            log->reset();
+        for (auto *log : {&m_events, &m_clockEvents})
+            log->reset();
+        m_onsets.reset();
         m_client = jack_client_open("pulsewerk-test-reader", JackNoStartServer, nullptr);
         if (!m_client)
             return false;
@@ -105,31 +144,19 @@ public:
                (!hasPort("Pulsewerk:out_left") || connect("Pulsewerk:out_left", m_audio));
     }
 
-    std::vector<Event> events() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_events;
-    }
+    std::vector<Event> events() const { return m_events.items(); }
     // The clock port's messages: status bytes, Song Position Pointer's data ignored.
-    std::vector<Event> clockEvents() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_clockEvents;
-    }
+    std::vector<Event> clockEvents() const { return m_clockEvents.items(); }
     // No cycle from `from` to `to` was missed or misdated: this client's frame clock
     // went on a cycle at a time (a late cycle reads it a cycle ahead, an under-run skips),
     // and the server reported no under-run of any client about then.
     bool steady(std::int64_t from, std::int64_t to) const
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return std::none_of(m_holes.begin(), m_holes.end(),
-                            [&](const auto &hole) { return hole.first <= to && hole.second >= from; });
+        const auto outside = [&](const Hole &hole) { return hole.first > to || hole.second < from; };
+        const std::vector<Hole> missed = m_holes.items(), runs = m_underRuns.items();
+        return std::all_of(missed.begin(), missed.end(), outside) && std::all_of(runs.begin(), runs.end(), outside);
     }
-    std::vector<std::int64_t> onsets() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_onsets;
-    }
+    std::vector<std::int64_t> onsets() const { return m_onsets.items(); }
     int noteOns() const
     {
         int n = 0;
@@ -139,19 +166,15 @@ public:
     }
     void clear()
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
         m_events.clear();
         m_clockEvents.clear();
         m_onsets.clear();
         m_holes.clear();
+        m_underRuns.clear();
         m_stoppedAt = -1;
     }
     // The server's frame at which the transport was first seen stopped after rolling.
-    std::int64_t stoppedAt() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_stoppedAt;
-    }
+    std::int64_t stoppedAt() const { return m_stoppedAt; }
     // Makes this client the timebase master at `bpm` in 4/4, whoever led before: bar, beat
     // and tick straight from the transport's frame.
     bool lead(double bpm)
@@ -185,9 +208,8 @@ private:
         const bool rolling = state == JackTransportRolling;
         void *midi = jack_port_get_buffer(m_midi, frames);
         const auto *audio = static_cast<const float *>(jack_port_get_buffer(m_audio, frames));
-        std::lock_guard<std::mutex> lock(m_mutex);
         if (m_next >= 0 && start != m_next)
-            m_holes.emplace_back(std::min(start, m_next), std::max(start, m_next) + frames);
+            m_holes.append({std::min(start, m_next), std::max(start, m_next) + frames});
         m_next = start + frames;
         if (m_rolling && state == JackTransportStopped && m_stoppedAt < 0)
             m_stoppedAt = start;
@@ -212,15 +234,18 @@ private:
                 e.sinceSlip = e.frame - m_slippedAt;
             if (event.size != 3)
                 e.status = 0; // a malformed message: never sent by the program
-            m_events.push_back(e);
+            m_events.append(e);
         }
         void *clock = jack_port_get_buffer(m_clock, frames);
         for (std::uint32_t i = 0; i < jack_midi_get_event_count(clock); ++i) {
             jack_midi_event_t event;
             if (jack_midi_event_get(&event, clock, i) == 0 && event.size > 0)
-                m_clockEvents.push_back({start + event.time, event.buffer[0], std::uint8_t(event.size), 0});
+                m_clockEvents.append({start + event.time, event.buffer[0], std::uint8_t(event.size), 0});
         }
-        m_clicks.read(audio, frames, start, m_onsets);
+        m_cycleOnsets.clear(); // room set aside: no allocation here
+        m_clicks.read(audio, frames, start, m_cycleOnsets);
+        for (const std::int64_t onset : m_cycleOnsets)
+            m_onsets.append(onset);
         return 0;
     }
 
@@ -228,24 +253,25 @@ private:
     // not on its frames. The word comes late on a busy machine.
     void underRun()
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
         const auto now = static_cast<std::int64_t>(jack_frame_time(m_client));
-        m_holes.emplace_back(now - kRate * 3 / 10, now + kRate / 50);
+        m_underRuns.append({now - kRate * 3 / 10, now + kRate / 50});
     }
 
     jack_client_t *m_client = nullptr;
-    std::int64_t m_next = -1; // the next cycle's first frame, if none is missed
-    std::vector<std::pair<std::int64_t, std::int64_t>> m_holes;
+    using Hole = std::pair<std::int64_t, std::int64_t>;
+    std::int64_t m_next = -1;       // the next cycle's first frame, if none is missed
+    Log<Hole> m_holes{1 << 16};     // the process thread's
+    Log<Hole> m_underRuns{1 << 12}; // the notification thread's
     jack_port_t *m_midi = nullptr;
     jack_port_t *m_audio = nullptr;
     jack_port_t *m_clock = nullptr;
-    mutable std::mutex m_mutex;
-    std::vector<Event> m_events;
-    std::vector<Event> m_clockEvents;
-    std::vector<std::int64_t> m_onsets;
+    Log<Event> m_events{1 << 16};
+    Log<Event> m_clockEvents{1 << 18};
+    Log<std::int64_t> m_onsets{1 << 16};
+    std::vector<std::int64_t> m_cycleOnsets = std::vector<std::int64_t>(4096);
     pulsewerk::ClickDetector m_clicks{kRate};
     bool m_rolling = false;
-    std::int64_t m_stoppedAt = -1;
+    std::atomic<std::int64_t> m_stoppedAt{-1};
     std::int64_t m_nextTransportFrame = 0;
     std::int64_t m_slippedAt = -1;
     std::atomic<double> m_bpm{120};
@@ -560,7 +586,7 @@ void TestJack::serverReturns()
     QTRY_VERIFY2_WITH_TIMEOUT(m_programErr.contains("the JACK server went away"), m_programErr.constData(), 10000);
     QCOMPARE(m_program.state(), QProcess::Running);
     QVERIFY(startServer());
-    QTRY_VERIFY_WITH_TIMEOUT(m_programErr.contains("the JACK server is back"), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(m_programErr.contains("the JACK server is back"), m_programErr.constData(), 10000);
     readProgram();
     if (QTest::currentTestFailed())
         return;
