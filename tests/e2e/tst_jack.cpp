@@ -24,6 +24,10 @@
 #include <cstdint>
 #include <vector>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int kRate = 48000;
@@ -77,6 +81,22 @@ private:
     std::atomic<std::size_t> m_size{0};
     std::atomic<std::size_t> m_from{0};
 };
+
+// An X server listens on the display's socket.
+bool displayAnswers(const QByteArray &number)
+{
+    const QByteArray path = "/tmp/.X11-unix/X" + number;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (number.isEmpty() || std::size_t(path.size()) >= sizeof address.sun_path)
+        return false;
+    std::copy(path.begin(), path.end(), address.sun_path);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool answers = fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return answers;
+}
 
 // The test's JACK client: a MIDI in port and an audio in port, recording what arrives.
 class Reader {
@@ -617,8 +637,10 @@ void TestJack::midiPortAlone()
 
 bool TestJack::startDisplay()
 {
-    if (m_display.state() == QProcess::Running)
+    if (m_display.state() == QProcess::Running && displayAnswers(m_displayName.mid(1)))
         return true;
+    m_display.kill(); // one that died, or is dying
+    m_display.waitForFinished(10000);
     if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
         return false;
     // Xvfb picks a free display and prints its number.
@@ -629,10 +651,7 @@ bool TestJack::startDisplay()
     }
     const QByteArray number = m_display.readLine().trimmed();
     m_displayName = ':' + number;
-    // The display answers once its socket is there.
-    return !number.isEmpty() &&
-           QTest::qWaitFor([&] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X") + QLatin1String(number)); },
-                           15000);
+    return QTest::qWaitFor([&] { return displayAnswers(number); }, 15000);
 }
 
 QString TestJack::pressKey(const QString &key)
@@ -665,7 +684,8 @@ QString TestJack::endProgram(const QString &way)
         m_program.terminate();
     } else if (way == QLatin1String("X server dies")) {
         m_display.terminate();
-        m_display.waitForFinished(10000);
+        if (!m_display.waitForFinished(10000))
+            m_display.kill();
     } else {
         const QString failure = pressKey(QStringLiteral("ctrl+q"));
         if (!failure.isEmpty())
