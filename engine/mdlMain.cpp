@@ -245,6 +245,7 @@ void Main(const pulsewerk::StartOptions &options, const Context &context)
     g_frmMain->show();              // the first show runs the window's load step
     closeOnSignals();
     pulsewerk::applyStartOptions(*g_frmMain, options);
+    pulsewerk::favourThisThread(); // threads started from here on share it
     RunBeatLoop();
 }
 

@@ -14,6 +14,8 @@
 #include <cmath>
 #include <ctime>
 #include <memory>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -136,6 +138,18 @@ Clock &systemClock()
     // Never destroyed: its notifier must not outlive the event dispatcher at exit.
     static auto *const system = new SystemClock;
     return *system;
+}
+
+void favourThisThread()
+{
+    // A nice value, not a real-time class: a window's thread may paint for a while, and
+    // must not hold up the rest of the desktop. Without the right to it (no RLIMIT_NICE
+    // allowance) the thread keeps its own.
+    constexpr int kFavouredNice = -10;
+    const auto thread = static_cast<id_t>(syscall(SYS_gettid));
+    if (setpriority(PRIO_PROCESS, thread, kFavouredNice) != 0) {
+        // refused: ordinary priority, as before
+    }
 }
 
 } // namespace pulsewerk

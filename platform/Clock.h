@@ -63,4 +63,8 @@ std::int64_t monotonicUs();
 // CLOCK_MONOTONIC.
 Clock &systemClock();
 
+// The calling thread (the beat loop's) ahead of ordinary work where the system allows it:
+// on a busy machine its notes must still reach the stream within the delay's margin.
+void favourThisThread();
+
 } // namespace pulsewerk
