@@ -342,6 +342,9 @@ private:
                 m_timingAskedUs = nowUs;
             }
         }
+        // A message sent just before this call and not yet woken for goes on its own
+        // frame among those written, not at the start of the new ones.
+        amend();
         // Whole runs of frames lasting whole microseconds only: a server that keeps its
         // time in microseconds (PulseAudio's null sink does) would otherwise drop the
         // fraction of every run and play the stream fast.
