@@ -825,7 +825,9 @@ void TestJack::checkClock(std::int64_t tickFrames)
     }
     QVERIFY(ticks.size() > 24);
     qInfo("%zu ticks, %d intervals over a missed cycle", ticks.size(), unsteady);
-    QVERIFY(unsteady * 4 < int(ticks.size()));
+    // Enough intervals compared to judge by: two beats' worth (a start or a client
+    // coming and going makes the server report an under-run, which sets aside 0.3 s).
+    QVERIFY(int(ticks.size()) - 1 - unsteady >= 48);
     for (const Event &e : m_reader.events()) {
         if ((e.status & 0xF0) == 0x90 && e.data2 > 0 && e.frame >= ticks.front() && e.frame <= ticks.back())
             QVERIFY2(std::binary_search(ticks.begin(), ticks.end(), e.frame), "a tick on every note-on");
