@@ -268,6 +268,7 @@ void RunBeatLoop()
             break; // the window was unloaded in this pass: leave it alone
         if (g_follower)
             g_follower->pass(window, timing, clock.timeGetTime());
+        mdlMidi::FollowRunning(g_frmMain->isRunning());
         if (!g_frmMain->isRunning()) {
             mdlMidi::StopClock();
             if (g_follower) // the transport may start rolling

@@ -43,6 +43,8 @@ struct ClockBeat {
 };
 std::optional<ClockBeat> g_clockBeat;
 bool g_clockGridMoved = false;
+// Whether the output was last told that the beat runs.
+std::optional<bool> g_running;
 
 } // namespace
 
@@ -67,6 +69,7 @@ void CloseMidiOut()
     g_hMidiOut.reset();
     g_sounding.reset();
     g_clockBeat.reset();
+    g_running.reset();
 }
 
 void PlayNote(const std::int16_t &channel, const std::int16_t &note, const std::int16_t &velocity)
@@ -148,6 +151,14 @@ void StopClock()
     g_clockGridMoved = false;
     if (g_hMidiOut)
         g_hMidiOut->clockStop(mdlMain::context().clock->timeGetTime());
+}
+
+void FollowRunning(bool running)
+{
+    if (!g_hMidiOut || g_running == running)
+        return;
+    g_running = running;
+    g_hMidiOut->setBeating(running);
 }
 
 SoundingAt::SoundingAt(std::uint32_t clockMs, std::optional<std::int64_t> exactUs)

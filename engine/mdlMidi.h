@@ -44,6 +44,8 @@ void FollowBeat(std::uint32_t lastBeatMs, bool beat, int bpm, int multiplier);
 void MoveClockGrid();
 // The beat stopped: so does the clock, at the clock reading now.
 void StopClock();
+// Whether the beat runs, told to the output at every pass: it hears each change once.
+void FollowRunning(bool running);
 
 // While one lives, the notes sent are meant to sound at the clock reading `clockMs`
 // (the grid point of a beat the loop sends a little late), or at the program clock's

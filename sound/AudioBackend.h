@@ -62,6 +62,10 @@ public:
     virtual void sendMessagesTo(MessageSink *sink) = 0;
     // The stream is gone (the server went away); nothing may sound on when it returns.
     virtual void streamLost() = 0;
+    // The audio thread: nothing sounds, and nothing will before the next wake(): the
+    // beat stands and every note has died away. A back end may let its stream go
+    // meanwhile, and open it again on the next wake().
+    virtual bool resting() { return false; }
 };
 
 class AudioBackend {

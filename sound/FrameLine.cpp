@@ -65,6 +65,7 @@ void FrameLine::start(double sampleRate, std::int64_t nowUs, std::int64_t latenc
     m_anchorFrame = 0;
     m_anchorUs = timeBase().at(nowUs) + static_cast<double>(latencyUs);
     m_known = m_policy == Policy::Blind;
+    m_guessStands = false;
     m_anchored = m_known;
     m_firstSeen = false;
     m_moved = false;

@@ -71,6 +71,11 @@ public:
     }
     // The server has placed the line (a guess until then).
     bool known() const { return m_known; }
+    // Notes may be placed on it: the server has placed it, or its policy needs no word
+    // from the server first (a JACK cycle's frames carry the beat from the first one), or
+    // none came in time and the guess stands until one does.
+    bool ready() const { return m_known || m_guessStands || m_policy != Policy::Reports; }
+    void letGuessStand() { m_guessStands = true; }
     // The last call placed the line: first, or anew after the stream jumped.
     bool moved() const { return m_moved; }
     // When `frame` is heard, and the frame heard at `us`, on the monotonic clock.
@@ -111,6 +116,7 @@ private:
     double m_nominalUsPerFrame;
     bool m_started = false;
     bool m_known = false;
+    bool m_guessStands = false;
     bool m_anchored = false; // the notes' frames were placed by the server's word
     bool m_firstSeen = false;
     bool m_moved = false;

@@ -210,6 +210,13 @@ public:
             m_backend->wake();
     }
 
+    void setBeating(bool beating) override
+    {
+        m_beating = beating;
+        if (beating && m_backend)
+            m_backend->wake();
+    }
+
     // The back end's transport, its beats at the times the notes are sent for.
     Transport *transport() override { return m_backend && m_backend->transport() ? &m_transport : nullptr; }
 
@@ -402,6 +409,8 @@ private:
             m_pool->silence();
     }
 
+    bool resting() override { return !m_beating && m_scheduler.idle() && (!m_pool || !m_pool->sounding()); }
+
     // A transport's beat is heard on its frame when its note is sent the scheduler's
     // delay before.
     struct DelayedTransport final : Transport {
@@ -425,6 +434,7 @@ private:
     NoteScheduler m_scheduler{kDesktopStreamLatencyUs + kDelayMarginUs};
     std::atomic<std::int64_t> m_delayUs{kDesktopStreamLatencyUs + kDelayMarginUs};
     std::atomic<std::uint32_t> m_generation{0};
+    std::atomic<bool> m_beating{true}; // until the beat loop says it stands
     // The audio thread only.
     const FrameLine *m_line = nullptr;
     std::int64_t m_longestAheadUs = 0;

@@ -46,6 +46,9 @@ public:
     }
     // The run of the beat clock stops at the clock reading `atMs`.
     virtual void clockStop(std::uint32_t atMs) { (void)atMs; }
+    // The beat runs, or stands: a device whose stream rests while nothing sounds has it
+    // ready again before the first beat.
+    virtual void setBeating(bool beating) { (void)beating; }
     // The transport the device shares with other programs (JACK's); null when none.
     virtual Transport *transport() { return nullptr; }
 };

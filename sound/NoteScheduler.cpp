@@ -46,8 +46,8 @@ void NoteScheduler::takeQueued()
 
 bool NoteScheduler::nextDue(std::int64_t end, std::uint32_t &message, std::int64_t &due)
 {
-    if (!m_line)
-        return false;
+    if (!m_line || !m_line->ready())
+        return false; // held until the server says where its frames are
     const auto staleFrames = std::llround(static_cast<double>(kStaleUs) * m_line->sampleRate() / 1e6);
     std::size_t taken = 0;
     bool found = false;

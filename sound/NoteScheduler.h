@@ -67,6 +67,13 @@ public:
             apply(static_cast<int>(std::max(due, first) - first), message);
     }
 
+    // The audio thread: no message waits to be placed.
+    bool idle()
+    {
+        takeQueued();
+        return m_pendingCount == 0;
+    }
+
     // Frames filled since the stream started.
     std::int64_t position() const { return m_frames; }
 

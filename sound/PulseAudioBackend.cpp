@@ -56,12 +56,24 @@ constexpr std::int64_t kFirstReachUs = (kLatencyUs - 2 * kRequestUs) / 2;
 // it needs this much longer to get there (with 2 ms, notes written over came up to 3 ms
 // late under three busy loops; with 8 ms none did).
 constexpr std::int64_t kPipeWireRewriteUs = 8000;
+// Notes wait for the server's first report on a new stream, to go on their own frames
+// among those written by then; without one in this long, the line's guess stands.
+constexpr std::int64_t kFirstReportUs = 100000;
+// Reports asked for one after another while a new stream waits to play: each takes a
+// fraction of a millisecond.
+constexpr int kFirstAsks = 100;
 // A reported latency longer than this is taken for a disturbed report.
 constexpr std::int64_t kLongestReachUs = 500000;
 // Frames this close to the server's reach are left alone: a rewrite must get there first.
 constexpr std::int64_t kRewriteMarginUs = 2000;
 // The written frames kept for rewriting: more than the stream holds at 192 kHz.
 constexpr std::size_t kKeptFrames = 32768;
+// After resting this long (the beat stands, every note has died away) the stream goes,
+// so that neither this program nor the server wakes for silence; the next message or
+// start opens it again, and its notes wait for the new stream's first report (about a
+// millisecond on PulseAudio). Not on PipeWire: there the first report of a new stream
+// comes 12-22 ms after it is asked for, and a start's first beat would come late.
+constexpr std::int64_t kRestUs = 1000000;
 
 class PulseAudioBackend final : public AudioBackend {
 public:
@@ -85,10 +97,16 @@ public:
                     std::uint64_t count = 0;
                     while (::read(fd, &count, sizeof count) > 0) {
                     }
-                    static_cast<PulseAudioBackend *>(data)->amend();
+                    static_cast<PulseAudioBackend *>(data)->woken();
                 },
                 this);
         }
+        m_restEvent = api()->defer_new(
+            api(),
+            [](pa_mainloop_api *, pa_defer_event *, void *data) { static_cast<PulseAudioBackend *>(data)->rest(); },
+            this);
+        if (m_restEvent)
+            api()->defer_enable(m_restEvent, 0);
         bool started = pa_threaded_mainloop_start(m_loop) == 0;
         if (started) {
             m_waiting = true;
@@ -115,6 +133,9 @@ public:
         if (m_wakeEvent)
             api()->io_free(m_wakeEvent);
         m_wakeEvent = nullptr;
+        if (m_restEvent)
+            api()->defer_free(m_restEvent);
+        m_restEvent = nullptr;
         disconnect();
         m_line.stop(monotonicUs());
         pa_threaded_mainloop_unlock(m_loop);
@@ -225,6 +246,10 @@ private:
     {
         if (!m_context || m_stream)
             return;
+        m_serverRate = serverRate;
+        m_pipeWire = pipeWire;
+        m_rested = false;
+        m_restingSinceUs = -1;
         m_rate = serverRate >= 8000 && serverRate <= 192000 ? serverRate : 48000;
         const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, m_rate, 2};
         pa_channel_map map;
@@ -301,6 +326,16 @@ private:
     {
         m_timingAsked = false;
         const pa_timing_info *timing = pa_stream_get_timing_info(stream);
+        if (m_lineStarted && !m_line.known() && m_firstAsks > 0 && (!timing || !timing->playing)) {
+            // Not yet playing (the server fills its buffer first): the held notes wait for
+            // the first report, so the next is asked for at once.
+            --m_firstAsks;
+            if (pa_operation *asked = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
+                pa_operation_unref(asked);
+                m_timingAsked = true;
+            }
+            return;
+        }
         if (!m_lineStarted || !timing || !timing->playing || timing->read_index_corrupt || timing->read_index < 0 ||
             timing->transport_usec > kVagueReportUs)
             return;
@@ -313,6 +348,8 @@ private:
             return; // or the wall clock was set in between
         const std::int64_t nowUs = monotonicUs();
         m_line.report(nowUs, nowUs - ageUs, frame);
+        if (m_line.moved())
+            amend(); // the notes held for the line's first place
         const auto sinkUs = static_cast<std::int64_t>(timing->sink_usec);
         if (sinkUs > m_reachUs && sinkUs <= kLongestReachUs) {
             m_reachUs = m_source->amendsUpTo(sinkUs);
@@ -334,13 +371,10 @@ private:
         if (!m_lineStarted) {
             m_line.start(m_rate, nowUs, static_cast<std::int64_t>(kLatencyUs));
             m_lineStarted = true;
-        }
-        if (!m_timingAsked && nowUs - m_timingAskedUs >= kTimingEveryUs) {
-            if (pa_operation *asked = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
-                pa_operation_unref(asked);
-                m_timingAsked = true;
-                m_timingAskedUs = nowUs;
-            }
+            m_lineStartedUs = nowUs;
+            m_firstAsks = kFirstAsks;
+        } else if (!m_line.ready() && nowUs - m_lineStartedUs >= kFirstReportUs) {
+            m_line.letGuessStand();
         }
         // A message sent just before this call and not yet woken for goes on its own
         // frame among those written, not at the start of the new ones.
@@ -371,6 +405,39 @@ private:
             m_written += static_cast<std::int64_t>(count);
             frames -= count;
         }
+        // Asked after the frames are written: the first report then finds the stream playing.
+        if (!m_timingAsked && nowUs - m_timingAskedUs >= kTimingEveryUs) {
+            if (pa_operation *asked = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
+                pa_operation_unref(asked);
+                m_timingAsked = true;
+                m_timingAskedUs = nowUs;
+            }
+        }
+        if (!m_source->resting()) {
+            m_restingSinceUs = -1;
+        } else if (m_restingSinceUs < 0) {
+            m_restingSinceUs = nowUs;
+        } else if (nowUs - m_restingSinceUs >= kRestUs && m_restEvent && !m_pipeWire) {
+            api()->defer_enable(m_restEvent, 1); // not from inside the stream's own callback
+        }
+    }
+
+    // A message was sent, or the beat starts: a stream let go while resting opens again.
+    void woken()
+    {
+        amend();
+        if (m_rested && !m_stream && m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY)
+            openStream(m_serverRate, m_pipeWire);
+    }
+
+    // The stream has rested long enough: it goes until woken().
+    void rest()
+    {
+        api()->defer_enable(m_restEvent, 0);
+        if (!m_stream || !m_playing || !m_source->resting())
+            return;
+        closeStream();
+        m_rested = true;
     }
 
     // Frame `place` of the ring of frames kept (taken modulo its length).
@@ -434,12 +501,13 @@ private:
         if (m_stopping)
             return;
         m_line.stop(monotonicUs());
-        if (m_playing) {
+        if (m_playing || m_rested) {
             m_source->streamLost();
             say("the audio server went away; the sound is lost until it returns.");
             m_silent = true;
         }
         m_playing = false;
+        m_rested = false;
         answered();
         if (!m_retry) {
             m_retry = after(kRetryUs, [](PulseAudioBackend *self) {
@@ -450,7 +518,7 @@ private:
         }
     }
 
-    void disconnect()
+    void closeStream()
     {
         if (m_stream) {
             pa_stream_set_state_callback(m_stream, nullptr, nullptr);
@@ -461,6 +529,13 @@ private:
             pa_stream_unref(m_stream);
             m_stream = nullptr;
         }
+        m_line.stop(monotonicUs());
+        m_playing = false;
+    }
+
+    void disconnect()
+    {
+        closeStream();
         if (m_context) {
             pa_context_set_state_callback(m_context, nullptr, nullptr);
             pa_context_disconnect(m_context);
@@ -488,10 +563,17 @@ private:
     std::int64_t m_reachUs = 0; // the server's own latency, as the source counts on it
     int m_wakeFd = -1;          // written by wake(), read on the mainloop's thread
     pa_io_event *m_wakeEvent = nullptr;
+    pa_defer_event *m_restEvent = nullptr; // lets the stream go, once enabled
+    std::int64_t m_restingSinceUs = -1;    // the source has rested since then; -1: it sounds
+    bool m_rested = false;                 // the stream went for resting, to open on a wake
+    std::uint32_t m_serverRate = 0;        // and how: the server's rate, and whether it is PipeWire
+    bool m_pipeWire = false;
     FrameLine m_line{FrameLine::Policy::Reports}; // the mainloop's thread only
     bool m_lineStarted = false;                   // the stream's first frames are written
-    bool m_scheduled = false;                     // the audio thread's priority was asked for
-    bool m_timingAsked = false;                   // a timing report is on its way
+    std::int64_t m_lineStartedUs = 0;
+    int m_firstAsks = 0;        // reports still asked for at once while the new stream waits to play
+    bool m_scheduled = false;   // the audio thread's priority was asked for
+    bool m_timingAsked = false; // a timing report is on its way
     std::int64_t m_timingAskedUs = 0;
     bool m_waiting = false;    // opening waits for the first answer
     bool m_playing = false;    // a stream is up

@@ -544,4 +544,9 @@ void SynthPool::silence()
     stopRecording();
 }
 
+bool SynthPool::sounding() const
+{
+    return !m_replays.empty() || std::any_of(m_voices.begin(), m_voices.end(), [](const Voice &v) { return v.active; });
+}
+
 } // namespace pulsewerk

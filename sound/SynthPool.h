@@ -55,6 +55,8 @@ public:
     int rewindable() const { return m_pastFrames; }
     // Every sound stops at once.
     void silence();
+    // Some note still sounds (or rings out).
+    bool sounding() const;
 
 private:
     friend struct SynthPoolTestAccess; // the tests' view of what sounds

@@ -98,6 +98,8 @@ struct Heard {
     std::array<std::int64_t, 1024> noteOnFrames{};
     int clockMessages = 0;
     std::array<std::pair<std::int64_t, std::uint32_t>, 4096> clock{}; // frame, message
+    // When the source first and last said it rests (nothing sounds, the beat stands).
+    std::int64_t firstRestUs = -1, lastRestUs = -1;
 };
 
 // A made-up audio server in the manner of PulseAudio's stream, with a MIDI port as
@@ -178,6 +180,10 @@ private:
             return;
         m_source->render(kFrames, &m_left[std::size_t(m_written)], &m_right[std::size_t(m_written)]);
         m_written += kFrames;
+        if (m_source->resting()) {
+            m_heard.firstRestUs = m_heard.firstRestUs < 0 ? m_nowUs : m_heard.firstRestUs;
+            m_heard.lastRestUs = m_nowUs;
+        }
         // What was written a stream's latency ago has gone to the sink as it stands.
         for (std::int64_t i = std::max<std::int64_t>(0, m_written - 4 * kFrames); i < m_written - 3 * kFrames; ++i)
             m_heard.peak = std::max(m_heard.peak, std::abs(m_left[std::size_t(i)]));
@@ -603,6 +609,7 @@ void TestMidi::audioThreadNeitherAllocatesNorLocks()
     h.clock.at(seconds * 1000, [] { mdlMain::g_frmMain->close(); });
     g_callbackAllocations = 0;
     g_callbackLocks = 0;
+    const std::int64_t startUs = h.clock.nowUs();
     QCOMPARE(h.runLoop(), 1);
     // Every buffer rendered, the beats at 208 bpm (x2 from 12 s on, muted from 5 s to 9 s)
     // and the audition placed and sounding.
@@ -611,6 +618,10 @@ void TestMidi::audioThreadNeitherAllocatesNorLocks()
     QVERIFY(heard.peak > 0.01f);
     QCOMPARE(g_callbackAllocations.load(), 0);
     QCOMPARE(g_callbackLocks.load(), 0);
+    // The source rests only between the stop's last sound dying away and the start.
+    const std::int64_t restFrom = heard.firstRestUs - startUs, restTo = heard.lastRestUs - startUs;
+    QVERIFY2(restFrom > 31'100'000 && restTo >= 31'900'000 && restTo < 32'010'000,
+             qPrintable(QStringLiteral("%1 to %2 us").arg(restFrom).arg(restTo)));
     // Frame 0 is heard 40 ms after the clock's start, a beat `delayMs` after its time.
     const auto frameOf = [delayMs](std::int64_t ms) { return (ms + delayMs - 40) * 48; };
     QStringList wrong;
