@@ -77,6 +77,17 @@ void FrameLine::start(double sampleRate, std::int64_t nowUs, std::int64_t latenc
     steer(nowUs);
 }
 
+void FrameLine::resume(std::int64_t nowUs, double frame, std::int64_t latencyUs)
+{
+    m_line = {frame, static_cast<double>(nowUs + latencyUs), m_fittedUsPerFrame};
+    m_known = false;
+    m_guessStands = false;
+    m_moved = false;
+    m_reports.clear();
+    m_suspect.clear();
+    m_skippedUs = -1;
+}
+
 void FrameLine::stop(std::int64_t nowUs)
 {
     if (m_started && steers())

@@ -50,6 +50,9 @@ public:
     // A cycle, at `nowUs`: its first frame `frame` is heard at `heardUs`, and the server
     // measures `periodFrames` frames as `periodUs` long.
     void observe(std::int64_t nowUs, std::int64_t frame, double heardUs, double periodUs, int periodFrames);
+    // Reports: the stream plays again after a pause, frame `frame` heard about `latencyUs`
+    // after `nowUs`; the line waits for the server's next report, at the rate fitted.
+    void resume(std::int64_t nowUs, double frame, std::int64_t latencyUs);
     // The stream is gone: the program's clock runs on at the monotonic clock's pace.
     void stop(std::int64_t nowUs);
 

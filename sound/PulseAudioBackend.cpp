@@ -59,20 +59,16 @@ constexpr std::int64_t kPipeWireRewriteUs = 8000;
 // Notes wait for the server's first report on a new stream, to go on their own frames
 // among those written by then; without one in this long, the line's guess stands.
 constexpr std::int64_t kFirstReportUs = 100000;
-// Reports asked for one after another while a new stream waits to play: each takes a
-// fraction of a millisecond.
-constexpr int kFirstAsks = 100;
 // A reported latency longer than this is taken for a disturbed report.
 constexpr std::int64_t kLongestReachUs = 500000;
 // Frames this close to the server's reach are left alone: a rewrite must get there first.
 constexpr std::int64_t kRewriteMarginUs = 2000;
 // The written frames kept for rewriting: more than the stream holds at 192 kHz.
 constexpr std::size_t kKeptFrames = 32768;
-// After resting this long (the beat stands, every note has died away) the stream goes,
-// so that neither this program nor the server wakes for silence; the next message or
-// start opens it again, and its notes wait for the new stream's first report (about a
-// millisecond on PulseAudio). Not on PipeWire: there the first report of a new stream
-// comes 12-22 ms after it is asked for, and a start's first beat would come late.
+// After resting this long (the beat stands, every note has died away) the stream is
+// paused (corked), so that neither this program nor the server wakes for silence; the
+// next message or start lets it play on, and its notes wait for the server's first
+// report, which comes within a few milliseconds.
 constexpr std::int64_t kRestUs = 1000000;
 
 class PulseAudioBackend final : public AudioBackend {
@@ -246,10 +242,8 @@ private:
     {
         if (!m_context || m_stream)
             return;
-        m_serverRate = serverRate;
-        m_pipeWire = pipeWire;
-        m_rested = false;
         m_restingSinceUs = -1;
+        m_corked = false;
         m_rate = serverRate >= 8000 && serverRate <= 192000 ? serverRate : 48000;
         const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, m_rate, 2};
         pa_channel_map map;
@@ -326,10 +320,10 @@ private:
     {
         m_timingAsked = false;
         const pa_timing_info *timing = pa_stream_get_timing_info(stream);
-        if (m_lineStarted && !m_line.known() && m_firstAsks > 0 && (!timing || !timing->playing)) {
-            // Not yet playing (the server fills its buffer first): the held notes wait for
-            // the first report, so the next is asked for at once.
-            --m_firstAsks;
+        if (m_lineStarted && !m_line.ready() && (!timing || !timing->playing) &&
+            monotonicUs() - m_lineStartedUs < kFirstReportUs) {
+            // Not playing yet (the server fills its buffer first, or takes up the stream
+            // again): the held notes wait for the first report, so the next is asked at once.
             if (pa_operation *asked = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
                 pa_operation_unref(asked);
                 m_timingAsked = true;
@@ -372,7 +366,6 @@ private:
             m_line.start(m_rate, nowUs, static_cast<std::int64_t>(kLatencyUs));
             m_lineStarted = true;
             m_lineStartedUs = nowUs;
-            m_firstAsks = kFirstAsks;
         } else if (!m_line.ready() && nowUs - m_lineStartedUs >= kFirstReportUs) {
             m_line.letGuessStand();
         }
@@ -417,27 +410,41 @@ private:
             m_restingSinceUs = -1;
         } else if (m_restingSinceUs < 0) {
             m_restingSinceUs = nowUs;
-        } else if (nowUs - m_restingSinceUs >= kRestUs && m_restEvent && !m_pipeWire) {
+        } else if (nowUs - m_restingSinceUs >= kRestUs && m_restEvent) {
             api()->defer_enable(m_restEvent, 1); // not from inside the stream's own callback
         }
     }
 
-    // A message was sent, or the beat starts: a stream let go while resting opens again.
+    // A message was sent, or the beat starts: a stream paused while resting plays on, its
+    // frames heard later by the pause, and the line waits for the server's word on them.
     void woken()
     {
+        if (m_corked && m_stream) {
+            m_corked = false;
+            m_restingSinceUs = -1;
+            if (pa_operation *uncorked = pa_stream_cork(m_stream, 0, nullptr, nullptr))
+                pa_operation_unref(uncorked);
+            const std::int64_t nowUs = monotonicUs();
+            m_line.resume(nowUs, static_cast<double>(m_written), static_cast<std::int64_t>(kLatencyUs));
+            m_lineStartedUs = nowUs;
+            if (pa_operation *asked = pa_stream_update_timing_info(m_stream, nullptr, nullptr)) {
+                pa_operation_unref(asked);
+                m_timingAsked = true;
+                m_timingAskedUs = nowUs;
+            }
+        }
         amend();
-        if (m_rested && !m_stream && m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY)
-            openStream(m_serverRate, m_pipeWire);
     }
 
-    // The stream has rested long enough: it goes until woken().
+    // The stream has rested long enough: it pauses until woken().
     void rest()
     {
         api()->defer_enable(m_restEvent, 0);
-        if (!m_stream || !m_playing || !m_source->resting())
+        if (!m_stream || !m_playing || m_corked || !m_source->resting())
             return;
-        closeStream();
-        m_rested = true;
+        if (pa_operation *corked = pa_stream_cork(m_stream, 1, nullptr, nullptr))
+            pa_operation_unref(corked);
+        m_corked = true;
     }
 
     // Frame `place` of the ring of frames kept (taken modulo its length).
@@ -501,13 +508,12 @@ private:
         if (m_stopping)
             return;
         m_line.stop(monotonicUs());
-        if (m_playing || m_rested) {
+        if (m_playing) {
             m_source->streamLost();
             say("the audio server went away; the sound is lost until it returns.");
             m_silent = true;
         }
         m_playing = false;
-        m_rested = false;
         answered();
         if (!m_retry) {
             m_retry = after(kRetryUs, [](PulseAudioBackend *self) {
@@ -518,7 +524,7 @@ private:
         }
     }
 
-    void closeStream()
+    void disconnect()
     {
         if (m_stream) {
             pa_stream_set_state_callback(m_stream, nullptr, nullptr);
@@ -529,13 +535,6 @@ private:
             pa_stream_unref(m_stream);
             m_stream = nullptr;
         }
-        m_line.stop(monotonicUs());
-        m_playing = false;
-    }
-
-    void disconnect()
-    {
-        closeStream();
         if (m_context) {
             pa_context_set_state_callback(m_context, nullptr, nullptr);
             pa_context_disconnect(m_context);
@@ -563,15 +562,12 @@ private:
     std::int64_t m_reachUs = 0; // the server's own latency, as the source counts on it
     int m_wakeFd = -1;          // written by wake(), read on the mainloop's thread
     pa_io_event *m_wakeEvent = nullptr;
-    pa_defer_event *m_restEvent = nullptr; // lets the stream go, once enabled
-    std::int64_t m_restingSinceUs = -1;    // the source has rested since then; -1: it sounds
-    bool m_rested = false;                 // the stream went for resting, to open on a wake
-    std::uint32_t m_serverRate = 0;        // and how: the server's rate, and whether it is PipeWire
-    bool m_pipeWire = false;
+    pa_defer_event *m_restEvent = nullptr;        // lets the stream go, once enabled
+    std::int64_t m_restingSinceUs = -1;           // the source has rested since then; -1: it sounds
+    bool m_corked = false;                        // paused for resting, to play on at a wake
     FrameLine m_line{FrameLine::Policy::Reports}; // the mainloop's thread only
     bool m_lineStarted = false;                   // the stream's first frames are written
     std::int64_t m_lineStartedUs = 0;
-    int m_firstAsks = 0;        // reports still asked for at once while the new stream waits to play
     bool m_scheduled = false;   // the audio thread's priority was asked for
     bool m_timingAsked = false; // a timing report is on its way
     std::int64_t m_timingAskedUs = 0;

@@ -606,7 +606,10 @@ void TestJack::serverReturns()
     QTRY_VERIFY2_WITH_TIMEOUT(m_programErr.contains("the JACK server went away"), m_programErr.constData(), 10000);
     QCOMPARE(m_program.state(), QProcess::Running);
     QVERIFY(startServer());
-    QTRY_VERIFY2_WITH_TIMEOUT(m_programErr.contains("the JACK server is back"), m_programErr.constData(), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(m_programErr.contains("the JACK server is back"),
+                              qPrintable(QString::fromLocal8Bit(m_programErr) + QStringLiteral("; its threads wait in: ") +
+                                         waitingIn(m_program.processId())),
+                              20000);
     readProgram();
     if (QTest::currentTestFailed())
         return;
@@ -684,8 +687,10 @@ QString TestJack::endProgram(const QString &way)
         m_program.terminate();
     } else if (way == QLatin1String("X server dies")) {
         m_display.terminate();
-        if (!m_display.waitForFinished(10000))
-            m_display.kill();
+        if (!m_display.waitForFinished(10000)) {
+            m_display.kill(); // and gone before the next start looks for a display
+            m_display.waitForFinished(10000);
+        }
     } else {
         const QString failure = pressKey(QStringLiteral("ctrl+q"));
         if (!failure.isEmpty())
