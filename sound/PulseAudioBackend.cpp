@@ -12,6 +12,8 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -59,6 +61,16 @@ constexpr std::int64_t kPipeWireRewriteUs = 8000;
 // Notes wait for the server's first report on a new stream, to go on their own frames
 // among those written by then; without one in this long, the line's guess stands.
 constexpr std::int64_t kFirstReportUs = 100000;
+// PipeWire's graph takes a stream's frames one processing cycle (its quantum) before it
+// plays them, and says so nowhere. Its read index moves in whole cycles, so the cycle is
+// the largest power of two that divides the read index at moments unrelated to the cycles
+// (when a message comes; the reports asked for with the writes come on cycles of their
+// own). The last this many such reports are asked, one a second (four at first), and the
+// cycle is known from this many on.
+constexpr std::size_t kCycleReports = 16;
+constexpr std::size_t kCycleKnownAfter = 8;
+constexpr std::int64_t kCycleAskEveryUs = 1000000;
+constexpr std::uint64_t kShortestCycle = 16, kLongestCycle = 16384;
 // A reported latency longer than this is taken for a disturbed report.
 constexpr std::int64_t kLongestReachUs = 500000;
 // Frames this close to the server's reach are left alone: a rewrite must get there first.
@@ -142,6 +154,9 @@ public:
             close(m_wakeFd);
         m_wakeFd = -1;
     }
+
+    // On PipeWire, the cycle its graph takes the frames ahead of playing them.
+    std::int64_t heardLaterUs() const override { return m_cycleUs.load(); }
 
     void wake() override
     {
@@ -244,6 +259,10 @@ private:
             return;
         m_restingSinceUs = -1;
         m_corked = false;
+        m_pipeWire = pipeWire;
+        m_cycleUs = 0;
+        m_cycleReports = 0;
+        m_cycleAsked = false;
         m_rate = serverRate >= 8000 && serverRate <= 192000 ? serverRate : 48000;
         const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, m_rate, 2};
         pa_channel_map map;
@@ -319,6 +338,8 @@ private:
     void timingReport(pa_stream *stream)
     {
         m_timingAsked = false;
+        if (m_cycleAsked)
+            return; // the cycle's report, or an earlier one again
         const pa_timing_info *timing = pa_stream_get_timing_info(stream);
         if (m_lineStarted && !m_line.ready() && (!timing || !timing->playing) &&
             monotonicUs() - m_lineStartedUs < kFirstReportUs) {
@@ -348,6 +369,38 @@ private:
         if (sinkUs > m_reachUs && sinkUs <= kLongestReachUs) {
             m_reachUs = m_source->amendsUpTo(sinkUs);
         }
+    }
+
+    // On PipeWire, a report at a moment of the message's (now), for the graph's cycle.
+    void askCycle()
+    {
+        const std::int64_t nowUs = monotonicUs();
+        const std::int64_t everyUs = m_cycleReports < kCycleKnownAfter ? kTimingEveryUs : kCycleAskEveryUs;
+        if (!m_pipeWire || !m_stream || !m_playing || m_corked || m_timingAsked || m_cycleAsked ||
+            nowUs - m_cycleAskedUs < everyUs)
+            return;
+        pa_operation *asked = pa_stream_update_timing_info(
+            m_stream, [](pa_stream *, int, void *data) { static_cast<PulseAudioBackend *>(data)->learnCycle(); }, this);
+        if (!asked)
+            return;
+        pa_operation_unref(asked);
+        m_cycleAsked = true;
+        m_cycleAskedUs = nowUs;
+    }
+
+    // The largest power of two dividing the last few such read indices, as frames.
+    void learnCycle()
+    {
+        m_cycleAsked = false;
+        const pa_timing_info *timing = m_stream ? pa_stream_get_timing_info(m_stream) : nullptr;
+        if (!timing || !timing->playing || timing->read_index_corrupt || timing->read_index <= 0)
+            return;
+        const auto frames = static_cast<std::uint64_t>(timing->read_index) / (2 * sizeof(float));
+        m_readIndexBits[m_cycleReports++ % kCycleReports] = frames & (~frames + 1);
+        const auto end = m_readIndexBits.begin() + static_cast<std::ptrdiff_t>(std::min(m_cycleReports, kCycleReports));
+        const std::uint64_t cycle = *std::min_element(m_readIndexBits.begin(), end);
+        const bool known = m_cycleReports >= kCycleKnownAfter && cycle >= kShortestCycle && cycle <= kLongestCycle;
+        m_cycleUs = known ? std::llround(static_cast<double>(cycle) * 1e6 / m_rate) : 0;
     }
 
     // The server wants `bytes` more: the frames it will play next, rendered now.
@@ -434,6 +487,7 @@ private:
             }
         }
         amend();
+        askCycle();
     }
 
     // The stream has rested long enough: it pauses until woken().
@@ -562,8 +616,15 @@ private:
     std::int64_t m_reachUs = 0; // the server's own latency, as the source counts on it
     int m_wakeFd = -1;          // written by wake(), read on the mainloop's thread
     pa_io_event *m_wakeEvent = nullptr;
-    pa_defer_event *m_restEvent = nullptr;        // lets the stream go, once enabled
-    std::int64_t m_restingSinceUs = -1;           // the source has rested since then; -1: it sounds
+    pa_defer_event *m_restEvent = nullptr; // lets the stream go, once enabled
+    std::int64_t m_restingSinceUs = -1;    // the source has rested since then; -1: it sounds
+    bool m_pipeWire = false;
+    // PipeWire's cycle: the lowest bit set in each of the last read indices, in a ring.
+    std::array<std::uint64_t, kCycleReports> m_readIndexBits{};
+    std::size_t m_cycleReports = 0; // asked for the cycle since the stream started
+    bool m_cycleAsked = false;      // such a report is on its way
+    std::int64_t m_cycleAskedUs = 0;
+    std::atomic<std::int64_t> m_cycleUs{0};
     bool m_corked = false;                        // paused for resting, to play on at a wake
     FrameLine m_line{FrameLine::Policy::Reports}; // the mainloop's thread only
     bool m_lineStarted = false;                   // the stream's first frames are written
