@@ -422,6 +422,13 @@ private:
         } else if (!m_line.ready() && nowUs - m_lineStartedUs >= kFirstReportUs) {
             m_line.letGuessStand();
         }
+        if (!m_timingAsked && nowUs - m_timingAskedUs >= kTimingEveryUs) {
+            if (pa_operation *asked = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
+                pa_operation_unref(asked);
+                m_timingAsked = true;
+                m_timingAskedUs = nowUs;
+            }
+        }
         // A message sent just before this call and not yet woken for goes on its own
         // frame among those written, not at the start of the new ones.
         amend();
@@ -450,14 +457,6 @@ private:
             m_keptCount = std::min(m_keptCount + count, kKeptFrames);
             m_written += static_cast<std::int64_t>(count);
             frames -= count;
-        }
-        // Asked after the frames are written: the first report then finds the stream playing.
-        if (!m_timingAsked && nowUs - m_timingAskedUs >= kTimingEveryUs) {
-            if (pa_operation *asked = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
-                pa_operation_unref(asked);
-                m_timingAsked = true;
-                m_timingAskedUs = nowUs;
-            }
         }
         if (!m_source->resting()) {
             m_restingSinceUs = -1;
