@@ -80,7 +80,8 @@ constexpr std::size_t kKeptFrames = 32768;
 // After resting this long (the beat stands, every note has died away) the stream is
 // paused (corked), so that neither this program nor the server wakes for silence; the
 // next message or start lets it play on, and its notes wait for the server's first
-// report, which comes within a few milliseconds.
+// report, which comes within a millisecond. Not on PipeWire: with the stream paused its
+// graph stalled the null sink's other streams (a recording of it fell 60-100 ms behind).
 constexpr std::int64_t kRestUs = 1000000;
 
 class PulseAudioBackend final : public AudioBackend {
@@ -462,7 +463,7 @@ private:
             m_restingSinceUs = -1;
         } else if (m_restingSinceUs < 0) {
             m_restingSinceUs = nowUs;
-        } else if (nowUs - m_restingSinceUs >= kRestUs && m_restEvent) {
+        } else if (nowUs - m_restingSinceUs >= kRestUs && m_restEvent && !m_pipeWire) {
             api()->defer_enable(m_restEvent, 1); // not from inside the stream's own callback
         }
     }
@@ -615,7 +616,7 @@ private:
     std::int64_t m_reachUs = 0; // the server's own latency, as the source counts on it
     int m_wakeFd = -1;          // written by wake(), read on the mainloop's thread
     pa_io_event *m_wakeEvent = nullptr;
-    pa_defer_event *m_restEvent = nullptr; // lets the stream go, once enabled
+    pa_defer_event *m_restEvent = nullptr; // pauses the stream, once enabled
     std::int64_t m_restingSinceUs = -1;    // the source has rested since then; -1: it sounds
     bool m_pipeWire = false;
     // PipeWire's cycle: the lowest bit set in each of the last read indices, in a ring.

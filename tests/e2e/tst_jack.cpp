@@ -544,13 +544,19 @@ void TestJack::checkBeat(int bars, bool audio, std::int64_t beatFrames)
     for (std::size_t i = first + 1; i < ons.size(); ++i)
         intervals << QString::number(ons[i].frame - ons[i - 1].frame);
     qInfo("note-on intervals in frames: %s", qPrintable(intervals.join(u' ')));
+    // Exact, but over a cycle the server skipped (an under-run it reported, or a cycle the
+    // reader missed): no client can place a note in a cycle that never ran.
+    int compared = 0;
     for (std::size_t i = first; i < ons.size(); ++i) {
         const bool strong = (i - first) % 4 == 0;
         QCOMPARE(int(ons[i].data1), strong ? kStrongNote : kWeakNote);
         QCOMPARE(int(ons[i].data2), strong ? kStrongVelocity : kWeakVelocity);
-        if (i > first)
+        if (i > first && m_reader.steady(ons[i - 1].frame, ons[i].frame)) {
             QCOMPARE(ons[i].frame - ons[i - 1].frame, beatFrames);
+            ++compared;
+        }
     }
+    QVERIFY2(compared >= bars * 2, "enough intervals free of a skipped cycle to judge by");
     // Every note-on is released before the next one sounds.
     for (std::size_t i = first; i + 1 < ons.size(); ++i) {
         const bool released = std::any_of(events.begin(), events.end(), [&](const Event &e) {
@@ -607,8 +613,8 @@ void TestJack::serverReturns()
     QCOMPARE(m_program.state(), QProcess::Running);
     QVERIFY(startServer());
     QTRY_VERIFY2_WITH_TIMEOUT(m_programErr.contains("the JACK server is back"),
-                              qPrintable(QString::fromLocal8Bit(m_programErr) + QStringLiteral("; its threads wait in: ") +
-                                         waitingIn(m_program.processId())),
+                              qPrintable(QString::fromLocal8Bit(m_programErr) +
+                                         QStringLiteral("; its threads wait in: ") + waitingIn(m_program.processId())),
                               20000);
     readProgram();
     if (QTest::currentTestFailed())
@@ -937,7 +943,9 @@ void TestJack::clockRuns()
         }
         QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 6, 30000);
         QCOMPARE(pressKey(QStringLiteral("shift+Up")), QString());
-        QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 10, 30000);
+        // Beats at the new tempo after the key, however long it took on its way.
+        const int sounded = m_reader.noteOns();
+        QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= sounded + 3, 30000);
     }
     QCOMPARE(endProgram(QStringLiteral("Ctrl+Q")), QString());
     QTRY_VERIFY_WITH_TIMEOUT(!m_reader.hasPort("Pulsewerk:clock"), 10000);
