@@ -544,19 +544,13 @@ void TestJack::checkBeat(int bars, bool audio, std::int64_t beatFrames)
     for (std::size_t i = first + 1; i < ons.size(); ++i)
         intervals << QString::number(ons[i].frame - ons[i - 1].frame);
     qInfo("note-on intervals in frames: %s", qPrintable(intervals.join(u' ')));
-    // Exact, but over a cycle the server skipped (an under-run it reported, or a cycle the
-    // reader missed): no client can place a note in a cycle that never ran.
-    int compared = 0;
     for (std::size_t i = first; i < ons.size(); ++i) {
         const bool strong = (i - first) % 4 == 0;
         QCOMPARE(int(ons[i].data1), strong ? kStrongNote : kWeakNote);
         QCOMPARE(int(ons[i].data2), strong ? kStrongVelocity : kWeakVelocity);
-        if (i > first && m_reader.steady(ons[i - 1].frame, ons[i].frame)) {
+        if (i > first)
             QCOMPARE(ons[i].frame - ons[i - 1].frame, beatFrames);
-            ++compared;
-        }
     }
-    QVERIFY2(compared >= bars * 2, "enough intervals free of a skipped cycle to judge by");
     // Every note-on is released before the next one sounds.
     for (std::size_t i = first; i + 1 < ons.size(); ++i) {
         const bool released = std::any_of(events.begin(), events.end(), [&](const Event &e) {
