@@ -80,8 +80,8 @@ constexpr std::size_t kKeptFrames = 32768;
 // After resting this long (the beat stands, every note has died away) the stream is
 // paused (corked), so that neither this program nor the server wakes for silence; the
 // next message or start lets it play on, and its notes wait for the server's first
-// report, which comes within a millisecond. Not on PipeWire: with the stream paused its
-// graph stalled the null sink's other streams (a recording of it fell 60-100 ms behind).
+// report, which comes within a millisecond. Not on PipeWire yet: there the pause could
+// not be shown to keep the first beats exact (the recordings of its runs were disturbed).
 constexpr std::int64_t kRestUs = 1000000;
 
 class PulseAudioBackend final : public AudioBackend {
