@@ -63,8 +63,8 @@ public:
     // The stream is gone (the server went away); nothing may sound on when it returns.
     virtual void streamLost() = 0;
     // The audio thread: nothing sounds, and nothing will before the next wake(): the
-    // beat stands and every note has died away. A back end may let its stream go
-    // meanwhile, and open it again on the next wake().
+    // beat stands and every note has died away. A back end may pause its stream
+    // meanwhile, and let it play on at the next wake().
     virtual bool resting() { return false; }
 };
 
