@@ -98,6 +98,16 @@ bool displayAnswers(const QByteArray &number)
     return answers;
 }
 
+// The frames of up to four events from `from`, counted from `origin`, for a failure's message.
+QString framesFrom(std::vector<std::int64_t>::const_iterator from, std::vector<std::int64_t>::const_iterator end,
+                   std::int64_t origin)
+{
+    QStringList frames;
+    for (; from != end && frames.size() < 4; ++from)
+        frames << QString::number(*from - origin);
+    return frames.join(u' ');
+}
+
 // The test's JACK client: a MIDI in port and an audio in port, recording what arrives.
 class Reader {
 public:
@@ -544,12 +554,26 @@ void TestJack::checkBeat(int bars, bool audio, std::int64_t beatFrames)
     for (std::size_t i = first + 1; i < ons.size(); ++i)
         intervals << QString::number(ons[i].frame - ons[i - 1].frame);
     qInfo("note-on intervals in frames: %s", qPrintable(intervals.join(u' ')));
+    // One note the server carried whole cycles late, in an under-run it reported (the
+    // program's client missed its cycle), is set aside when the next one is back on the
+    // grid: the reader cannot tell it from a misplaced note by its frame alone.
+    std::size_t carriedLate = 0; // its index
     for (std::size_t i = first; i < ons.size(); ++i) {
         const bool strong = (i - first) % 4 == 0;
         QCOMPARE(int(ons[i].data1), strong ? kStrongNote : kWeakNote);
         QCOMPARE(int(ons[i].data2), strong ? kStrongVelocity : kWeakVelocity);
-        if (i > first)
-            QCOMPARE(ons[i].frame - ons[i - 1].frame, beatFrames);
+        if (i == first)
+            continue;
+        const std::int64_t late = ons[i].frame - ons[i - 1].frame - beatFrames;
+        if (carriedLate == 0 && late > 0 && late % m_period == 0 && i + 1 < ons.size() &&
+            ons[i + 1].frame - ons[i].frame == beatFrames - late && !m_reader.steady(ons[i - 1].frame, ons[i].frame)) {
+            qInfo("note-on %zu carried %lld frames late in an under-run", i - first, static_cast<long long>(late));
+            carriedLate = i;
+            continue;
+        }
+        if (carriedLate > 0 && i == carriedLate + 1)
+            continue; // the one after it, back on the grid
+        QCOMPARE(ons[i].frame - ons[i - 1].frame, beatFrames);
     }
     // Every note-on is released before the next one sounds.
     for (std::size_t i = first; i + 1 < ons.size(); ++i) {
@@ -856,6 +880,24 @@ void TestJack::checkClockRuns(int runs, std::int64_t tickFrames, int changes)
                                                    : u'?';
     QVERIFY2(QRegularExpression(QStringLiteral("^(PS\\.{24,}E){%1}$").arg(runs)).match(seen).hasMatch(),
              qPrintable(seen));
+    QStringList gaps; // the ticks' spacing, run by run, and where the note-ons fall
+    for (std::size_t i = 1, same = 1; i < clock.size(); ++i) {
+        const std::int64_t gap = clock[i].frame - clock[i - 1].frame;
+        const bool more = i + 1 < clock.size() && clock[i + 1].frame - clock[i].frame == gap &&
+                          clock[i + 1].status == clock[i].status;
+        if (more) {
+            ++same;
+            continue;
+        }
+        const bool on = std::binary_search(ons.begin(), ons.end(), clock[i].frame);
+        gaps << QStringLiteral("%1%2%3%4")
+                    .arg(clock[i].status == 0xF8 ? QString() : QString::number(clock[i].status, 16) + u':')
+                    .arg(gap)
+                    .arg(same > 1 ? QStringLiteral("x%1").arg(same) : QString())
+                    .arg(on ? QStringLiteral("*") : QString());
+        same = 1;
+    }
+    qInfo("clock (frames apart, x repeats, * on a note-on): %s", qPrintable(gaps.join(u' ')));
     std::int64_t spacing = tickFrames;
     for (std::size_t i = 0; i < clock.size(); ++i) {
         if (clock[i].status == 0xF2) {
@@ -869,9 +911,10 @@ void TestJack::checkClockRuns(int runs, std::int64_t tickFrames, int changes)
             // A tempo change: its ticks from the beat it sounds on, a 24th of the new beat apart.
             const auto beat = std::lower_bound(ons.begin(), ons.end(), clock[i - 1].frame + 1);
             QVERIFY2(changes-- > 0 && beat != ons.end() && *beat == clock[i].frame && beat + 1 != ons.end(),
-                     qPrintable(QStringLiteral("%1 frames to the tick at %2")
+                     qPrintable(QStringLiteral("%1 frames to the tick at %2; note-ons from there: %3")
                                     .arg(clock[i].frame - clock[i - 1].frame)
-                                    .arg(clock[i].frame)));
+                                    .arg(clock[i].frame)
+                                    .arg(framesFrom(beat, ons.end(), clock[i].frame))));
             spacing = (beat[1] - beat[0]) / 24;
             qInfo("ticks %lld frames apart, then from a note-on %lld", static_cast<long long>(tickFrames),
                   static_cast<long long>(spacing));
@@ -937,9 +980,20 @@ void TestJack::clockRuns()
         }
         QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 6, 30000);
         QCOMPARE(pressKey(QStringLiteral("shift+Up")), QString());
-        // Beats at the new tempo after the key, however long it took on its way.
-        const int sounded = m_reader.noteOns();
-        QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= sounded + 3, 30000);
+        // Beats at the new tempo (100 bpm), however long the key took on its way: the
+        // ticks' change is judged from the beat it sounds on to the next. The interval
+        // to the first of them may be the new period already (a change made during a beat
+        // moves the next one), so two in a row are waited for.
+        const auto atNewTempo = [this] {
+            std::vector<std::int64_t> ons;
+            for (const Event &e : m_reader.events()) {
+                if ((e.status & 0xF0) == 0x90 && e.data2 > 0)
+                    ons.push_back(e.frame);
+            }
+            const std::size_t n = ons.size();
+            return n >= 3 && ons[n - 1] - ons[n - 2] == kRate * 60 / 100 && ons[n - 2] - ons[n - 3] == kRate * 60 / 100;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(atNewTempo(), 30000);
     }
     QCOMPARE(endProgram(QStringLiteral("Ctrl+Q")), QString());
     QTRY_VERIFY_WITH_TIMEOUT(!m_reader.hasPort("Pulsewerk:clock"), 10000);
