@@ -187,6 +187,16 @@ public:
         return std::all_of(missed.begin(), missed.end(), outside) && std::all_of(runs.begin(), runs.end(), outside);
     }
     std::vector<std::int64_t> onsets() const { return m_onsets.items(); }
+    // The note-ons' frames, in order.
+    std::vector<std::int64_t> noteOnFrames() const
+    {
+        std::vector<std::int64_t> frames;
+        for (const Event &e : events()) {
+            if ((e.status & 0xF0) == 0x90 && e.data2 > 0)
+                frames.push_back(e.frame);
+        }
+        return frames;
+    }
     int noteOns() const
     {
         int n = 0;
@@ -866,11 +876,7 @@ void TestJack::checkClock(std::int64_t tickFrames)
 void TestJack::checkClockRuns(int runs, std::int64_t tickFrames, int changes)
 {
     const std::vector<Event> clock = m_reader.clockEvents();
-    std::vector<std::int64_t> ons;
-    for (const Event &e : m_reader.events()) {
-        if ((e.status & 0xF0) == 0x90 && e.data2 > 0)
-            ons.push_back(e.frame);
-    }
+    const std::vector<std::int64_t> ons = m_reader.noteOnFrames();
     QString seen; // P, S, E: Song Position Pointer, Start, Stop; a dot a tick
     for (const Event &e : clock)
         seen += e.status == 0xF8                   ? u'.'
@@ -985,11 +991,7 @@ void TestJack::clockRuns()
         // to the first of them may be the new period already (a change made during a beat
         // moves the next one), so two in a row are waited for.
         const auto atNewTempo = [this] {
-            std::vector<std::int64_t> ons;
-            for (const Event &e : m_reader.events()) {
-                if ((e.status & 0xF0) == 0x90 && e.data2 > 0)
-                    ons.push_back(e.frame);
-            }
+            const std::vector<std::int64_t> ons = m_reader.noteOnFrames();
             const std::size_t n = ons.size();
             return n >= 3 && ons[n - 1] - ons[n - 2] == kRate * 60 / 100 && ons[n - 2] - ons[n - 3] == kRate * 60 / 100;
         };
