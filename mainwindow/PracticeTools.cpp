@@ -4,6 +4,7 @@
 #include "mainwindow/frmMain.h"
 
 #include "dialogs/frmSpeedTrainer.h"
+#include "engine/BeatTiming.h"
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
 #include "platform/Clock.h"
@@ -12,6 +13,8 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QMenu>
+
+#include <algorithm>
 
 void frmMain::setUpPracticeTools()
 {
@@ -121,13 +124,15 @@ void frmMain::TapTempo_Triggered()
     setTempoAsTyped(*tempo);
     if (!m_running)
         return;
-    // The beat lands with the taps: the first position, one period after this tap, with
-    // no count-in before it.
+    // The beat lands with the taps: the first position, heard one period after this tap,
+    // with no count-in before it. The grid goes back by the time the output takes to sound
+    // a note (less than a period), so that the click comes with the next tap, not after it.
     mdlMidi::dropUnheardNotes();
     OnBeatOff();
     m_intBeat = static_cast<std::int16_t>(m_strPattern.size() - 1);
     m_countInLeft = 0;
-    mdlMain::moveBeatGrid(now);
+    const auto period = static_cast<std::uint32_t>(pulsewerk::BeatTiming::period(m_intBpm, imgDouble->Tag().toInt()));
+    mdlMain::moveBeatGrid(now - std::min(mdlMidi::heardAt() - now, period - 1));
 }
 
 // The tempo goes in as if typed into the tempo box and Enter pressed.

@@ -82,6 +82,9 @@ public:
     // of what the stream feeds beyond the server's own cycle (the ports a JACK client's
     // ports are connected to).
     virtual std::int64_t heardLaterUs() const { return 0; }
+    // The audio thread: the back end still measures how its server takes the frames, and
+    // may yet say it reaches further (FrameSource::amendsUpTo); the delay waits for that.
+    virtual bool measuring() const { return false; }
     // Any thread: a message was sent; a back end that amends wakes its audio thread.
     virtual void wake() {}
     // The transport it shares with other programs; null when none.

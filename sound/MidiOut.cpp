@@ -35,7 +35,8 @@ constexpr std::int64_t kAmendMarginUs = 18000;
 // The time from writing a frame to hearing it, as long as it may be (a Bluetooth
 // headset's included); longer is taken for a disturbed report.
 constexpr std::int64_t kMaxHeardAfterUs = 500000;
-// How long that time is measured, once the server has placed the line, before it is set.
+// How long that time is measured (in the stream's frames), once the server has placed
+// the line, before it is set.
 constexpr std::int64_t kSettleUs = 150000;
 // SoundFonts larger than this load only the samples that sound.
 constexpr qint64 kDynamicLoadingBytes = 32 * 1024 * 1024;
@@ -276,7 +277,7 @@ private:
         m_beatClock.restart(line, m_delayUs);
         m_transport.delayUs = m_delayUs.load();
         m_longestAheadUs = latencyUs; // at least what the server granted
-        m_settleUntilUs = -1;
+        m_settleAtFrame = -1;
         m_settled = false;
         m_amendReachUs = -1;
     }
@@ -336,13 +337,13 @@ private:
         if (m_settled || !m_line || !m_line->known())
             return;
         const std::int64_t nowUs = monotonicUs();
-        if (m_settleUntilUs < 0)
-            m_settleUntilUs = nowUs + kSettleUs;
-        const auto aheadUs =
-            static_cast<std::int64_t>(m_line->timeOf(static_cast<double>(m_scheduler.position()))) - nowUs;
+        const std::int64_t position = m_scheduler.position();
+        if (m_settleAtFrame < 0)
+            m_settleAtFrame = position + std::llround(static_cast<double>(kSettleUs) * m_line->sampleRate() / 1e6);
+        const auto aheadUs = static_cast<std::int64_t>(m_line->timeOf(static_cast<double>(position))) - nowUs;
         if (aheadUs <= kMaxHeardAfterUs)
             m_longestAheadUs = std::max(m_longestAheadUs, aheadUs);
-        if (nowUs < m_settleUntilUs)
+        if (position < m_settleAtFrame || (m_backend && m_backend->measuring()))
             return;
         m_settled = true;
         if (m_amendReachUs < 0)
@@ -438,7 +439,7 @@ private:
     // The audio thread only.
     const FrameLine *m_line = nullptr;
     std::int64_t m_longestAheadUs = 0;
-    std::int64_t m_settleUntilUs = -1; // -1: not placed yet
+    std::int64_t m_settleAtFrame = -1; // -1: not placed yet
     bool m_settled = false;
     std::int64_t m_amendReachUs = -1; // -1: the stream does not amend
     MidiClock m_beatClock;

@@ -56,7 +56,10 @@ constexpr int kChunkFrames = 4096;
 constexpr std::int64_t kFirstReachUs = (kLatencyUs - 2 * kRequestUs) / 2;
 // PipeWire takes a rewrite in on its main loop while its data thread reads the stream:
 // it needs this much longer to get there (with 2 ms, notes written over came up to 3 ms
-// late under three busy loops; with 8 ms none did).
+// late under three busy loops; with 8 ms none did). It reads a whole cycle at a time,
+// and reports no latency of its own (0), so a rewrite must also leave that cycle alone:
+// at 1024-frame cycles, with the first guess alone, a note written over now and then
+// lost its first milliseconds.
 constexpr std::int64_t kPipeWireRewriteUs = 8000;
 // Notes wait for the server's first report on a new stream, to go on their own frames
 // among those written by then; without one in this long, the line's guess stands.
@@ -64,12 +67,16 @@ constexpr std::int64_t kFirstReportUs = 100000;
 // PipeWire's graph takes a stream's frames one processing cycle (its quantum) before it
 // plays them, and says so nowhere. Its read index moves in whole cycles, so the cycle is
 // the largest power of two that divides the read index at moments unrelated to the cycles
-// (when a message comes; the reports asked for with the writes come on cycles of their
-// own). The last this many such reports are asked, one a second (four at first), and the
-// cycle is known from this many on.
+// (when a message comes, or at a spacing unrelated to any cycle's length; the reports
+// asked for with the writes come on cycles of their own). The last this many such
+// reports are asked, one a second once the cycle is known from this many on. A new
+// stream asks at that spacing until then, for at most the time after it: the notes'
+// delay waits for the cycle, which it must cover.
 constexpr std::size_t kCycleReports = 16;
 constexpr std::size_t kCycleKnownAfter = 8;
 constexpr std::int64_t kCycleAskEveryUs = 1000000;
+constexpr pa_usec_t kCycleAskFirstUs = 13000;
+constexpr std::int64_t kCycleMeasureUs = 400000;
 constexpr std::uint64_t kShortestCycle = 16, kLongestCycle = 16384;
 // A reported latency longer than this is taken for a disturbed report.
 constexpr std::int64_t kLongestReachUs = 500000;
@@ -139,6 +146,7 @@ public:
         m_stopping = true;
         freeTimer(m_retry);
         freeTimer(m_deadline);
+        freeTimer(m_cycleTimer);
         if (m_wakeEvent)
             api()->io_free(m_wakeEvent);
         m_wakeEvent = nullptr;
@@ -158,6 +166,11 @@ public:
 
     // On PipeWire, the cycle its graph takes the frames ahead of playing them.
     std::int64_t heardLaterUs() const override { return m_cycleUs.load(); }
+
+    bool measuring() const override
+    {
+        return m_pipeWire && m_cycleUs.load() == 0 && monotonicUs() - m_streamOpenedUs < kCycleMeasureUs;
+    }
 
     void wake() override
     {
@@ -264,6 +277,8 @@ private:
         m_cycleUs = 0;
         m_cycleReports = 0;
         m_cycleAsked = false;
+        m_cycleAskedUs = 0;
+        m_streamOpenedUs = monotonicUs();
         m_rate = serverRate >= 8000 && serverRate <= 192000 ? serverRate : 48000;
         const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, m_rate, 2};
         pa_channel_map map;
@@ -316,6 +331,8 @@ private:
         switch (pa_stream_get_state(stream)) {
         case PA_STREAM_READY:
             m_playing = true;
+            if (m_pipeWire && !m_cycleTimer)
+                m_cycleTimer = after(kCycleAskFirstUs, [](PulseAudioBackend *self) { self->measureCycle(); });
             if (m_silent)
                 say(m_everPlayed ? "the audio server is back, and so is the sound."
                                  : "an audio server answered; the sound is on.");
@@ -372,11 +389,26 @@ private:
         }
     }
 
+    // A new PipeWire stream: reports asked at a steady spacing until the cycle is known.
+    void measureCycle()
+    {
+        askCycle();
+        if (m_stream && m_cycleUs.load() == 0 && monotonicUs() - m_streamOpenedUs < kCycleMeasureUs) {
+            timeval when{};
+            pa_gettimeofday(&when);
+            pa_timeval_add(&when, kCycleAskFirstUs);
+            api()->time_restart(m_cycleTimer, &when);
+        } else {
+            freeTimer(m_cycleTimer);
+        }
+    }
+
     // On PipeWire, a report at a moment of the message's (now), for the graph's cycle.
     void askCycle()
     {
         const std::int64_t nowUs = monotonicUs();
-        const std::int64_t everyUs = m_cycleReports < kCycleKnownAfter ? kTimingEveryUs : kCycleAskEveryUs;
+        const std::int64_t everyUs =
+            m_cycleReports < kCycleKnownAfter ? static_cast<std::int64_t>(kCycleAskFirstUs) - 1000 : kCycleAskEveryUs;
         if (!m_pipeWire || !m_stream || !m_playing || m_corked || m_timingAsked || m_cycleAsked ||
             nowUs - m_cycleAskedUs < everyUs)
             return;
@@ -402,6 +434,8 @@ private:
         const std::uint64_t cycle = *std::min_element(m_readIndexBits.begin(), end);
         const bool known = m_cycleReports >= kCycleKnownAfter && cycle >= kShortestCycle && cycle <= kLongestCycle;
         m_cycleUs = known ? std::llround(static_cast<double>(cycle) * 1e6 / m_rate) : 0;
+        if (known)
+            m_reachUs = m_source->amendsUpTo(std::max(m_reachUs, m_cycleUs.load() + kPipeWireRewriteUs));
     }
 
     // The server wants `bytes` more: the frames it will play next, rendered now.
@@ -625,6 +659,8 @@ private:
     bool m_cycleAsked = false;      // such a report is on its way
     std::int64_t m_cycleAskedUs = 0;
     std::atomic<std::int64_t> m_cycleUs{0};
+    pa_time_event *m_cycleTimer = nullptr; // asks while the cycle is measured
+    std::int64_t m_streamOpenedUs = 0;
     bool m_corked = false;                        // paused for resting, to play on at a wake
     FrameLine m_line{FrameLine::Policy::Reports}; // the mainloop's thread only
     bool m_lineStarted = false;                   // the stream's first frames are written

@@ -105,18 +105,22 @@ struct Heard {
 // A made-up audio server in the manner of PulseAudio's stream, with a MIDI port as
 // JACK's: an audio thread of its own renders a 10 ms buffer when the test asks, with a
 // timing report before it. One that amends first adds the notes sent since to what it
-// wrote and has not yet passed to its sink, 30 ms before it is heard.
+// wrote and has not yet passed to its sink, 30 ms before it is heard; one that measures
+// finds over its first 300 ms that it must do so 12 ms earlier.
 class MadeUpServer final : public pulsewerk::AudioBackend, private pulsewerk::MessageSink {
 public:
     static constexpr double kRate = 48000;
     static constexpr int kFrames = 480;
     static constexpr std::int64_t kLatencyUs = 40000;
     static constexpr std::int64_t kReachUs = 30000;
+    static constexpr std::int64_t kMeasuredReachUs = 42000;
+    static constexpr int kMeasuredAfter = 30; // buffers
     static constexpr int kSeconds = 40;
 
-    MadeUpServer(Heard &heard, bool amends)
-        : m_heard(heard), m_amends(amends), m_left(kSeconds * 48000), m_right(kSeconds * 48000)
+    MadeUpServer(Heard &heard, bool amends, bool measures)
+        : m_heard(heard), m_amends(amends), m_measures(measures), m_left(kSeconds * 48000), m_right(kSeconds * 48000)
     {}
+    bool measuring() const override { return m_measures && m_heard.buffers <= kMeasuredAfter; }
     ~MadeUpServer() override { stop(); }
     bool start(pulsewerk::FrameSource &source) override
     {
@@ -172,8 +176,10 @@ private:
         if (m_heard.buffers++ == 0)
             m_line.start(kRate, m_nowUs, kLatencyUs);
         m_line.report(m_nowUs, m_nowUs, m_line.frameAt(static_cast<double>(m_nowUs)));
+        if (m_measures && m_heard.buffers == kMeasuredAfter)
+            m_reachUs = m_source->amendsUpTo(kMeasuredReachUs);
         const auto open = static_cast<int>(
-            m_written - static_cast<std::int64_t>(std::ceil(m_line.frameAt(static_cast<double>(m_nowUs + kReachUs)))));
+            m_written - static_cast<std::int64_t>(std::ceil(m_line.frameAt(static_cast<double>(m_nowUs + m_reachUs)))));
         if (m_amends && open > 0)
             m_source->amend(open, &m_left[std::size_t(m_written - open)], &m_right[std::size_t(m_written - open)]);
         if (m_written + kFrames > static_cast<std::int64_t>(m_left.size()))
@@ -207,6 +213,8 @@ private:
     pulsewerk::FrameLine m_line{pulsewerk::FrameLine::Policy::Reports, kRate};
     Heard &m_heard;
     const bool m_amends;
+    const bool m_measures;
+    std::int64_t m_reachUs = kReachUs;
     std::vector<float> m_left, m_right; // every frame written
     std::int64_t m_written = 0;
     std::thread m_thread;
@@ -255,7 +263,9 @@ private slots:
     // waiting to happen. The beats land exactly a period of frames apart, before and after
     // the multiplier; the clock's ticks a 24th of the beat's period apart, the multiplier
     // notwithstanding, a run's first on its first note-on, with Start before and Stop after.
-    // The same where the notes go into frames already written (a stream that amends).
+    // The same where the notes go into frames already written (a stream that amends),
+    // and where the stream learns over its first moments how far ahead it must amend:
+    // the notes' delay waits for that, and holds from the first beat on.
     void audioThreadNeitherAllocatesNorLocks_data();
     void audioThreadNeitherAllocatesNorLocks();
 
@@ -565,14 +575,17 @@ void TestMidi::takesSoundAsLive()
 void TestMidi::audioThreadNeitherAllocatesNorLocks_data()
 {
     QTest::addColumn<bool>("amends");
+    QTest::addColumn<bool>("measures");
     QTest::addColumn<int>("delayMs"); // from a note's time to hearing it
-    QTest::newRow("placed as rendered") << false << 55;
-    QTest::newRow("added to frames written") << true << 48;
+    QTest::newRow("placed as rendered") << false << false << 55;
+    QTest::newRow("added to frames written") << true << false << 48;
+    QTest::newRow("added, its reach measured first") << true << true << 60;
 }
 
 void TestMidi::audioThreadNeitherAllocatesNorLocks()
 {
     QFETCH(bool, amends);
+    QFETCH(bool, measures);
     QFETCH(int, delayMs);
     if (pulsewerk::chooseSoundFont().isEmpty())
         QSKIP("no General MIDI SoundFont is installed");
@@ -582,11 +595,11 @@ void TestMidi::audioThreadNeitherAllocatesNorLocks()
     h.window().m_intBpm = 208;
     MadeUpServer *server = nullptr;
     Heard heard;
-    h.program.context.openMidiOut = [&server, &heard, &h, amends] {
+    h.program.context.openMidiOut = [&server, &heard, &h, amends, measures] {
         return pulsewerk::createSynthOut(
             {},
-            [&server, &heard, amends] {
-                auto made = std::make_unique<MadeUpServer>(heard, amends);
+            [&server, &heard, amends, measures] {
+                auto made = std::make_unique<MadeUpServer>(heard, amends, measures);
                 server = made.get();
                 return made;
             },
@@ -606,6 +619,8 @@ void TestMidi::audioThreadNeitherAllocatesNorLocks()
     });
     for (const int at : {31000, 32003}) // Space: a stop, then a start
         h.clock.at(static_cast<std::uint32_t>(at), [&h] { h.window().actStartStop->trigger(); });
+    std::uint32_t heardAfterMs = 0;
+    h.clock.at(20000, [&heardAfterMs] { heardAfterMs = mdlMidi::g_hMidiOut->heardAfterMs(); });
     h.clock.at(seconds * 1000, [] { mdlMain::g_frmMain->close(); });
     g_callbackAllocations = 0;
     g_callbackLocks = 0;
@@ -618,6 +633,7 @@ void TestMidi::audioThreadNeitherAllocatesNorLocks()
     QVERIFY(heard.peak > 0.01f);
     QCOMPARE(g_callbackAllocations.load(), 0);
     QCOMPARE(g_callbackLocks.load(), 0);
+    QCOMPARE(heardAfterMs, static_cast<std::uint32_t>(delayMs));
     // The source rests only between the stop's last sound dying away and the start.
     const std::int64_t restFrom = heard.firstRestUs - startUs, restTo = heard.lastRestUs - startUs;
     QVERIFY2(restFrom > 31'100'000 && restTo >= 31'900'000 && restTo < 32'010'000,

@@ -369,6 +369,8 @@ private:
     // Ends the program `way`; what went wrong, if anything.
     QString endProgram(const QString &way);
     static QString waitingIn(qint64 pid);
+    // The last lines the servers wrote.
+    QString serverLogTail() const;
     void stopServer();
     // Waits for the program's client and connects the reader to it.
     void readProgram();
@@ -431,6 +433,15 @@ bool TestJack::startServer(int period)
         QTest::qWait(50);
     }
     return false;
+}
+
+QString TestJack::serverLogTail() const
+{
+    QFile log(m_home.filePath(QStringLiteral("server.log")));
+    if (!log.open(QIODevice::ReadOnly))
+        return QStringLiteral("(none)");
+    const QStringList lines = QString::fromLocal8Bit(log.readAll()).split(QLatin1Char('\n'));
+    return lines.mid(std::max<qsizetype>(0, lines.size() - 15)).join(QLatin1Char('\n'));
 }
 
 void TestJack::offscreen()
@@ -642,7 +653,8 @@ void TestJack::serverReturns()
     QVERIFY(startServer());
     QTRY_VERIFY2_WITH_TIMEOUT(m_programErr.contains("the JACK server is back"),
                               qPrintable(QString::fromLocal8Bit(m_programErr) +
-                                         QStringLiteral("; its threads wait in: ") + waitingIn(m_program.processId())),
+                                         QStringLiteral("; its threads wait in: ") + waitingIn(m_program.processId()) +
+                                         QStringLiteral("; the server's log ends: ") + serverLogTail()),
                               20000);
     readProgram();
     if (QTest::currentTestFailed())
