@@ -393,7 +393,7 @@ private:
     void measureCycle()
     {
         askCycle();
-        if (m_stream && m_cycleUs.load() == 0 && monotonicUs() - m_streamOpenedUs < kCycleMeasureUs) {
+        if (m_stream && measuring()) {
             timeval when{};
             pa_gettimeofday(&when);
             pa_timeval_add(&when, kCycleAskFirstUs);
@@ -407,6 +407,8 @@ private:
     void askCycle()
     {
         const std::int64_t nowUs = monotonicUs();
+        // While measuring, a millisecond less than the timer's spacing, so that a timer a
+        // little early is not turned away.
         const std::int64_t everyUs =
             m_cycleReports < kCycleKnownAfter ? static_cast<std::int64_t>(kCycleAskFirstUs) - 1000 : kCycleAskEveryUs;
         if (!m_pipeWire || !m_stream || !m_playing || m_corked || m_timingAsked || m_cycleAsked ||
