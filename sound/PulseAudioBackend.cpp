@@ -87,8 +87,7 @@ constexpr std::size_t kKeptFrames = 32768;
 // After resting this long (the beat stands, every note has died away) the stream is
 // paused (corked), so that neither this program nor the server wakes for silence; the
 // next message or start lets it play on, and its notes wait for the server's first
-// report, which comes within a millisecond. Not on PipeWire yet: there the pause could
-// not be shown to keep the first beats exact (the recordings of its runs were disturbed).
+// report, which comes within a millisecond.
 constexpr std::int64_t kRestUs = 1000000;
 
 class PulseAudioBackend final : public AudioBackend {
@@ -499,7 +498,7 @@ private:
             m_restingSinceUs = -1;
         } else if (m_restingSinceUs < 0) {
             m_restingSinceUs = nowUs;
-        } else if (nowUs - m_restingSinceUs >= kRestUs && m_restEvent && !m_pipeWire) {
+        } else if (nowUs - m_restingSinceUs >= kRestUs && m_restEvent) {
             api()->defer_enable(m_restEvent, 1); // not from inside the stream's own callback
         }
     }
