@@ -18,10 +18,12 @@
 #include <array>
 #include <atomic>
 #include <bitset>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -32,6 +34,10 @@ namespace {
 constexpr char kClientName[] = "Pulsewerk";
 // Between attempts to reach a JACK server that went away.
 constexpr auto kRetry = std::chrono::milliseconds(400);
+// After its server died, the client is closed only this much later. Closing cancels the
+// library's threads, and one cancelled while it still handles the loss can leave a lock
+// of the library's taken: the next open or close in the process then waits for ever.
+constexpr auto kLetDeadClientEnd = std::chrono::milliseconds(500);
 // Room for a beat sent late by a busy machine (three busy loops on two cores hold the
 // beat loop back by tens of milliseconds now and then): on JACK every note must be in
 // before its cycle is rendered, or it lands on the cycle's start. With the device's own
@@ -87,6 +93,12 @@ public:
         m_ending = Ending::Playing;
         jack_set_error_function(quiet);
         jack_set_info_function(quiet);
+        // When its server dies, libjack describes the errors with strerror() on threads
+        // it then cancels. A thread cancelled while the C library loads its translations
+        // for the first time leaves their lock taken, and the next strerror() (in the
+        // reconnecting jack_client_open) waits for ever. Loaded now, they are never
+        // loaded again.
+        static_cast<void>(std::strerror(ENOENT));
         m_source->sendMessagesTo(this);
         if (!open()) {
             m_source->sendMessagesTo(nullptr);
@@ -105,7 +117,10 @@ public:
         m_wake.notify_all();
         if (m_watcher.joinable())
             m_watcher.join();
-        releaseSoundingNotes();
+        if (m_dead)
+            m_client = nullptr; // its server is gone: nothing to release, nothing to close
+        else
+            releaseSoundingNotes();
         close();
         m_line.stop(monotonicUs());
         if (m_source)
@@ -401,12 +416,19 @@ private:
                 continue;
             }
             m_lost = false;
+            m_dead = true;
             lock.unlock();
             m_source->streamLost();
             say("the JACK server went away; the sound is lost until it returns.");
-            close();
             m_line.stop(monotonicUs());
+            m_transport.detach();
             lock.lock();
+            if (m_wake.wait_for(lock, kLetDeadClientEnd, [this] { return m_stopping; }))
+                return; // the dead client is left as it is
+            lock.unlock();
+            close();
+            lock.lock();
+            m_dead = false;
             while (!m_stopping) {
                 lock.unlock();
                 const bool back = open();
@@ -588,6 +610,7 @@ private:
     std::condition_variable m_wake;
     bool m_stopping = false;
     bool m_lost = false;
+    bool m_dead = false; // the server went away, the client is not yet closed
     std::optional<std::chrono::steady_clock::time_point> m_connectionsDue; // when to keep them
     std::thread m_watcher;
     PortConnections m_kept; // the watcher's, once it runs

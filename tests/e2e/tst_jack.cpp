@@ -764,7 +764,16 @@ QString TestJack::waitingIn(qint64 pid)
         };
         threads << read("comm") + u' ' + read("wchan");
     }
-    return threads.join(QStringLiteral(", "));
+    // Where a debugger is at hand, the functions each thread is in.
+    const QString gdb = QStandardPaths::findExecutable(QStringLiteral("gdb"));
+    if (gdb.isEmpty())
+        return threads.join(QStringLiteral(", "));
+    QProcess trace;
+    trace.start(gdb, {"-batch", "-p", QString::number(pid), "-ex", "thread apply all bt"});
+    trace.waitForFinished(60000);
+    const QStringList frames = QString::fromLocal8Bit(trace.readAllStandardOutput()).split(u'\n');
+    return threads.join(QStringLiteral(", ")) + QStringLiteral("; their stacks:\n") +
+           frames.filter(QRegularExpression(QStringLiteral("^(Thread|#)"))).join(u'\n');
 }
 
 void TestJack::exitReleasesEveryNote_data()
