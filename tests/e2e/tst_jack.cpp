@@ -369,6 +369,12 @@ private:
     // Ends the program `way`; what went wrong, if anything.
     QString endProgram(const QString &way);
     static QString waitingIn(qint64 pid);
+    // What the program said and where its threads are, for a wait on it that ran out.
+    QString heldProgram() const
+    {
+        return QString::fromLocal8Bit(m_programErr) + QStringLiteral("; its threads wait in: ") +
+               waitingIn(m_program.processId());
+    }
     // The last lines the servers wrote.
     QString serverLogTail() const;
     void stopServer();
@@ -544,7 +550,7 @@ void TestJack::cleanupTestCase()
 
 void TestJack::readProgram()
 {
-    QTRY_VERIFY_WITH_TIMEOUT(m_reader.hasPort("Pulsewerk:beat"), 30000);
+    QTRY_VERIFY2_WITH_TIMEOUT(m_reader.hasPort("Pulsewerk:beat"), qPrintable(heldProgram()), 30000);
     QTRY_VERIFY_WITH_TIMEOUT(m_reader.connectProgram(), 5000);
     m_reader.clear();
 }
@@ -652,9 +658,7 @@ void TestJack::serverReturns()
     QCOMPARE(m_program.state(), QProcess::Running);
     QVERIFY(startServer());
     QTRY_VERIFY2_WITH_TIMEOUT(m_programErr.contains("the JACK server is back"),
-                              qPrintable(QString::fromLocal8Bit(m_programErr) +
-                                         QStringLiteral("; its threads wait in: ") + waitingIn(m_program.processId()) +
-                                         QStringLiteral("; the server's log ends: ") + serverLogTail()),
+                              qPrintable(heldProgram() + QStringLiteral("; the server's log ends: ") + serverLogTail()),
                               20000);
     readProgram();
     if (QTest::currentTestFailed())
@@ -998,7 +1002,7 @@ void TestJack::clockRuns()
     m_reader.clear();
     m_program.start(QStringLiteral(PULSEWERK_EXECUTABLE), arguments);
     QVERIFY(m_program.waitForStarted(30000));
-    QTRY_VERIFY_WITH_TIMEOUT(connected(), 30000); // by the program itself, as before
+    QTRY_VERIFY2_WITH_TIMEOUT(connected(), qPrintable(heldProgram()), 30000); // by the program itself, as before
     QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 3, 30000);
     if (keys) {
         for (const int run : {1, 2}) {
