@@ -44,6 +44,10 @@ public:
     // The next `frames` frames of the stream, one channel each. Both null: the back end
     // has no audio ports, and only the messages are wanted.
     virtual void render(int frames, float *left, float *right) = 0;
+    // The server played the next `frames` frames without this stream (it missed its
+    // cycles): nothing is rendered for them, and what was due in them takes effect on the
+    // next frame rendered, but for note-ons: a click that late would be off the beat.
+    virtual void skip(int frames) { render(frames, nullptr, nullptr); }
     // The audio thread, between renders, for a back end that can still change the last
     // `frames` frames rendered, as `left` and `right` hold them: the messages sent since
     // that are due on them are added there, those due sooner on the first of them.

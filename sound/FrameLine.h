@@ -75,9 +75,10 @@ public:
     // The server has placed the line (a guess until then).
     bool known() const { return m_known; }
     // Notes may be placed on it: the server has placed it, or its policy needs no word
-    // from the server first (a JACK cycle's frames carry the beat from the first one), or
-    // none came in time and the guess stands until one does.
-    bool ready() const { return m_known || m_guessStands || m_policy != Policy::Reports; }
+    // from the server (Blind), or none came in time and the guess stands until one does.
+    // A note placed on the guess would stand a whole step off the ones placed after the
+    // server's first word (on a busy machine JACK's first cycle is tens of milliseconds off).
+    bool ready() const { return m_known || m_guessStands || m_policy == Policy::Blind; }
     void letGuessStand() { m_guessStands = true; }
     // The last call placed the line: first, or anew after the stream jumped.
     bool moved() const { return m_moved; }

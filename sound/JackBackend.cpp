@@ -511,11 +511,11 @@ private:
 
     // Frames the server played without this client: nothing is rendered for them, and
     // the messages due in them go out late, on this cycle's first frame, rather than
-    // not at all (a release left out would hang a note).
+    // not at all (a release left out would hang a note); the source drops the note-ons.
     void skip(std::int32_t gap)
     {
         m_skipping = true;
-        m_source->render(gap, nullptr, nullptr);
+        m_source->skip(gap);
         m_skipping = false;
         m_frames += gap;
     }
@@ -531,8 +531,10 @@ private:
         float periodUs = 0;
         const std::int64_t nowUs = monotonicUs();
         if (jack_get_cycle_times(m_client, &cycleFrame, &cycleUs, &nextUs, &periodUs) != 0 || periodUs <= 0) {
-            if (!m_started)
+            if (!m_started) {
                 m_line.start(m_rate, nowUs, std::llround(m_periodFrames * 1e6 / m_rate));
+                m_line.letGuessStand(); // no cycle times will place it
+            }
             return;
         }
         const auto offsetUs = nowUs - static_cast<std::int64_t>(jack_get_time());

@@ -65,8 +65,8 @@ void MidiClock::apply(const Event &event)
 
 bool MidiClock::nextDue(std::int64_t end, std::uint32_t &message, std::int64_t &due)
 {
-    if (!m_line)
-        return false;
+    if (!m_line || !m_line->ready())
+        return false; // held, as the notes are, until the server places the line
     for (;;) {
         if (!m_hasNext)
             m_hasNext = m_queue.pop(m_next);

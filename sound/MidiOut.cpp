@@ -368,7 +368,7 @@ private:
                 at = to;
             },
             [&](std::uint32_t tagged) {
-                if (!wanted(tagged))
+                if (!wanted(tagged) || (m_skipping && isNoteOn(tagged)))
                     return;
                 const std::uint32_t message = tagged & 0xFFFFFF;
                 if (m_sink)
@@ -395,12 +395,16 @@ private:
             m_pool->noteOnBack(channel, key, velocity, left, right, frames, at);
     }
 
-    // A note-on of a generation dropped since it was sent is not heard; a release is.
-    bool wanted(std::uint32_t tagged) const
+    void skip(int frames) override
     {
-        const bool noteOn = ((tagged >> 16) & 0xFF) != 0;
-        return !noteOn || tagged >> 24 == m_generation.load();
+        m_skipping = true;
+        render(frames, nullptr, nullptr);
+        m_skipping = false;
     }
+
+    static bool isNoteOn(std::uint32_t tagged) { return ((tagged >> 16) & 0xFF) != 0; }
+    // A note-on of a generation dropped since it was sent is not heard; a release is.
+    bool wanted(std::uint32_t tagged) const { return !isNoteOn(tagged) || tagged >> 24 == m_generation.load(); }
 
     void sendMessagesTo(MessageSink *sink) override { m_sink = sink; }
 
@@ -441,6 +445,7 @@ private:
     std::int64_t m_longestAheadUs = 0;
     std::int64_t m_settleAtFrame = -1; // -1: not placed yet
     bool m_settled = false;
+    bool m_skipping = false;          // passing over frames the server played without us
     std::int64_t m_amendReachUs = -1; // -1: the stream does not amend
     MidiClock m_beatClock;
     std::unique_ptr<SynthPool> m_pool;

@@ -96,7 +96,7 @@ void TestFrameLine::jitteryCyclesLeaveTheLineStill()
     };
     pulsewerk::FrameLine line = startedLine(heardAt(0));
     feed(line, 0, 1, heardAt);
-    QVERIFY(!line.known());                                   // the first cycle is let go by
+    QVERIFY(!line.known() && !line.ready());                  // the first cycle is let go by, nothing placed on it
     feed(line, kPeriod, 40, heardAt);                         // placed, and set right
     QCOMPARE(feed(line, 41 * kPeriod, 60 * 188, heardAt), 0); // then still for a minute
     QVERIFY(line.known());
