@@ -585,10 +585,17 @@ void TestJack::checkBeat(int bars, bool audio, std::int64_t beatFrames)
     qInfo("note-on intervals in frames: %s", qPrintable(intervals.join(u' ')));
     // One note the server carried whole cycles late, in an under-run it reported (the
     // program's client missed its cycle), is set aside when the next one is back on the
-    // grid: the reader cannot tell it from a misplaced note by its frame alone.
+    // grid: the reader cannot tell it from a misplaced note by its frame alone. A beat
+    // due in cycles the client missed altogether, in such an under-run, is not heard.
     std::size_t carriedLate = 0; // its index
+    std::int64_t beat = 0;       // the note's beat, from the first strong one
     for (std::size_t i = first; i < ons.size(); ++i) {
-        const bool strong = (i - first) % 4 == 0;
+        const bool dropped = i > first && ons[i].frame - ons[i - 1].frame == 2 * beatFrames &&
+                             !m_reader.steady(ons[i - 1].frame, ons[i].frame);
+        beat += i == first ? 0 : dropped ? 2 : 1;
+        if (dropped)
+            qInfo("the beat before note-on %zu dropped in an under-run", i - first);
+        const bool strong = beat % 4 == 0;
         QCOMPARE(int(ons[i].data1), strong ? kStrongNote : kWeakNote);
         QCOMPARE(int(ons[i].data2), strong ? kStrongVelocity : kWeakVelocity);
         if (i == first)
@@ -600,7 +607,7 @@ void TestJack::checkBeat(int bars, bool audio, std::int64_t beatFrames)
             carriedLate = i;
             continue;
         }
-        if (carriedLate > 0 && i == carriedLate + 1)
+        if ((carriedLate > 0 && i == carriedLate + 1) || dropped)
             continue; // the one after it, back on the grid
         QCOMPARE(ons[i].frame - ons[i - 1].frame, beatFrames);
     }
