@@ -121,15 +121,18 @@ void followSession(pulsewerk::BeatTiming &timing, const pulsewerk::LinkSession &
     timing.beatAt(readingAt(link.timeAt(*g_sessionClick / multiplier, quantum)));
 }
 
-// A pass later than this (held up by a modal dialog, a busy machine) sounds its beat
-// when it comes: the outputs leave room for a sender about this late (a JACK port more),
-// place a later note late while its lamp would show on time, and drop a note meant for a
-// moment long gone.
-constexpr std::uint32_t kLatePassMs = 50;
+// A pass later than the output leaves room for (held up by a modal dialog, a busy
+// machine) sounds its beat when it comes: the output would place a later note late while
+// its lamp showed on time, and drop a note meant for a moment long gone.
+bool passTooLate(std::uint32_t gridPoint, std::uint32_t now)
+{
+    const std::uint32_t room = mdlMidi::g_hMidiOut ? mdlMidi::g_hMidiOut->lateRoomMs() : pulsewerk::kLateRoomMs;
+    return now - gridPoint > room;
+}
 
 std::uint32_t beatTime(std::uint32_t gridPoint, std::uint32_t now)
 {
-    return now - gridPoint > kLatePassMs ? now : gridPoint;
+    return passTooLate(gridPoint, now) ? now : gridPoint;
 }
 // The time of the beat last sounded late, until a pass releases it.
 std::optional<std::uint32_t> g_lateBeat;
@@ -166,7 +169,7 @@ void beatPass(pulsewerk::BeatTiming &timing, std::uint32_t now, int bpm, int mul
     }
     if (pass.beat) {
         g_frmMain->OnBeat();
-        if (now - timing.lastBeatTime() > kLatePassMs)
+        if (passTooLate(timing.lastBeatTime(), now))
             g_lateBeat = now;
     }
     mdlMidi::FollowBeat(pass.beat ? beatTime(timing.lastBeatTime(), now) : timing.lastBeatTime(), pass.beat, bpm,

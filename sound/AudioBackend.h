@@ -86,6 +86,9 @@ public:
     // of what the stream feeds beyond the server's own cycle (the ports a JACK client's
     // ports are connected to).
     virtual std::int64_t heardLaterUs() const { return 0; }
+    // How late after its intended time a message may reach the back end and still be
+    // heard at it.
+    virtual std::uint32_t lateRoomMs() const { return kLateRoomMs; }
     // The audio thread: the back end still measures how its server takes the frames, and
     // may yet say it reaches further (FrameSource::amendsUpTo); the delay waits for that.
     virtual bool measuring() const { return false; }
@@ -102,6 +105,10 @@ std::unique_ptr<AudioBackend> createPulseAudioBackend();
 // back end writes it over the frames ahead); shorter streams run dry on an idle machine
 // (30 ms did) and wake the audio thread more often.
 constexpr std::int64_t kDesktopStreamLatencyUs = 60000;
+// How long after its intended time a note is heard, beyond the stream's own latency:
+// room for a late sender and a busy machine (three busy loops on two cores hold the
+// beat loop back by a few milliseconds now and then).
+constexpr std::int64_t kDelayMarginUs = 15000;
 
 // Makes the back end for the desktop's audio server.
 using DesktopBackendFactory = std::function<std::unique_ptr<AudioBackend>()>;

@@ -41,8 +41,10 @@ constexpr auto kLetDeadClientEnd = std::chrono::milliseconds(500);
 // Room for a beat sent late by a busy machine (three busy loops on two cores hold the
 // beat loop back by tens of milliseconds now and then): on JACK every note must be in
 // before its cycle is rendered, or it lands on the cycle's start. With the device's own
-// margin this gives 80 ms.
+// margin this gives 80 ms; the beat loop sends a beat up to 77 ms late on its grid point
+// (the rest for its clock's whole milliseconds and the line's own error).
 constexpr std::int64_t kRoomUs = 65000;
+constexpr std::int64_t kLateSendSlackUs = 3000;
 // Cycles in a row that the server's frame clock must stand apart from the stream's
 // frames before the stream follows it.
 constexpr int kGapCycles = 3;
@@ -547,6 +549,10 @@ private:
     }
 
     std::int64_t heardLaterUs() const override { return m_heardLaterUs.load(); }
+    std::uint32_t lateRoomMs() const override
+    {
+        return static_cast<std::uint32_t>((kRoomUs + kDelayMarginUs - kLateSendSlackUs) / 1000);
+    }
 
     // The server's thread for such news: the ports' playback latency, from the start of
     // the cycle that renders a frame to the frame being heard, beyond the one period the

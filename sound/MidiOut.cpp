@@ -24,10 +24,6 @@
 namespace pulsewerk {
 namespace {
 
-// How long after its intended time a note is heard, beyond the stream's own latency:
-// room for a late sender and a busy machine (three busy loops on two cores hold the
-// beat loop back by a few milliseconds now and then).
-constexpr std::int64_t kDelayMarginUs = 15000;
 // The same where notes are added to frames already written: a note must reach the back
 // end's thread the server's own latency before it is heard, and that thread must wake.
 // With three busy loops, 5 of about 700 messages came later than 13 ms of room.
@@ -186,6 +182,11 @@ public:
     {
         const std::int64_t laterUs = m_backend ? m_backend->heardLaterUs() : 0;
         return static_cast<std::uint32_t>((m_delayUs + laterUs + 500) / 1000);
+    }
+
+    std::uint32_t lateRoomMs() const override
+    {
+        return m_backend ? m_backend->lateRoomMs() : MidiOutDevice::lateRoomMs();
     }
 
     void dropUnheard() override { m_generation = (m_generation + 1) & 0xFF; }

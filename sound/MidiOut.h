@@ -14,6 +14,10 @@ namespace pulsewerk {
 
 class Transport;
 
+// How late a sender may send a note and still have it heard at its intended time: the
+// outputs leave about this much room, a JACK port more.
+constexpr std::uint32_t kLateRoomMs = 50;
+
 class MidiOutDevice {
 public:
     virtual ~MidiOutDevice() = default;
@@ -33,6 +37,8 @@ public:
     // How long after its intended time a message is heard: the output's own latency as it
     // reports it, the same whether or not a note sounds. 0 for a device heard at once.
     virtual std::uint32_t heardAfterMs() const { return 0; }
+    // How late after its intended time a message may be sent and still be heard at it.
+    virtual std::uint32_t lateRoomMs() const { return kLateRoomMs; }
     // The note-ons sent and not yet heard are not to be heard: their beat was stopped,
     // muted or cut short. Releases still go.
     virtual void dropUnheard() {}

@@ -10,6 +10,7 @@
 #include <QTest>
 
 using Access = frmMainTestAccess;
+using SentBeats = QVector<QPair<std::uint32_t, std::uint32_t>>; // sent at, meant for
 
 namespace {
 
@@ -44,7 +45,9 @@ private slots:
     void meterChangeBetweenBeatAndRelease();
     // The real loop for several seconds: every message and its time.
     void loopSendsEveryMessageOnTime();
-    // The first pass after a held-up stretch makes one beat and keeps the grid's phase.
+    // The first pass after a held-up stretch makes one beat and keeps the grid's phase;
+    // within the output's room for a late sender the beat is meant for its grid point.
+    void heldLoopDropsMissedBeats_data();
     void heldLoopDropsMissedBeats();
     // Closing the window ends the loop: nothing more is sent, the output closes once.
     void closingEndsTheLoop();
@@ -223,21 +226,39 @@ void TestBeatLoop::loopSendsEveryMessageOnTime()
     QCOMPARE(h.midi.closes, 1);
 }
 
+void TestBeatLoop::heldLoopDropsMissedBeats_data()
+{
+    QTest::addColumn<std::uint32_t>("heldAt");
+    QTest::addColumn<std::uint32_t>("heldFor");
+    QTest::addColumn<std::uint32_t>("room");
+    QTest::addColumn<SentBeats>("beats");
+    // A dialog held open: 501, one beat at 2334 (grid point 2000), then 2501 on the old grid.
+    QTest::newRow("held 1734 ms") << 600u << 1734u << pulsewerk::kLateRoomMs
+                                  << SentBeats{{501, 500}, {2334, 2334}, {2501, 2500}};
+    QTest::newRow("70 ms late, 50 ms of room")
+        << 990u << 80u << 50u << SentBeats{{501, 500}, {1070, 1070}, {1501, 1500}};
+    QTest::newRow("70 ms late, 75 ms of room")
+        << 990u << 80u << 75u << SentBeats{{501, 500}, {1070, 1000}, {1501, 1500}};
+}
+
 void TestBeatLoop::heldLoopDropsMissedBeats()
 {
+    QFETCH(std::uint32_t, heldAt);
+    QFETCH(std::uint32_t, heldFor);
+    QFETCH(std::uint32_t, room);
+    QFETCH(SentBeats, beats);
     BeatHarness h;
-    // A handler that holds the loop for 1734 ms, as an open dialog does.
-    h.clock.at(600, [&h] { h.clock.advance(1734); });
-    h.clock.at(3000, [] { mdlMain::g_frmMain->close(); });
+    h.midi.lateRoomMs = room;
+    // A handler that holds the loop, as an open dialog or a busy machine does.
+    h.clock.at(heldAt, [&h, heldFor] { h.clock.advance(heldFor); });
+    h.clock.at(std::max(1700u, heldAt + heldFor + 400), [] { mdlMain::g_frmMain->close(); });
     QCOMPARE(h.runLoop(), 1);
-    std::vector<std::uint32_t> beats;
+    SentBeats sent;
     for (const auto &m : h.messages()) {
         if (m.data2() != 0)
-            beats.push_back(m.timeMs);
+            sent.append({m.timeMs, m.atMs});
     }
-    // 501, then one beat at 2334 (grid point 2000), then 2501 on the old grid again.
-    const std::vector<std::uint32_t> expected{501, 2334, 2501};
-    QCOMPARE(beats, expected);
+    QCOMPARE(sent, beats);
 }
 
 void TestBeatLoop::closingEndsTheLoop()

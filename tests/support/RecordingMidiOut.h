@@ -32,8 +32,9 @@ public:
         int opens = 0;
         int closes = 0;
         int sentWhileClosed = 0;
-        std::uint32_t latencyMs = 0;      // how long after its intended time a message is heard
-        std::vector<std::uint32_t> drops; // clock readings at which unheard notes were dropped
+        std::uint32_t latencyMs = 0;            // how long after its intended time a message is heard
+        std::uint32_t lateRoomMs = kLateRoomMs; // how late a message may come and still be heard on time
+        std::vector<std::uint32_t> drops;       // clock readings at which unheard notes were dropped
     };
 
     RecordingMidiOut(Log &log, Clock &clock) : m_log(log), m_clock(clock) {}
@@ -50,6 +51,7 @@ public:
         m_open = false;
     }
     std::uint32_t heardAfterMs() const override { return m_log.latencyMs; }
+    std::uint32_t lateRoomMs() const override { return m_log.lateRoomMs; }
     void dropUnheard() override;
 
 private:
