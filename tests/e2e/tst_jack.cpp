@@ -834,7 +834,8 @@ void TestJack::exitReleasesEveryNote()
             return;
         }
         // The exits come at different points of the beat: some while a note sounds.
-        QTRY_VERIFY_WITH_TIMEOUT(m_reader.noteOns() >= 3, 30000);
+        if (!QTest::qWaitFor([this] { return m_reader.noteOns() >= 3; }, 30000))
+            QFAIL(qPrintable(QStringLiteral("no beat: ") + heldProgram()));
         QTest::qWait(run * 97 % 288);
         const QString failure = endProgram(way);
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
