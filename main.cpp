@@ -61,6 +61,7 @@ int main(int argc, char *argv[])
         pulsewerk::reportNoDisplay();
         return 1;
     }
+    pulsewerk::skipSessionBusLaunch();
     // The toolkit sees only the program's name: every argument has been read above.
     static int toolkitArgc = 1;
     std::unique_ptr<QApplication> app;

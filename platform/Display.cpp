@@ -7,8 +7,10 @@
 #include "platform/Signals.h"
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QList>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QString>
 
 #include <cstddef>
@@ -113,6 +115,21 @@ bool displayAvailable()
         }
     }
     return (x11 && x11DisplayAnswers()) || (wayland && waylandDisplayAnswers(waylandChosen));
+}
+
+void skipSessionBusLaunch()
+{
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus")))
+        return; // the D-Bus library finds the session's bus there
+    if (!QStandardPaths::findExecutable(QStringLiteral("dbus-launch")).isEmpty())
+        return; // an X session without a bus named may share one started through it
+    // Without it, the library's autolaunch forks a helper from this threaded process to
+    // run a program that is not there; that helper has been seen to hang, and the
+    // window's first accessibility query waits for it.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/pulsewerk-no-session-bus");
 }
 
 void reportNoDisplay()

@@ -15,6 +15,12 @@ bool displayAvailable();
 // Writes the one line that says there is no display and how to run headless.
 void reportNoDisplay();
 
+// With no session bus named, none at XDG_RUNTIME_DIR and no dbus-launch to start one,
+// names a bus that refuses at once: the toolkit's accessibility bridge then finds none
+// instead of having the D-Bus library try to start one, a try that can hang the start
+// for good. Call it before any thread starts.
+void skipSessionBusLaunch();
+
 // While it lives, a toolkit that cannot reach its display ends the process with
 // reportNoDisplay's line and exit status 1, instead of aborting with its own report.
 // The toolkit's other messages are held back and passed on when the guard goes.

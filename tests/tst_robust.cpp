@@ -7,6 +7,7 @@
 #include "controls/ScreenFit.h"
 #include "engine/mdlMain.h"
 #include "engine/mdlMidi.h"
+#include "platform/Display.h"
 #include "sound/MidiOut.h"
 
 #include <QApplication>
@@ -55,6 +56,10 @@ private slots:
     // Without a display the program says so in one line and exits non-zero.
     void noDisplay_data();
     void noDisplay();
+    // With no session bus to be found and no dbus-launch, none is launched: a bus that
+    // refuses is named instead; a bus named, one at XDG_RUNTIME_DIR or dbus-launch is left.
+    void sessionBusNotLaunched_data();
+    void sessionBusNotLaunched();
     // A window scaled past its screen (QT_SCALE_FACTOR=3 on 800x600) left off the screen,
     // a window that fits scaled down, or the change not said once.
     void scaledWindowFitsTheScreen_data();
@@ -213,6 +218,46 @@ void TestRobust::noDisplay()
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines[0].contains(QStringLiteral("xvfb-run -a pulsewerk")), qPrintable(lines[0]));
     QVERIFY2(!lines[0].contains(QStringLiteral("scripts/run")), qPrintable(lines[0]));
+}
+
+void TestRobust::sessionBusNotLaunched_data()
+{
+    QTest::addColumn<QString>("given"); // "address", "runtime bus", "dbus-launch" or none
+    QTest::addColumn<bool>("named");    // a refusing bus named
+    QTest::newRow("address") << "address" << false;
+    QTest::newRow("runtime bus") << "runtime bus" << false;
+    QTest::newRow("dbus-launch") << "dbus-launch" << false;
+    QTest::newRow("none") << QString() << true;
+}
+
+void TestRobust::sessionBusNotLaunched()
+{
+    QFETCH(QString, given);
+    QFETCH(bool, named);
+    const QByteArray path = qgetenv("PATH"), address = qgetenv("DBUS_SESSION_BUS_ADDRESS"),
+                     runtimeDir = qgetenv("XDG_RUNTIME_DIR");
+    QTemporaryDir runtime, bin;
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    qputenv("PATH", bin.path().toLocal8Bit());
+    if (given == QLatin1String("address"))
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/run/bus-of-the-session");
+    if (given == QLatin1String("runtime bus"))
+        QFile(runtime.filePath(QStringLiteral("bus"))).open(QIODevice::WriteOnly);
+    QFile launcher(bin.filePath(QStringLiteral("dbus-launch")));
+    if (given == QLatin1String("dbus-launch"))
+        QVERIFY(launcher.open(QIODevice::WriteOnly) && launcher.setPermissions(QFile::ExeOwner | QFile::ReadOwner));
+    pulsewerk::skipSessionBusLaunch();
+    const QByteArray after = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("PATH", path);
+    qputenv("XDG_RUNTIME_DIR", runtimeDir);
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    for (const char *name : {"XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"}) {
+        if (qgetenv(name).isEmpty())
+            qunsetenv(name);
+    }
+    QCOMPARE(after.startsWith("unix:path=/nonexistent/"), named);
+    QCOMPARE(after == "unix:path=/run/bus-of-the-session", given == QLatin1String("address"));
 }
 
 void TestRobust::scaledWindowFitsTheScreen_data()
