@@ -28,11 +28,21 @@ namespace {
 
 // The stream's whole latency, buffer and server together: long enough for a busy
 // machine; the lamps wait for the sound.
-constexpr pa_usec_t kLatencyUs = kDesktopStreamLatencyUs;
-// The server asks for frames when this much of the buffer is free: fewer, larger
-// writes cost less than many small ones. With the latency above, PulseAudio gives the
-// sink itself 10 ms, (latency - 2 x request) / 2.
-constexpr pa_usec_t kRequestUs = 20000;
+struct StreamSize {
+    pa_usec_t latencyUs;
+    // The server asks for frames when this much of the buffer is free: fewer, larger
+    // writes cost less than many small ones.
+    pa_usec_t requestUs;
+    // PulseAudio gives the sink itself (latency - 2 x request) / 2.
+    constexpr std::int64_t sinkUs() const { return (static_cast<std::int64_t>(latencyUs) - 2 * requestUs) / 2; }
+};
+// PipeWire runs its graph's cycle at about the shortest request among its streams, and a
+// note is heard a cycle or two after it is written: a short request keeps that short.
+constexpr StreamSize kPipeWireStream{kDesktopStreamLatencyUs, 20000};
+// PulseAudio itself: half as many requests, each twice as large, for the same 10 ms in
+// the sink. A note goes into the frames already written either way, so it is heard no
+// later; the longer buffer only leaves more room for a busy machine.
+constexpr StreamSize kPulseStream{100000, 40000};
 // How often the server is asked when it plays which frame. Its library can interpolate
 // between reports, but its estimate saws by milliseconds; the scheduler fits its own
 // line through the raw reports instead.
@@ -52,8 +62,7 @@ constexpr int kChunkFrames = 4096;
 // A note sent now goes into the frames already written and not yet taken by the server
 // (PulseAudio's seek on write): it is heard the server's own latency later, not the
 // whole stream's. Until the server reports that latency, it is taken as what PulseAudio
-// gives its sink with the stream above, (latency - 2 x request) / 2.
-constexpr std::int64_t kFirstReachUs = (kLatencyUs - 2 * kRequestUs) / 2;
+// gives its sink with the stream above.
 // PipeWire takes a rewrite in on its main loop while its data thread reads the stream:
 // it needs this much longer to get there (with 2 ms, notes written over came up to 3 ms
 // late under three busy loops; with 8 ms none did). It reads a whole cycle at a time,
@@ -308,9 +317,11 @@ private:
             this);
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kLatencyUs, &format));
+        const StreamSize size = pipeWire ? kPipeWireStream : kPulseStream;
+        m_latencyUs = static_cast<std::int64_t>(size.latencyUs);
+        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(size.latencyUs, &format));
         attr.prebuf = static_cast<std::uint32_t>(-1); // the whole buffer, before it plays
-        attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestUs, &format));
+        attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(size.requestUs, &format));
         attr.fragsize = static_cast<std::uint32_t>(-1);
         m_timingAsked = false;
         m_wholeUsFrames = m_rate / std::gcd(m_rate, 1000000u);
@@ -319,8 +330,8 @@ private:
         m_lineStarted = false;
         m_written = 0;
         m_keptCount = 0;
-        m_source->streamStarted(m_rate, static_cast<std::int64_t>(kLatencyUs), m_line);
-        m_reachUs = m_source->amendsUpTo(kFirstReachUs + (pipeWire ? kPipeWireRewriteUs : 0));
+        m_source->streamStarted(m_rate, m_latencyUs, m_line);
+        m_reachUs = m_source->amendsUpTo(size.sinkUs() + (pipeWire ? kPipeWireRewriteUs : 0));
         if (pa_stream_connect_playback(m_stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0)
             lost();
     }
@@ -452,7 +463,7 @@ private:
         }
         const std::int64_t nowUs = monotonicUs();
         if (!m_lineStarted) {
-            m_line.start(m_rate, nowUs, static_cast<std::int64_t>(kLatencyUs));
+            m_line.start(m_rate, nowUs, m_latencyUs);
             m_lineStarted = true;
             m_lineStartedUs = nowUs;
         } else if (!m_line.ready() && nowUs - m_lineStartedUs >= kFirstReportUs) {
@@ -513,7 +524,7 @@ private:
             if (pa_operation *uncorked = pa_stream_cork(m_stream, 0, nullptr, nullptr))
                 pa_operation_unref(uncorked);
             const std::int64_t nowUs = monotonicUs();
-            m_line.resume(nowUs, static_cast<double>(m_written), static_cast<std::int64_t>(kLatencyUs));
+            m_line.resume(nowUs, static_cast<double>(m_written), m_latencyUs);
             m_lineStartedUs = nowUs;
             if (pa_operation *asked = pa_stream_update_timing_info(m_stream, nullptr, nullptr)) {
                 pa_operation_unref(asked);
@@ -645,11 +656,12 @@ private:
     std::vector<float> m_left, m_right;
     // The last frames written, interleaved, in a ring: what a rewrite starts from.
     std::vector<float> m_kept;
-    size_t m_keptEnd = 0;       // where the next frame goes
-    size_t m_keptCount = 0;     // frames in it that the server may not have taken yet
-    std::int64_t m_written = 0; // frames written since the stream started
-    std::int64_t m_reachUs = 0; // the server's own latency, as the source counts on it
-    int m_wakeFd = -1;          // written by wake(), read on the mainloop's thread
+    size_t m_keptEnd = 0;                               // where the next frame goes
+    size_t m_keptCount = 0;                             // frames in it that the server may not have taken yet
+    std::int64_t m_written = 0;                         // frames written since the stream started
+    std::int64_t m_reachUs = 0;                         // the server's own latency, as the source counts on it
+    std::int64_t m_latencyUs = kDesktopStreamLatencyUs; // the stream's, as asked for
+    int m_wakeFd = -1;                                  // written by wake(), read on the mainloop's thread
     pa_io_event *m_wakeEvent = nullptr;
     pa_defer_event *m_restEvent = nullptr; // pauses the stream, once enabled
     std::int64_t m_restingSinceUs = -1;    // the source has rested since then; -1: it sounds
