@@ -62,6 +62,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     pulsewerk::skipSessionBusLaunch();
+    pulsewerk::paintOverTheSocket();
     // The toolkit sees only the program's name: every argument has been read above.
     static int toolkitArgc = 1;
     std::unique_ptr<QApplication> app;

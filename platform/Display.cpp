@@ -132,6 +132,16 @@ void skipSessionBusLaunch()
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/pulsewerk-no-session-bus");
 }
 
+void paintOverTheSocket()
+{
+    // The window repaints a lamp or two at every beat. Through shared memory each repaint
+    // first waits for the X server to be done with the last one (a round trip that holds
+    // the beat loop while the server is busy) and brings a completion event back, which
+    // wakes the toolkit's X thread; a lamp's few pixels cost no more sent on the socket.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
+}
+
 void reportNoDisplay()
 {
     say("no display to show its window on (neither DISPLAY nor WAYLAND_DISPLAY names one that answers); run it in a "

@@ -12,6 +12,10 @@ namespace pulsewerk {
 // vnc ...) is chosen with QT_QPA_PLATFORM.
 bool displayAvailable();
 
+// Has the toolkit send the window's pixels to an X server on its socket, not through
+// shared memory, unless QT_XCB_NO_MITSHM is set already. Call it before the toolkit starts.
+void paintOverTheSocket();
+
 // Writes the one line that says there is no display and how to run headless.
 void reportNoDisplay();
 
