@@ -180,9 +180,11 @@ public:
     // No cycle from `from` to `to` was missed or misdated: this client's frame clock
     // went on a cycle at a time (a late cycle reads it a cycle ahead, an under-run skips),
     // and the server reported no under-run of any client about then.
-    bool steady(std::int64_t from, std::int64_t to) const
+    // `margin` frames either side: the server's report of an under-run may be dated a
+    // cycle or two away from the frames the missed cycles bunched.
+    bool steady(std::int64_t from, std::int64_t to, std::int64_t margin = 0) const
     {
-        const auto outside = [&](const Hole &hole) { return hole.first > to || hole.second < from; };
+        const auto outside = [&](const Hole &hole) { return hole.first > to + margin || hole.second < from - margin; };
         const std::vector<Hole> missed = m_holes.items(), runs = m_underRuns.items();
         return std::all_of(missed.begin(), missed.end(), outside) && std::all_of(runs.begin(), runs.end(), outside);
     }
@@ -891,8 +893,9 @@ void TestJack::checkClock(std::int64_t tickFrames)
             QVERIFY(ticks.empty() && (e.status == 0xF2 || e.status == 0xFA));
             continue;
         }
-        unsteady += !ticks.empty() && !m_reader.steady(ticks.back(), e.frame);
-        if (!ticks.empty() && e.frame - ticks.back() != tickFrames && m_reader.steady(ticks.back(), e.frame))
+        const bool steady = ticks.empty() || m_reader.steady(ticks.back(), e.frame, 4 * m_period);
+        unsteady += !steady;
+        if (!ticks.empty() && e.frame - ticks.back() != tickFrames && steady)
             QFAIL(qPrintable(QStringLiteral("tick %1 at %2, %3 frames after the one before")
                                  .arg(ticks.size())
                                  .arg(e.frame)
@@ -952,16 +955,23 @@ void TestJack::checkClockRuns(int runs, std::int64_t tickFrames, int changes)
                    clock[i].frame - clock[i - 1].frame != spacing &&
                    m_reader.steady(clock[i - 1].frame, clock[i].frame)) {
             // A tempo change: its ticks from the beat it sounds on, a 24th of the new beat apart.
-            const auto beat = std::lower_bound(ons.begin(), ons.end(), clock[i - 1].frame + 1);
-            QVERIFY2(changes-- > 0 && beat != ons.end() && *beat == clock[i].frame && beat + 1 != ons.end(),
+            // Where the way into that beat lay over missed cycles, the change shows a tick
+            // or more later: its first tick is the last on a note-on with the new spacing.
+            const std::int64_t gap = clock[i].frame - clock[i - 1].frame;
+            std::size_t at = i;
+            while (at > 1 && !std::binary_search(ons.begin(), ons.end(), clock[at].frame) &&
+                   clock[at - 1].status == 0xF8 && clock[at].frame - clock[at - 1].frame == gap)
+                --at;
+            const auto beat = std::lower_bound(ons.begin(), ons.end(), clock[at - 1].frame + 1);
+            QVERIFY2(changes-- > 0 && beat != ons.end() && *beat == clock[at].frame && beat + 1 != ons.end(),
                      qPrintable(QStringLiteral("%1 frames to the tick at %2; note-ons from there: %3")
-                                    .arg(clock[i].frame - clock[i - 1].frame)
+                                    .arg(gap)
                                     .arg(clock[i].frame)
-                                    .arg(framesFrom(beat, ons.end(), clock[i].frame))));
+                                    .arg(framesFrom(beat, ons.end(), clock[at].frame))));
             spacing = (beat[1] - beat[0]) / 24;
             qInfo("ticks %lld frames apart, then from a note-on %lld", static_cast<long long>(tickFrames),
                   static_cast<long long>(spacing));
-            QVERIFY(spacing != tickFrames && clock[i + 1].frame - clock[i].frame == spacing);
+            QVERIFY(spacing != tickFrames && clock[at + 1].frame - clock[at].frame == spacing);
         }
     }
     QCOMPARE(changes, 0);
