@@ -33,7 +33,10 @@ struct StreamSize {
     // The server asks for frames when this much of the buffer is free: fewer, larger
     // writes cost less than many small ones.
     pa_usec_t requestUs;
-    // PulseAudio gives the sink itself (latency - 2 x request) / 2.
+    // PulseAudio gives the sink itself (latency - 2 x request) / 2. A note sent now goes
+    // into the frames already written and not yet taken by the server (PulseAudio's seek
+    // on write): it is heard the server's own latency later, not the whole stream's; until
+    // the server reports that latency, it is taken to be this.
     constexpr std::int64_t sinkUs() const { return (static_cast<std::int64_t>(latencyUs) - 2 * requestUs) / 2; }
 };
 // PipeWire runs its graph's cycle at about the shortest request among its streams, and a
@@ -59,10 +62,6 @@ constexpr pa_usec_t kAnswerUs = 3000000;
 constexpr int kAudioPriority = 5;
 // Frames rendered in one go; a larger request is rendered in pieces.
 constexpr int kChunkFrames = 4096;
-// A note sent now goes into the frames already written and not yet taken by the server
-// (PulseAudio's seek on write): it is heard the server's own latency later, not the
-// whole stream's. Until the server reports that latency, it is taken as what PulseAudio
-// gives its sink with the stream above.
 // PipeWire takes a rewrite in on its main loop while its data thread reads the stream:
 // it needs this much longer to get there (with 2 ms, notes written over came up to 3 ms
 // late under three busy loops; with 8 ms none did). It reads a whole cycle at a time,
