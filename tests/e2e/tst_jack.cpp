@@ -114,7 +114,7 @@ public:
     // Connects to the server JACK_DEFAULT_SERVER names; false when none answers.
     bool open()
     {
-        m_next = -1;
+        m_next = m_back = -1;
         for (auto *log : {&m_holes, &m_underRuns})
             log->reset();
         for (auto *log : {&m_events, &m_clockEvents})
@@ -250,9 +250,21 @@ private:
         const bool rolling = state == JackTransportRolling;
         void *midi = jack_port_get_buffer(m_midi, frames);
         const auto *audio = static_cast<const float *>(jack_port_get_buffer(m_audio, frames));
-        if (m_next >= 0 && start != m_next)
-            m_holes.append({std::min(start, m_next), std::max(start, m_next) + frames});
-        m_next = start + frames;
+        // A cycle dated before the last one's end: the server's clock went back, or (PipeWire's
+        // JACK service, as a client leaves) gave this one cycle a stale time. Only that cycle
+        // and the one expected are in doubt until the next shows which.
+        const bool wentBack = start == m_back;
+        if (m_next >= 0 && start < m_next && !wentBack) {
+            m_holes.append({start, start + frames});
+            m_holes.append({m_next, m_next + frames});
+            m_back = start + frames;
+            m_next += frames;
+        } else {
+            if (m_next >= 0 && start > m_next && !wentBack)
+                m_holes.append({m_next, start + frames});
+            m_back = -1;
+            m_next = start + frames;
+        }
         if (m_rolling && state == JackTransportStopped && m_stoppedAt < 0)
             m_stoppedAt = start;
         // A busy server now and then holds the transport back a cycle, or lets it run one
@@ -302,6 +314,7 @@ private:
     jack_client_t *m_client = nullptr;
     using Hole = std::pair<std::int64_t, std::int64_t>;
     std::int64_t m_next = -1;       // the next cycle's first frame, if none is missed
+    std::int64_t m_back = -1;       // after a cycle dated back: the next one's first frame on that time
     Log<Hole> m_holes{1 << 16};     // the process thread's
     Log<Hole> m_underRuns{1 << 12}; // the notification thread's
     jack_port_t *m_midi = nullptr;
@@ -979,7 +992,10 @@ void TestJack::checkClockRuns(int runs, std::int64_t tickFrames, int changes)
             // Start on the frame of the first tick, which falls on the run's first note-on.
             const auto first = std::lower_bound(ons.begin(), ons.end(), clock[i].frame);
             QVERIFY(clock[i + 1].frame == clock[i].frame && clock[i + 2].frame == clock[i].frame);
-            QVERIFY2(first != ons.end() && *first == clock[i].frame, "the first tick on the first note-on");
+            QVERIFY2(
+                first != ons.end() && *first == clock[i].frame,
+                qPrintable(QStringLiteral("the first tick on the first note-on; note-ons from the one before: %1")
+                               .arg(framesFrom(first == ons.begin() ? first : first - 1, ons.end(), clock[i].frame))));
         } else if (clock[i].status == 0xF8 && clock[i - 1].status == 0xF8 &&
                    clock[i].frame - clock[i - 1].frame != spacing &&
                    m_reader.steady(clock[i - 1].frame, clock[i].frame)) {
@@ -1019,9 +1035,6 @@ void TestJack::clockRuns()
 {
     QFETCH(int, tempo);
     QFETCH(bool, keys);
-    if (keys && m_pipewire)
-        QSKIP("under PipeWire's JACK service the tempo change after Space is not seen in the ticks yet; checked on "
-              "jackd");
     if (!startDisplay())
         QFAIL("Xvfb does not start (scripts/deps installs it)");
     m_program.kill();
