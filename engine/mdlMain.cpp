@@ -142,6 +142,7 @@ bool g_lampWake = false;
 // Releases and sounds the beat as the timing rules say for the clock reading `now`.
 void beatPass(pulsewerk::BeatTiming &timing, std::uint32_t now, int bpm, int multiplier)
 {
+    const mdlMidi::PassMessages together;
     const pulsewerk::BeatPass pass = timing.pass(now, bpm, multiplier);
     // A beat belongs on its grid point, however late this pass came, and so does the
     // release sent with it: their messages carry that time to the output, and their

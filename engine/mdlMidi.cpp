@@ -6,6 +6,8 @@
 #include "engine/mdlMain.h"
 #include "platform/Clock.h"
 
+#include <algorithm>
+#include <array>
 #include <bitset>
 #include <future>
 #include <optional>
@@ -23,6 +25,24 @@ std::bitset<16 * 128> g_sounding;
 // The clock reading the notes sent now are meant for, while a SoundingAt lives.
 std::optional<std::uint32_t> g_soundingAt;
 std::optional<std::int64_t> g_soundingAtUs;
+
+// The notes of a beat pass while a PassMessages lives, with the times they were sent for.
+struct HeldNote {
+    std::uint32_t message;
+    std::uint32_t atMs;
+    std::optional<std::int64_t> atUs;
+};
+std::array<HeldNote, 64> g_held;
+std::size_t g_heldCount = 0;
+bool g_holding = false;
+
+void send(const HeldNote &note)
+{
+    if (note.atUs)
+        g_hMidiOut->sendShortMsgAtUs(note.message, *note.atUs);
+    else
+        g_hMidiOut->sendShortMsg(note.message, note.atMs);
+}
 
 // An opening started ahead of OpenMidiOut.
 std::future<std::unique_ptr<pulsewerk::MidiOutDevice>> g_opening;
@@ -78,11 +98,12 @@ void PlayNote(const std::int16_t &channel, const std::int16_t &note, const std::
         return;
     if (!g_hMidiOut)
         return;
-    if (g_soundingAtUs)
-        g_hMidiOut->sendShortMsgAtUs(packNoteOn(channel, note, velocity), *g_soundingAtUs);
+    const HeldNote sent{packNoteOn(channel, note, velocity),
+                        g_soundingAt.value_or(mdlMain::context().clock->timeGetTime()), g_soundingAtUs};
+    if (g_holding && g_heldCount < g_held.size())
+        g_held[g_heldCount++] = sent;
     else
-        g_hMidiOut->sendShortMsg(packNoteOn(channel, note, velocity),
-                                 g_soundingAt.value_or(mdlMain::context().clock->timeGetTime()));
+        send(sent);
     g_sounding.set(static_cast<std::size_t>(channel * 128 + note), velocity != 0);
 }
 
@@ -106,6 +127,11 @@ std::uint32_t heardAt()
 
 void dropUnheardNotes()
 {
+    // As the output drops those sent: the note-ons held for this pass go, their releases stay.
+    g_heldCount = static_cast<std::size_t>(
+        std::remove_if(g_held.begin(), g_held.begin() + static_cast<std::ptrdiff_t>(g_heldCount),
+                       [](const HeldNote &note) { return ((note.message >> 16) & 0xFF) != 0; }) -
+        g_held.begin());
     if (g_hMidiOut)
         g_hMidiOut->dropUnheard();
 }
@@ -159,6 +185,16 @@ void FollowRunning(bool running)
         return;
     g_running = running;
     g_hMidiOut->setBeating(running);
+}
+
+PassMessages::PassMessages() { g_holding = true; }
+
+PassMessages::~PassMessages()
+{
+    g_holding = false;
+    for (std::size_t i = 0; i < g_heldCount && g_hMidiOut; ++i)
+        send(g_held[i]);
+    g_heldCount = 0;
 }
 
 SoundingAt::SoundingAt(std::uint32_t clockMs, std::optional<std::int64_t> exactUs)

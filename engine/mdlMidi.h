@@ -47,6 +47,16 @@ void StopClock();
 // Whether the beat runs, told to the output at every pass: it hears each change once.
 void FollowRunning(bool running);
 
+// While one lives (a beat pass), the notes sent wait; they go out when it ends, after the
+// pass has handed the output's clock its beat. An audio thread that took a beat's note
+// between the two and not its clock beat would send the beat's first tick a cycle late.
+class PassMessages {
+public:
+    PassMessages();
+    ~PassMessages();
+    PassMessages(const PassMessages &) = delete;
+    PassMessages &operator=(const PassMessages &) = delete;
+};
 // While one lives, the notes sent are meant to sound at the clock reading `clockMs`
 // (the grid point of a beat the loop sends a little late), or at the program clock's
 // microsecond `exactUs` when given (a beat of a shared transport); otherwise when sent.

@@ -377,6 +377,8 @@ private:
                 if (m_pool)
                     play(message);
             });
+        // The clock's beats after the notes: the beat loop hands over a beat's clock beat
+        // before its notes, so a note taken above has its clock beat taken here.
         m_beatClock.fill(frames, [this](int frame, std::uint32_t message) {
             if (m_sink)
                 m_sink->clock(frame, message);

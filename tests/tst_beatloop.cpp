@@ -222,6 +222,19 @@ void TestBeatLoop::loopSendsEveryMessageOnTime()
     for (const auto &m : h.messages())
         sent.emplace_back(m.timeMs, m.message);
     QCOMPARE(sent, expected);
+    // Each beat's clock beat goes out before the beat's note: an audio thread that took
+    // the note would otherwise place the beat's first tick a cycle late.
+    int beats = 0;
+    for (std::size_t i = 0; i < h.midi.messages.size(); ++i) {
+        const pulsewerk::RecordedMessage &m = h.midi.messages[i];
+        if (m.data2() == 0)
+            continue;
+        ++beats;
+        const auto clockBeat = std::find_if(h.midi.clockBeats.begin(), h.midi.clockBeats.end(),
+                                            [&m](const auto &beat) { return beat.first == m.atMs; });
+        QVERIFY2(clockBeat != h.midi.clockBeats.end() && clockBeat->second <= i, qPrintable(QString::number(i)));
+    }
+    QCOMPARE(beats, 3);
     QCOMPARE(h.midi.opens, 1);
     QCOMPARE(h.midi.closes, 1);
 }

@@ -35,6 +35,9 @@ public:
         std::uint32_t latencyMs = 0;            // how long after its intended time a message is heard
         std::uint32_t lateRoomMs = kLateRoomMs; // how late a message may come and still be heard on time
         std::vector<std::uint32_t> drops;       // clock readings at which unheard notes were dropped
+        // The beat clock's beats: the time each is meant for, and how many messages had
+        // been sent when it was handed over.
+        std::vector<std::pair<std::uint32_t, std::size_t>> clockBeats;
     };
 
     RecordingMidiOut(Log &log, Clock &clock) : m_log(log), m_clock(clock) {}
@@ -53,6 +56,10 @@ public:
     std::uint32_t heardAfterMs() const override { return m_log.latencyMs; }
     std::uint32_t lateRoomMs() const override { return m_log.lateRoomMs; }
     void dropUnheard() override;
+    void clockBeat(std::uint32_t atMs, std::int32_t, std::int32_t, bool) override
+    {
+        m_log.clockBeats.emplace_back(atMs, m_log.messages.size());
+    }
 
 private:
     Log &m_log;
