@@ -466,7 +466,7 @@ std::unique_ptr<MidiOutDevice> createSynthOut(const SoundConfig &config, Desktop
 
 std::unique_ptr<MidiOutDevice> createSynthOut(const SoundConfig &config)
 {
-    return createSynthOut(config, createPulseAudioBackend);
+    return createSynthOut(config, createDesktopBackend);
 }
 
 QString chooseSoundFont() { return firstReadable(soundFontCandidates()); }

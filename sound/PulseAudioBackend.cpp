@@ -691,4 +691,49 @@ private:
 
 std::unique_ptr<AudioBackend> createPulseAudioBackend() { return std::make_unique<PulseAudioBackend>(); }
 
+bool desktopServerIsPipeWire()
+{
+    // A connection of its own, on a loop of its own, given up after kProbeUs.
+    constexpr std::int64_t kProbeUs = 1000000;
+    pa_mainloop *loop = pa_mainloop_new();
+    if (!loop)
+        return false;
+    pa_context *context = pa_context_new(pa_mainloop_get_api(loop), "Pulsewerk");
+    struct Probe {
+        bool done = false;
+        bool pipeWire = false;
+    } probe;
+    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        const std::int64_t untilUs = monotonicUs() + kProbeUs;
+        bool asked = false;
+        while (!probe.done && monotonicUs() < untilUs) {
+            const pa_context_state_t state = pa_context_get_state(context);
+            if (!PA_CONTEXT_IS_GOOD(state))
+                break;
+            if (state == PA_CONTEXT_READY && !asked) {
+                asked = true;
+                pa_operation *info = pa_context_get_server_info(
+                    context,
+                    [](pa_context *, const pa_server_info *info, void *data) {
+                        auto *probe = static_cast<Probe *>(data);
+                        probe->pipeWire = info && info->server_name && std::strstr(info->server_name, "PipeWire");
+                        probe->done = true;
+                    },
+                    &probe);
+                if (!info)
+                    break;
+                pa_operation_unref(info);
+            }
+            pa_mainloop_prepare(loop, static_cast<int>(std::max<std::int64_t>(untilUs - monotonicUs(), 0)));
+            pa_mainloop_poll(loop);
+            pa_mainloop_dispatch(loop);
+        }
+        pa_context_disconnect(context);
+    }
+    if (context)
+        pa_context_unref(context);
+    pa_mainloop_free(loop);
+    return probe.pipeWire;
+}
+
 } // namespace pulsewerk
