@@ -100,10 +100,11 @@ public:
 
 // The desktop's audio server through PulseAudio's client library (PipeWire included).
 std::unique_ptr<AudioBackend> createPulseAudioBackend();
-// Whether the PulseAudio server that answers is PipeWire's service; false when none does.
-bool desktopServerIsPipeWire();
+// Which server answers for PulseAudio: none, PulseAudio itself, or PipeWire's service.
+enum class DesktopServer { None, PulseAudio, PipeWire };
+DesktopServer desktopServer();
 // The desktop's audio server: PipeWire's own stream where PipeWire serves the desktop's
-// audio, else PulseAudio's.
+// audio (or answers alone), else PulseAudio's.
 std::unique_ptr<AudioBackend> createDesktopBackend();
 // The desktop stream's whole latency, buffer and server together: about how long after
 // writing a frame the server plays it. A note sent need not wait for all of it (the

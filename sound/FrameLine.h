@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A stream's one time line, owned by its back end: when each frame is heard on the
 // monotonic clock, learnt from the server in the way that suits it, and which frame a
-// time on the program's clock falls on. While a JACK stream plays, the program's clock
-// (timeBase()) runs on the server's frames, so a message meant for a time lands on a
-// frame by plain arithmetic at the nominal rate: notes a whole number of frames apart
-// stay exactly so, and the beat follows the server's clock. The desktop server's line
-// maps the program's clock onto its frames. No audio library here: back ends feed it,
+// time on the program's clock falls on. While a JACK or PipeWire stream plays, the
+// program's clock (timeBase()) runs on the server's frames, so a message meant for a time
+// lands on a frame by plain arithmetic at the nominal rate: notes a whole number of
+// frames apart stay exactly so, and the beat follows the server's clock. PulseAudio's
+// line maps the program's clock onto its frames. No audio library here: back ends feed it,
 // and tests feed it made-up servers.
 #pragma once
 
@@ -28,8 +28,8 @@ public:
         // late by the same few milliseconds in a row (a busy server) move nothing.
         Reports,
         // JACK's cycle times, every cycle, already smoothed by the server's own
-        // delay-locked loop: taken as they come, a cycle far off only when the next
-        // ones agree with it.
+        // delay-locked loop (PipeWire's graph times its cycles so too): taken as they
+        // come, a cycle far off only when the next ones agree with it.
         Cycles,
         // No reports (FluidSynth's own driver): the nominal rate from the first render.
         Blind,

@@ -422,12 +422,14 @@ private:
 };
 
 // The desktop's server: PipeWire's own stream where PipeWire serves the desktop's
-// audio, PulseAudio's otherwise, or when PipeWire's stream cannot be had.
+// audio, PulseAudio's otherwise, or when PipeWire's stream cannot be had (PulseAudio's
+// then waits for a server to come).
 class DesktopBackend final : public AudioBackend {
 public:
     bool start(FrameSource &source) override
     {
-        if (desktopServerIsPipeWire()) {
+        // With no PulseAudio server, PipeWire may still answer on its own.
+        if (desktopServer() != DesktopServer::PulseAudio) {
             m_inner = std::make_unique<PipeWireBackend>();
             if (m_inner->start(source))
                 return true;

@@ -691,13 +691,13 @@ private:
 
 std::unique_ptr<AudioBackend> createPulseAudioBackend() { return std::make_unique<PulseAudioBackend>(); }
 
-bool desktopServerIsPipeWire()
+DesktopServer desktopServer()
 {
     // A connection of its own, on a loop of its own, given up after kProbeUs.
     constexpr std::int64_t kProbeUs = 1000000;
     pa_mainloop *loop = pa_mainloop_new();
     if (!loop)
-        return false;
+        return DesktopServer::None;
     pa_context *context = pa_context_new(pa_mainloop_get_api(loop), "Pulsewerk");
     struct Probe {
         bool done = false;
@@ -733,7 +733,9 @@ bool desktopServerIsPipeWire()
     if (context)
         pa_context_unref(context);
     pa_mainloop_free(loop);
-    return probe.pipeWire;
+    if (!probe.done)
+        return DesktopServer::None;
+    return probe.pipeWire ? DesktopServer::PipeWire : DesktopServer::PulseAudio;
 }
 
 } // namespace pulsewerk
