@@ -341,8 +341,14 @@ private:
             const double ahead = static_cast<double>(time.ticks - m_startTicks) * framesPerTick;
             const auto gap = static_cast<std::int64_t>(std::llround(ahead)) - m_frames;
             // Through a resampler the two counts part by a frame or so now and then.
-            const int tolerance = time.rate.num == 1 && time.rate.denom == m_rate ? 0 : frames;
+            const bool sameRate = time.rate.num == 1 && time.rate.denom == m_rate;
+            const int tolerance = sameRate ? 0 : frames;
             if (std::abs(gap) > tolerance && (gap < 0 || gap > kMaxGapSeconds * m_rate)) {
+                m_started = false;
+            } else if (sameRate && frames > m_cycleFrames) {
+                // A longer cycle (another stream asked for one): the frames rendered stand
+                // further ahead than the delay covers, so it is measured anew, and the
+                // grid moves once. A shorter one leaves them within it.
                 m_started = false;
             } else if (gap > tolerance) {
                 m_source->skip(static_cast<int>(gap)); // the graph played on without this stream
@@ -354,9 +360,10 @@ private:
                                static_cast<double>(time.buffered) * 1e6 / m_rate;
         if (!m_started) {
             if (!m_prepared) // anew at the same rate: nothing for the source to allocate
-                m_source->streamStarted(m_rate, guessUs(), m_line);
+                m_source->streamStarted(m_rate, std::llround(2 * frames * 1e6 / m_rate), m_line);
             m_prepared = false;
             m_frames = 0;
+            m_cycleFrames = frames;
             m_startTicks = time.ticks;
             m_startNs = time.now;
             m_line.start(m_rate, nowUs, std::llround(heardUs) - nowUs);
@@ -405,6 +412,7 @@ private:
     std::int64_t m_frames = 0;
     std::uint64_t m_startTicks = 0;
     std::int64_t m_startNs = 0;
+    int m_cycleFrames = 0;   // frames a cycle at the start: the longest the delay covers
     bool m_started = false;  // the line runs on the graph's cycles
     bool m_prepared = false; // the source heard of this stream outside the graph's thread
     std::int64_t m_restingSinceUs = -1;
