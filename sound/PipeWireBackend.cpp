@@ -69,7 +69,7 @@ public:
         m_retry = pw_loop_add_timer(
             loop, [](void *data, std::uint64_t) { static_cast<PipeWireBackend *>(data)->reconnect(); }, this);
         m_event = pw_loop_add_event(
-            loop, [](void *data, std::uint64_t) { static_cast<PipeWireBackend *>(data)->restOrPlay(); }, this);
+            loop, [](void *data, std::uint64_t) { static_cast<PipeWireBackend *>(data)->asked(); }, this);
         pw_thread_loop_lock(m_loop);
         if (pw_thread_loop_start(m_loop) < 0) {
             pw_thread_loop_unlock(m_loop);
@@ -165,7 +165,6 @@ private:
             return events;
         }();
         pw_stream_add_listener(m_stream, &m_streamListener, &streamEvents, this);
-        m_rate = graphRate();
         m_line = FrameLine(FrameLine::Policy::Cycles, m_rate);
         m_started = false;
         m_prepared = true;
@@ -188,15 +187,6 @@ private:
                                                         PW_STREAM_FLAG_RT_PROCESS);
         if (pw_stream_connect(m_stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0)
             lost();
-    }
-
-    // The graph's own rate, so that no resampler stands between the frames and the ear.
-    std::uint32_t graphRate() const
-    {
-        const pw_properties *props = pw_context_get_properties(m_context);
-        const char *rate = props ? pw_properties_get(props, "default.clock.rate") : nullptr;
-        const long value = rate ? std::strtol(rate, nullptr, 10) : 0;
-        return value >= 8000 && value <= 192000 ? static_cast<std::uint32_t>(value) : kDefaultRate;
     }
 
     // From rendering a frame to hearing it, until the graph says: two of the cycles asked for.
@@ -274,11 +264,23 @@ private:
         m_connected = false;
     }
 
-    // Asked for by the graph's thread (rest) or by a message (play on).
-    void restOrPlay()
+    // Asked for by the graph's thread (rest, or a new rate) or by a message (play on).
+    void asked()
     {
         if (!m_stream)
             return;
+        const std::uint32_t rate = m_graphRate.load();
+        if (rate != 0 && rate != m_rate) {
+            // The stream at the graph's own rate, so that no resampler stands between the
+            // frames and the ear: anew, as after a reconnection.
+            spa_hook_remove(&m_streamListener);
+            pw_stream_destroy(m_stream);
+            m_stream = nullptr;
+            m_line.stop(monotonicUs());
+            m_rate = rate;
+            openStream();
+            return;
+        }
         if (m_restAsked.exchange(false) && !m_inactive && m_wakes.load() == m_wakesAtRest) {
             m_inactive = true;
             pw_stream_set_active(m_stream, false);
@@ -306,8 +308,12 @@ private:
         if (buffer->requested > 0)
             frames = std::min(frames, static_cast<std::uint32_t>(buffer->requested));
         const auto n = static_cast<int>(frames);
-        followGraph(n);
-        m_source->render(n, m_left.data(), m_right.data());
+        if (followGraph(n)) {
+            m_source->render(n, m_left.data(), m_right.data());
+        } else {
+            std::fill(m_left.begin(), m_left.begin() + n, 0.0f);
+            std::fill(m_right.begin(), m_right.begin() + n, 0.0f);
+        }
         for (std::uint32_t i = 0; i < frames; ++i) {
             out[2 * i] = m_left[i];
             out[2 * i + 1] = m_right[i];
@@ -321,8 +327,9 @@ private:
     }
 
     // The graph's clock at this cycle: the frames it played without this stream are
-    // passed over, and the line learns when the frame rendered now is heard.
-    void followGraph(int frames)
+    // passed over, and the line learns when the frame rendered now is heard. False when
+    // the graph runs at another rate: the stream is opened anew at it, silent meanwhile.
+    bool followGraph(int frames)
     {
         const std::int64_t nowUs = monotonicUs();
         pw_time time{};
@@ -333,7 +340,12 @@ private:
                 m_line.letGuessStand(); // no cycle times will place it
                 m_started = true;
             }
-            return;
+            return true;
+        }
+        if (time.rate.num == 1 && time.rate.denom != m_rate && time.rate.denom >= 8000 && time.rate.denom <= 192000) {
+            if (m_graphRate.exchange(time.rate.denom) != time.rate.denom)
+                pw_loop_signal_event(pw_thread_loop_get_loop(m_loop), m_event);
+            return false;
         }
         // The graph's ticks as the stream's frames.
         const double framesPerTick = static_cast<double>(m_rate) * time.rate.num / time.rate.denom;
@@ -375,6 +387,7 @@ private:
         if (spanTicks * time.rate.num / time.rate.denom >= kRateSpanSeconds)
             usPerFrame = static_cast<double>(nsToUs(time.now - m_startNs)) / (spanTicks * framesPerTick);
         m_line.observe(nowUs, m_frames, heardUs, usPerFrame * frames, frames);
+        return true;
     }
 
     // Silent for long enough: the stream asks the loop's thread to take it out of the cycles.
@@ -421,11 +434,12 @@ private:
     std::atomic<std::uint64_t> m_wakesAtRest{0};
     std::atomic<bool> m_restAsked{false};
     std::atomic<bool> m_inactive{false};
-    bool m_waiting = false;    // opening waits for the first answer
-    bool m_connected = false;  // the stream is in the graph
-    bool m_lost = false;       // a retry is set
-    bool m_silent = false;     // the sound is away, and that has been said
-    bool m_everPlayed = false; // the sound has been on since opening
+    std::atomic<std::uint32_t> m_graphRate{0}; // the graph's, when the stream's is another
+    bool m_waiting = false;                    // opening waits for the first answer
+    bool m_connected = false;                  // the stream is in the graph
+    bool m_lost = false;                       // a retry is set
+    bool m_silent = false;                     // the sound is away, and that has been said
+    bool m_everPlayed = false;                 // the sound has been on since opening
     bool m_stopping = false;
 };
 
