@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -450,8 +452,11 @@ class DesktopBackend final : public AudioBackend {
 public:
     bool start(FrameSource &source) override
     {
-        // With no PulseAudio server, PipeWire may still answer on its own.
-        if (desktopServer() != DesktopServer::PulseAudio) {
+        // With no PulseAudio server, PipeWire may still answer on its own. A PulseAudio
+        // server named elsewhere than on this machine is not this machine's PipeWire.
+        const char *named = std::getenv("PULSE_SERVER");
+        const bool local = !named || !*named || std::strncmp(named, "unix:", 5) == 0 || named[0] == '/';
+        if (local && desktopServer() != DesktopServer::PulseAudio) {
             m_inner = std::make_unique<PipeWireBackend>();
             if (m_inner->start(source))
                 return true;
