@@ -169,7 +169,6 @@ private:
         pw_stream_add_listener(m_stream, &m_streamListener, &streamEvents, this);
         m_line = FrameLine(FrameLine::Policy::Cycles, m_rate);
         m_started = false;
-        m_prepared = true;
         m_restingSinceUs = -1;
         m_inactive = false;
         m_restAsked = false;
@@ -373,9 +372,11 @@ private:
                                static_cast<double>(time.delay) * 1e6 * time.rate.num / time.rate.denom +
                                static_cast<double>(time.buffered) * 1e6 / m_rate;
         if (!m_started) {
-            if (!m_prepared) // anew at the same rate: nothing for the source to allocate
-                m_source->streamStarted(m_rate, std::llround(2 * frames * 1e6 / m_rate), m_line);
-            m_prepared = false;
+            // A note sent now goes on a frame rendered at the next cycle: it is heard up to
+            // a cycle later than the first frame rendered now. The source heard of the
+            // stream at this rate when it was opened, so it allocates nothing here.
+            const std::int64_t aheadUs = std::max<std::int64_t>(std::llround(heardUs) - nowUs, 0);
+            m_source->streamStarted(m_rate, aheadUs + std::llround(frames * 1e6 / m_rate), m_line);
             m_frames = 0;
             m_cycleFrames = frames;
             m_startTicks = time.ticks;
@@ -427,9 +428,8 @@ private:
     std::int64_t m_frames = 0;
     std::uint64_t m_startTicks = 0;
     std::int64_t m_startNs = 0;
-    int m_cycleFrames = 0;   // frames a cycle at the start: the longest the delay covers
-    bool m_started = false;  // the line runs on the graph's cycles
-    bool m_prepared = false; // the source heard of this stream outside the graph's thread
+    int m_cycleFrames = 0;  // frames a cycle at the start: the longest the delay covers
+    bool m_started = false; // the line runs on the graph's cycles
     std::int64_t m_restingSinceUs = -1;
     // Rest and play on, between the graph's thread, the loop's and the senders.
     std::atomic<std::uint64_t> m_wakes{0};
