@@ -129,7 +129,6 @@ exit_ms=$(echo "$exit_line" | sed -n 's/.*exit_ms=\(-\{0,1\}[0-9]*\).*/\1/p')
 check "Exit ends the program with status 0 (status ${exit_status:-unknown})" test "${exit_status:-x}" = 0
 check "Exit ends it within a second (${exit_ms:-unknown} ms)" test "${exit_ms:-100000}" -le 1000
 
-# Nothing was written to the settings.
 # On PipeWire the program plays a stream of its own in the graph, not one through the
 # PulseAudio service (whose clients carry client.api "pipewire-pulse").
 if [ "${E2E_SERVER:-pulse}" = pipewire ]; then
@@ -137,6 +136,8 @@ if [ "${E2E_SERVER:-pulse}" = pipewire ]; then
     /application.name = "Pulsewerk"/ { ours = 1 } /client.api = "pipewire-pulse"/ { via = 1 }
     END { exit !(ours && !via) }' "$work/streams.txt"
 fi
+
+# Nothing was written to the settings.
 check "the settings file is untouched" test "$(sha256sum <"$settings" 2>/dev/null)" = "$settings_before"
 
 if [ "$failures" -ne 0 ]; then
