@@ -393,9 +393,12 @@ private:
         return true;
     }
 
-    // Silent for long enough: the stream asks the loop's thread to take it out of the cycles.
+    // Silent for long enough: the stream asks the loop's thread to take it out of the
+    // cycles. The wakes are counted before the source is asked, so that a message sent
+    // after it answered keeps the stream in them.
     void restWhenQuiet()
     {
+        const std::uint64_t wakes = m_wakes.load();
         if (!m_source->resting()) {
             m_restingSinceUs = -1;
             return;
@@ -405,7 +408,7 @@ private:
             m_restingSinceUs = nowUs;
         } else if (nowUs - m_restingSinceUs >= kRestUs && !m_restAsked.load()) {
             m_restingSinceUs = -1;
-            m_wakesAtRest = m_wakes.load();
+            m_wakesAtRest = wakes;
             m_restAsked = true;
             pw_loop_signal_event(pw_thread_loop_get_loop(m_loop), m_event);
         }
