@@ -26,11 +26,13 @@ namespace pulsewerk {
 namespace {
 
 constexpr char kName[] = "Pulsewerk";
-// The cycle asked for: 256 frames at 48 kHz (5.3 ms). PipeWire runs its graph at the
-// shortest cycle its streams ask for; a note is heard about two cycles after its frame
-// is rendered, and a note sent now waits for the next cycle's render.
-constexpr char kNodeLatency[] = "256/48000";
+// The cycle asked for: 512 frames at 48 kHz (10.7 ms). PipeWire runs its graph at the
+// shortest cycle its streams ask for. A note sent now waits for the next cycle's render,
+// so a key is heard about a cycle and the delay's room after it (27 ms here); 256-frame
+// cycles took 5 ms off that and cost twice the wake-ups, here and in the server.
+constexpr std::uint32_t kCycleFrames = 512;
 constexpr std::uint32_t kDefaultRate = 48000;
+constexpr char kNodeLatency[] = "512/48000"; // kCycleFrames at kDefaultRate
 // Between attempts to reach a server that went away.
 constexpr std::int64_t kRetryUs = 400000;
 // How long opening waits for the first answer.
@@ -191,7 +193,7 @@ private:
     }
 
     // From rendering a frame to hearing it, until the graph says: two of the cycles asked for.
-    std::int64_t guessUs() const { return 2 * 256 * 1000000LL / kDefaultRate; }
+    std::int64_t guessUs() const { return 2 * kCycleFrames * 1000000LL / kDefaultRate; }
 
     void stateChanged(pw_stream_state state)
     {
