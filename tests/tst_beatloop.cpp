@@ -245,9 +245,10 @@ void TestBeatLoop::heldLoopDropsMissedBeats_data()
     QTest::addColumn<std::uint32_t>("heldFor");
     QTest::addColumn<std::uint32_t>("room");
     QTest::addColumn<SentBeats>("beats");
-    // A dialog held open: 501, one beat at 2334 (grid point 2000), then 2501 on the old grid.
+    // A dialog held open: 501, one beat at 2334 (grid point 2000), then 2500 on the old grid,
+    // sent with the late beat's lamp change, a moment before its time.
     QTest::newRow("held 1734 ms") << 600u << 1734u << pulsewerk::kLateRoomMs
-                                  << SentBeats{{501, 500}, {2334, 2334}, {2501, 2500}};
+                                  << SentBeats{{501, 500}, {2334, 2334}, {2500, 2500}};
     QTest::newRow("70 ms late, 50 ms of room")
         << 990u << 80u << 50u << SentBeats{{501, 500}, {1070, 1070}, {1501, 1500}};
     QTest::newRow("70 ms late, 75 ms of room")

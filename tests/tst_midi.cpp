@@ -414,10 +414,11 @@ void TestMidi::intendedTimeRidesWithTheMessage()
     // to 2334, then the late beat with the release sent before it, meant for when they are
     // sent (grid point 2000 is long gone), and its own release sent at once (its sounding
     // time is over) but meant for the next grid point, so that the beat is heard; the
-    // beat of 2500 with its release before it; the exit's release.
+    // beat of 2500 with its release before it, sent with that release's lamp change, a
+    // moment before the beat's time and meant for it; the exit's release.
     const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected{{201, 201},   {501, 500},   {501, 500},
                                                                         {2334, 2334}, {2334, 2334}, {2334, 2500},
-                                                                        {2501, 2500}, {2501, 2500}, {2700, 2700}};
+                                                                        {2500, 2500}, {2500, 2500}, {2700, 2700}};
     QCOMPARE(sentAndMeant, expected);
 }
 

@@ -490,7 +490,10 @@ private:
         const int period = std::max((60000 / std::max<int>(m_w.m_intBpm, 1)) / multiplier, 1);
         const int sounding = std::min(period / 2, 200);
         const std::uint32_t now = m_h.clock.sinceStart();
-        auto at = [this](const pulsewerk::RecordedMessage &m) { return m.timeMs - m_clockStart; };
+        // When a message was sent, and the time it is meant for, which the output keeps: the
+        // loop may send a beat or a release a moment ahead, with a lamp change it wakes for.
+        auto sent = [this](const pulsewerk::RecordedMessage &m) { return m.timeMs - m_clockStart; };
+        auto at = [this](const pulsewerk::RecordedMessage &m) { return m.atMs - m_clockStart; };
         int noteOns = 0;
         std::uint32_t previous = 0;
         for (; m_loopChecked < messages.size(); ++m_loopChecked) {
@@ -510,12 +513,12 @@ private:
                       .arg(strong, 6, 16, QLatin1Char('0'))
                       .arg(weak, 6, 16, QLatin1Char('0'))
                       .arg(m_w.imgMute->Tag()));
-            // Released by the first pass after the sounding time (measured from the beat's
-            // grid point, which is never after the beat), unless an event comes first.
-            if (t + static_cast<std::uint32_t>(sounding) + 1 < now) {
+            // Released by the first pass after the sounding time, counted from when the beat
+            // was both due and sent, unless an event comes first.
+            const std::uint32_t releaseBy = std::max(t, sent(m)) + static_cast<std::uint32_t>(sounding) + 1;
+            if (releaseBy < now) {
                 bool released = false;
-                for (std::size_t j = m_loopChecked + 1;
-                     j < messages.size() && at(messages[j]) <= t + static_cast<std::uint32_t>(sounding) + 1; ++j) {
+                for (std::size_t j = m_loopChecked + 1; j < messages.size() && sent(messages[j]) <= releaseBy; ++j) {
                     const auto &r = messages[j];
                     released = released || (r.status() == m.status() && r.data1() == m.data1() && r.data2() == 0);
                 }
@@ -529,7 +532,7 @@ private:
                           .arg(t)
                           .arg(period)
                           .arg(sounding)
-                          .arg(t + static_cast<std::uint32_t>(sounding) + 1));
+                          .arg(releaseBy));
             }
             // The first note-on after an event may be a late beat off the grid; from then
             // on the beats keep the grid, one period apart.
