@@ -50,6 +50,12 @@ constexpr std::int64_t kLateSendSlackUs = 3000;
 constexpr int kGapCycles = 3;
 // A longer gap in the server's frames than this starts a new stream.
 constexpr double kMaxGapSeconds = 10;
+// In a new client's first cycles the frame clock may not yet be the server's own:
+// PipeWire's JACK service reports an earlier frame for the first cycle or two, then jumps
+// to the true one. This early the stream's frames are counted from where the clock now
+// stands, where a gap later on (and on a stream after the server's return) is passed
+// over as frames the server played without them.
+constexpr int kSettleCycles = 4;
 // The longest wait at the end for the cycles that carry the last releases.
 constexpr auto kLeastReleaseWait = std::chrono::milliseconds(200);
 constexpr int kReleaseWaitPeriods = 4;
@@ -465,6 +471,8 @@ private:
             }
             return 0;
         }
+        if (m_started && settling())
+            m_serverStart = jack_last_frame_time(m_client) - static_cast<jack_nframes_t>(m_frames);
         const std::int32_t gap = serverGap();
         if (m_started && (gap < 0 || gap > kMaxGapSeconds * m_rate || n != m_periodFrames))
             m_started = false;
@@ -509,6 +517,14 @@ private:
             return 0;
         m_gapCycles = 0;
         return gap;
+    }
+
+    // The client's first cycles, and the frame clock not where they put it.
+    bool settling()
+    {
+        if (m_frames >= static_cast<std::int64_t>(kSettleCycles) * m_periodFrames)
+            m_firstStream = false;
+        return m_firstStream && jack_last_frame_time(m_client) != m_serverStart + static_cast<jack_nframes_t>(m_frames);
     }
 
     // Frames the server played without this client: nothing is rendered for them, and
@@ -635,6 +651,7 @@ private:
     // The process thread only, once active.
     std::bitset<16 * 128> m_sounding; // by channel and note: the notes the port leaves on
     bool m_started = false;           // the stream has had its first cycle
+    bool m_firstStream = true;        // the client's first stream, until its first cycles are over
     bool m_prepared = false;          // the stream was started outside the process thread
     void *m_midi = nullptr;           // the MIDI port's buffer during render()
     void *m_clockMidi = nullptr;      // the clock port's
