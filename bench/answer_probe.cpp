@@ -81,15 +81,19 @@ struct Recording {
 
 // ---- Sound from a PulseAudio source ----------------------------------------------------
 
-// Reads the source in 5 ms fragments. Each fragment's last sample existed no later than
-// the moment the read returned; the earliest such bound over the whole recording dates
+// Reads the source 5 ms at a time. Each read's last sample existed no later than the
+// moment the read returned; the earliest such bound over the whole recording dates
 // sample 0 (the recorder's own delay shows as how far the others lie above it).
 bool recordPulse(const std::string &device, unsigned rate, double untilMs, Recording &rec, double &lagMs)
 {
     const pa_sample_spec format{PA_SAMPLE_S16LE, rate, 2};
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.fragsize = rate / 200 * 4;
+    // The server's fragments: 5 ms unless ANSWER_PROBE_FRAGMENT_MS says otherwise. A
+    // recorder's fragment size is a latency the sink it monitors is asked for.
+    const char *fragmentMs = std::getenv("ANSWER_PROBE_FRAGMENT_MS");
+    const unsigned fragment = fragmentMs ? static_cast<unsigned>(std::clamp(std::atoi(fragmentMs), 1, 200)) : 5;
+    attr.fragsize = rate * fragment / 1000 * 4;
     int error = 0;
     pa_simple *s = pa_simple_new(nullptr, "answer-probe", PA_STREAM_RECORD, device.c_str(), "probe", &format, nullptr,
                                  &attr, &error);
