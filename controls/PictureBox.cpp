@@ -34,6 +34,18 @@ void PictureBox::setPicture(const QString &name)
     setAttribute(Qt::WA_OpaquePaintEvent, !picture.isNull() && !picture.hasAlphaChannel());
 }
 
+void PictureBox::showPictureNow(const QString &name)
+{
+    if (!isVisible() || !updatesEnabled()) {
+        setPicture(name);
+        return;
+    }
+    setAttribute(Qt::WA_UpdatesDisabled);
+    setPicture(name);
+    setAttribute(Qt::WA_UpdatesDisabled, false);
+    repaint();
+}
+
 void PictureBox::paintEvent(QPaintEvent *event)
 {
     const QPixmap shown = pixmap();

@@ -21,6 +21,9 @@ public:
     // The name of the bitmap shown, and showing another: the control takes its size.
     QString Picture() const { return m_picture; }
     void setPicture(const QString &name);
+    // The same, painted at once rather than at the next turn of the event loop: a lamp
+    // changes many times a second, and a posted repaint wakes the loop once more.
+    void showPictureNow(const QString &name);
 
     QString Tag() const { return m_tag; }
     void setTag(const QString &tag) { m_tag = tag; }

@@ -366,7 +366,7 @@ std::optional<std::uint32_t> frmMain::showDueLamps(std::uint32_t now)
 
 void frmMain::applyLampChange(const LampChange &change)
 {
-    imgLed[static_cast<std::size_t>(change.lamp)]->setPicture(change.picture);
+    imgLed[static_cast<std::size_t>(change.lamp)]->showPictureNow(change.picture);
     if (!change.description.isEmpty()) {
         describeLampRow(change.description);
         showBigBeat(change.lamp + 1, change.kind);

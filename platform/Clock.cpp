@@ -51,9 +51,10 @@ public:
             const auto ms = static_cast<int>((wakeNs - nowNs + 999999) / 1000000);
             QTimer::singleShot(ms, Qt::PreciseTimer, [] {});
         }
-        // What the pass posted (the lamps' repaints) is done now, so that the wait below
-        // sleeps until the wake-up or a real event, not around the loop once more.
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        // What the pass posted is done now, so that the wait below sleeps until the
+        // wake-up or a real event, not around the loop once more; without a turn of the
+        // event loop of its own, which costs a poll of every source.
+        QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
 
