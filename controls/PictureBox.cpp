@@ -36,6 +36,8 @@ void PictureBox::setPicture(const QString &name)
 
 void PictureBox::showPictureNow(const QString &name)
 {
+    if (name == m_picture && pixmap().cacheKey() != 0)
+        return; // already shown (a repeated release sets the same dark picture)
     if (!isVisible() || !updatesEnabled()) {
         setPicture(name);
         return;
