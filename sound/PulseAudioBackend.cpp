@@ -42,10 +42,11 @@ struct StreamSize {
 // PipeWire runs its graph's cycle at about the shortest request among its streams, and a
 // note is heard a cycle or two after it is written: a short request keeps that short.
 constexpr StreamSize kPipeWireStream{kDesktopStreamLatencyUs, 20000};
-// PulseAudio itself: half as many requests, each twice as large, for the same 10 ms in
-// the sink. A note goes into the frames already written either way, so it is heard no
-// later; the longer buffer only leaves more room for a busy machine.
-constexpr StreamSize kPulseStream{100000, 40000};
+// PulseAudio itself: a request every 80 ms, for the same 10 ms in the sink. Each request
+// wakes the stream's thread twice (the request, and the server done with the block), so
+// fewer, larger ones cost less. A note goes into the frames already written either way,
+// so it is heard no later; the longer buffer only leaves more room for a busy machine.
+constexpr StreamSize kPulseStream{180000, 80000};
 // How often the server is asked when it plays which frame. Its library can interpolate
 // between reports, but its estimate saws by milliseconds; the scheduler fits its own
 // line through the raw reports instead.
@@ -91,7 +92,7 @@ constexpr std::int64_t kLongestReachUs = 500000;
 // Frames this close to the server's reach are left alone: a rewrite must get there first.
 constexpr std::int64_t kRewriteMarginUs = 2000;
 // The written frames kept for rewriting: more than the stream holds at 192 kHz.
-constexpr std::size_t kKeptFrames = 32768;
+constexpr std::size_t kKeptFrames = 65536;
 // After resting this long (the beat stands, every note has died away) the stream is
 // paused (corked), so that neither this program nor the server wakes for silence; the
 // next message or start lets it play on, and its notes wait for the server's first
