@@ -320,10 +320,8 @@ private:
             const std::uint32_t message = tagged & 0xFFFFFF;
             if (m_sink)
                 m_sink->message(at - kept, message);
-            if (m_pool) {
-                play(message, left, right, kept, at);
-                first = std::min(first, at);
-            }
+            if (m_pool)
+                first = std::min(first, playBack(message, left, right, kept, at));
         });
         return skipped + first;
     }
@@ -375,7 +373,7 @@ private:
                 if (m_sink)
                     m_sink->message(at, message);
                 if (m_pool)
-                    play(message);
+                    playBack(message, nullptr, nullptr, 0, 0); // on the current frame
             });
         // The clock's beats after the notes: the beat loop hands over a beat's clock beat
         // before its notes, so a note taken above has its clock beat taken here.
@@ -387,15 +385,16 @@ private:
 
     // Plays `message` on the pool: now, or `at` frames into the last `frames` rendered,
     // which `left` and `right` hold.
-    void play(std::uint32_t message, float *left = nullptr, float *right = nullptr, int frames = 0, int at = 0)
+    // A message `at` frames into the last `frames` rendered; returns where they first
+    // changed (`frames`: nowhere, and nothing need be written again).
+    int playBack(std::uint32_t message, float *left, float *right, int frames, int at)
     {
         const int channel = static_cast<int>(message & 0x0F);
         const int key = static_cast<int>((message >> 8) & 0xFF);
         const int velocity = static_cast<int>((message >> 16) & 0xFF);
         if (velocity == 0)
-            m_pool->noteOffBack(channel, key, left, right, frames, at);
-        else
-            m_pool->noteOnBack(channel, key, velocity, left, right, frames, at);
+            return m_pool->noteOffBack(channel, key, left, right, frames, at);
+        return m_pool->noteOnBack(channel, key, velocity, left, right, frames, at);
     }
 
     void skip(int frames) override

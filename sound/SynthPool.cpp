@@ -198,29 +198,37 @@ int SynthPool::startAny(int note, int velocity, Voice *&voice)
     return -1;
 }
 
-void SynthPool::noteOnBack(int channel, int key, int velocity, float *left, float *right, int frames, int at)
+int SynthPool::noteOnBack(int channel, int key, int velocity, float *left, float *right, int frames, int at)
 {
     const int back = frames - at;
-    if (m_voices.empty() || back <= 0)
-        return noteOn(channel, key, velocity);
-    noteOffBack(channel, key, left, right, frames, at);
+    if (m_voices.empty() || back <= 0) {
+        noteOn(channel, key, velocity);
+        return frames;
+    }
+    const int released = noteOffBack(channel, key, left, right, frames, at);
     Voice *voice = nullptr;
     const int replay = startAny(channel * 128 + key, velocity, voice);
     if (replay >= 0)
         playReplay(static_cast<std::size_t>(replay), back, left + at, right + at);
     else
         renderVoiceLong(*voice, back, left + at, right + at);
+    return std::min(released, at);
 }
 
-void SynthPool::noteOffBack(int channel, int key, float *left, float *right, int frames, int at)
+int SynthPool::noteOffBack(int channel, int key, float *left, float *right, int frames, int at)
 {
     const int back = frames - at;
-    if (back <= 0 || frames > m_pastFrames)
-        return noteOff(channel, key);
+    if (back <= 0 || frames > m_pastFrames) {
+        noteOff(channel, key);
+        return frames;
+    }
     const int note = channel * 128 + key;
+    int first = frames;
     for (Voice &voice : m_voices) {
-        if (voice.active && voice.key == note && voice.age >= back)
+        if (voice.active && voice.key == note && voice.age >= back) {
             releaseBack(voice, back, left + at, right + at);
+            first = at;
+        }
     }
     for (std::size_t i = 0; i < m_replays.size();) {
         const Replay replay = m_replays[i];
@@ -244,6 +252,7 @@ void SynthPool::noteOffBack(int channel, int key, float *left, float *right, int
             continue;
         }
         const auto offset = static_cast<std::ptrdiff_t>(frames - (replay.played - from));
+        first = std::min(first, static_cast<int>(offset));
         for (std::int64_t k = from; k < replay.played; ++k) {
             left[offset + k - from] -= take.left[static_cast<std::size_t>(k)];
             right[offset + k - from] -= take.right[static_cast<std::size_t>(k)];
@@ -261,6 +270,7 @@ void SynthPool::noteOffBack(int channel, int key, float *left, float *right, int
         }
         renderVoiceLong(voice, back, left + at, right + at);
     }
+    return first;
 }
 
 void SynthPool::releaseBack(Voice &voice, int back, float *left, float *right)

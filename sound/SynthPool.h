@@ -49,8 +49,10 @@ public:
     // The same messages, come late: `left` and `right` hold the last `frames` frames
     // rendered (at most rewindable()), the message falls `at` frames into them, and they
     // are changed to what they would have been had it come on time, as far as they reach.
-    void noteOnBack(int channel, int key, int velocity, float *left, float *right, int frames, int at);
-    void noteOffBack(int channel, int key, float *left, float *right, int frames, int at);
+    // Returns how many frames into them the first change is; `frames` when none is (a
+    // release that its note's take already holds, or one repeated).
+    int noteOnBack(int channel, int key, int velocity, float *left, float *right, int frames, int at);
+    int noteOffBack(int channel, int key, float *left, float *right, int frames, int at);
     // How far back a message may come.
     int rewindable() const { return m_pastFrames; }
     // Every sound stops at once.
