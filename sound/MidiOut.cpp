@@ -384,9 +384,8 @@ private:
     }
 
     // Plays `message` on the pool: now, or `at` frames into the last `frames` rendered,
-    // which `left` and `right` hold.
-    // A message `at` frames into the last `frames` rendered; returns where they first
-    // changed (`frames`: nowhere, and nothing need be written again).
+    // which `left` and `right` hold. Returns where those first changed (`frames`: nowhere,
+    // and nothing need be written again).
     int playBack(std::uint32_t message, float *left, float *right, int frames, int at)
     {
         const int channel = static_cast<int>(message & 0x0F);
