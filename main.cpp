@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Pulsewerk, a desktop metronome: the process entry point. The command line is read
 // before any display is needed, so help, version and mistakes need none.
+#include "controls/CursorBlink.h"
 #include "controls/ScreenFit.h"
 #include "engine/CommandLine.h"
 #include "engine/mdlMain.h"
@@ -73,6 +74,7 @@ int main(int argc, char *argv[])
     }
     setNames();
     QApplication::setDesktopFileName(QStringLiteral("io.github.pulsewerk.Pulsewerk"));
+    const pulsewerk::CursorBlinkRest blinkRest;
     const pulsewerk::StartOptions &options = commandLine.options;
     mdlMain::Main(options, mdlMain::programContext(options.sound));
     return 0; // not reached: the beat loop ends the process

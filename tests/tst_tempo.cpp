@@ -3,12 +3,14 @@
 // worked with the keyboard and the mouse on the real window.
 #include "TestSupport.h"
 
+#include "controls/CursorBlink.h"
 #include "platform/Clock.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QInputMethodEvent>
 #include <QKeySequence>
+#include <QScopeGuard>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTest>
@@ -93,6 +95,10 @@ private slots:
     // Opening: the focus somewhere other than the tempo box, a large step other than 20,
     // or arrow keys that only work after a click.
     void opensReadyForKeys();
+    // The cursor still blinking after the wait, hidden while it rests, still resting after
+    // a key or a click, blinking left changed when the watcher goes, or a desktop that
+    // does not blink made to.
+    void cursorBlinkRests();
 
     // A range boundary off by one, or a name left highlighted from the previous tempo.
     void highlightAtRangeBoundaries_data();
@@ -181,6 +187,34 @@ void TestTempo::opensReadyForKeys()
     // The slider never keeps the focus.
     m_w->Slider1->setFocus(Qt::TabFocusReason);
     QCOMPARE(QApplication::focusWidget(), m_w->Text1);
+}
+
+void TestTempo::cursorBlinkRests()
+{
+    const int desktops = QApplication::cursorFlashTime();
+    const auto restore = qScopeGuard([desktops] { QApplication::setCursorFlashTime(desktops); });
+    QApplication::setCursorFlashTime(1000);
+    m_w->Text1->setReadOnly(true); // the same box with the focus, without its cursor
+    const QImage noCursor = m_w->Text1->grab().toImage();
+    m_w->Text1->setReadOnly(false);
+    {
+        pulsewerk::CursorBlinkRest blink(3600 * 1000);
+        blink.rest();
+        QCOMPARE(QApplication::cursorFlashTime(), 0);
+        QVERIFY(m_w->Text1->grab().toImage() != noCursor); // shown steadily
+        QTest::keyClick(m_w->Text1, Qt::Key_End);
+        QCOMPARE(QApplication::cursorFlashTime(), 1000);
+        blink.rest();
+        QTest::mouseClick(m_w->Text1, Qt::LeftButton);
+        QCOMPARE(QApplication::cursorFlashTime(), 1000);
+        blink.rest();
+    }
+    QCOMPARE(QApplication::cursorFlashTime(), 1000);
+    QApplication::setCursorFlashTime(0);
+    pulsewerk::CursorBlinkRest blink(3600 * 1000);
+    blink.rest();
+    QTest::keyClick(m_w->Text1, Qt::Key_End);
+    QCOMPARE(QApplication::cursorFlashTime(), 0);
 }
 
 void TestTempo::highlightAtRangeBoundaries_data()
