@@ -95,9 +95,9 @@ private slots:
     // Opening: the focus somewhere other than the tempo box, a large step other than 20,
     // or arrow keys that only work after a click.
     void opensReadyForKeys();
-    // The cursor still blinking after the wait, hidden while it rests, still resting after
-    // a key or a click, blinking left changed when the watcher goes, or a desktop that
-    // does not blink made to.
+    // The cursor left blinking when it rests (as it does after 10 s alone), hidden while
+    // it rests, still resting after a key or a click, blinking left changed when the
+    // watcher goes, or a desktop that does not blink made to.
     void cursorBlinkRests();
 
     // A range boundary off by one, or a name left highlighted from the previous tempo.
