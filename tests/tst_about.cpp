@@ -4,8 +4,8 @@
 #include "ModalDriver.h"
 #include "TestSupport.h"
 
-#include "dialogs/frmAbout.h"
 #include "controls/Pictures.h"
+#include "dialogs/frmAbout.h"
 
 #include <QPointer>
 #include <QTest>
@@ -87,7 +87,7 @@ void TestAbout::closing()
 
 void TestAbout::freshDialogEachShowing()
 {
-    QFile::remove(m_settings.fileName());
+    m_settings.clear();
     BeatHarness h;
     frmMain &w = h.window();
     const QString pattern = frmMainTestAccess::pattern(w);

@@ -78,7 +78,7 @@ private:
     TempSettings m_settings;
 };
 
-void TestBeatLoop::init() { QFile::remove(m_settings.fileName()); }
+void TestBeatLoop::init() { m_settings.clear(); }
 
 void TestBeatLoop::startState()
 {

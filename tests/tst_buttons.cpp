@@ -72,7 +72,7 @@ struct Outcome {
 Outcome runOn(const TempSettings &settings, const QString &button, bool focusOnMeter,
               const std::function<void(frmMain &, pulsewerk::PictureBox *)> &act)
 {
-    QFile::remove(settings.fileName());
+    settings.clear();
     Outcome out;
     BeatHarness h;
     frmMain &w = h.window();
@@ -155,7 +155,7 @@ private:
     TempSettings m_settings;
 };
 
-void TestButtons::init() { QFile::remove(m_settings.fileName()); }
+void TestButtons::init() { m_settings.clear(); }
 
 void TestButtons::multiplierCycle()
 {

@@ -163,7 +163,7 @@ private:
     TempSettings m_settings;
 };
 
-void TestLayout::init() { QFile::remove(m_settings.fileName()); }
+void TestLayout::init() { m_settings.clear(); }
 
 void TestLayout::windowFrame()
 {

@@ -101,7 +101,7 @@ private:
     TempSettings m_settings;
 };
 
-void TestMeter::init() { QFile::remove(m_settings.fileName()); }
+void TestMeter::init() { m_settings.clear(); }
 
 void TestMeter::presets_data()
 {

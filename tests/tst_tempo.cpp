@@ -152,7 +152,7 @@ private:
 
 void TestTempo::init()
 {
-    QFile::remove(m_settings.fileName());
+    m_settings.clear();
     m_w = std::make_unique<frmMain>();
     m_w->show();
     m_w->activateWindow();

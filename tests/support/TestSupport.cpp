@@ -6,6 +6,7 @@
 #include "engine/mdlMidi.h"
 #include "settings/Settings.h"
 
+#include <QFile>
 #include <QSettings>
 
 TempSettings::TempSettings()
@@ -22,6 +23,12 @@ bool TempSettings::waitForSaves()
 }
 
 QString TempSettings::fileName() const { return m_dir.path() + QStringLiteral("/Pulsewerk/Pulsewerk.conf"); }
+
+void TempSettings::clear() const
+{
+    waitForSaves();
+    QFile::remove(fileName());
+}
 
 void TempSettings::store(const QString &key, const QString &value)
 {

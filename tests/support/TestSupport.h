@@ -26,6 +26,8 @@ public:
     // The settings file the program reads and writes.
     QString fileName() const;
     QString folder() const { return m_dir.path(); }
+    // Removes the settings file once the saves under way have landed, so none lands after.
+    void clear() const;
     // Writes `value` under section "Options", key `key`, as a hand edit would.
     void store(const QString &key, const QString &value);
     // Waits for the saves under way and runs their failure reports; false if one is stuck.
