@@ -223,4 +223,21 @@ void FrameLine::steer(std::int64_t nowUs)
     timeBase().steer(nowUs, m_nominalUsPerFrame / m_line.usPerFrame * (1 + catchUp));
 }
 
+std::int64_t GraphGap::passOver(std::int64_t gap, std::uint64_t ticks, bool resumed)
+{
+    const bool nextCycle = m_seen && ticks != m_ticks;
+    m_seen = true;
+    m_ticks = ticks;
+    if (gap <= 0) {
+        m_pending = false;
+        return 0;
+    }
+    if (resumed || (m_pending && nextCycle)) {
+        m_pending = false;
+        return gap;
+    }
+    m_pending = true;
+    return 0;
+}
+
 } // namespace pulsewerk

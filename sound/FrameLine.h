@@ -138,4 +138,26 @@ private:
     int m_offCycles = 0;                      // Cycles: far off the line, in a row
 };
 
+// A graph that calls the stream once a cycle (PipeWire's): which frames the stream passes
+// over to stay on the graph's clock. A cycle the graph ran without the stream shows as a gap
+// between the graph's frames and the stream's, and the graph's next cycle shows it still. A
+// call that merely came late reads the clock of the cycle after its own and shows the same
+// gap; the graph then calls again within that cycle, and the stream's frames play on
+// unbroken. So a gap is passed over once the next cycle still shows it, or at once when the
+// stream comes back from a rest.
+class GraphGap {
+public:
+    // A call: `gap` frames between the graph's and the stream's count, read with the graph's
+    // clock at `ticks`; `resumed` after a rest. The frames to pass over now.
+    std::int64_t passOver(std::int64_t gap, std::uint64_t ticks, bool resumed);
+    // A gap is waiting for the next cycle: the stream's frames are not yet on the graph's clock.
+    bool pending() const { return m_pending; }
+    void reset() { *this = GraphGap(); }
+
+private:
+    bool m_seen = false;
+    bool m_pending = false;
+    std::uint64_t m_ticks = 0;
+};
+
 } // namespace pulsewerk

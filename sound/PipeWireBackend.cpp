@@ -290,6 +290,7 @@ private:
         }
         if (m_inactive && m_wakes.load() != m_wakesAtRest) {
             m_inactive = false;
+            m_resumed = true;
             pw_stream_set_active(m_stream, true);
         }
     }
@@ -352,6 +353,7 @@ private:
         }
         // The graph's ticks as the stream's frames.
         const double framesPerTick = static_cast<double>(m_rate) * time.rate.num / time.rate.denom;
+        const bool resumed = m_resumed.exchange(false);
         if (m_started) {
             const double ahead = static_cast<double>(time.ticks - m_startTicks) * framesPerTick;
             const auto gap = static_cast<std::int64_t>(std::llround(ahead)) - m_frames;
@@ -365,9 +367,9 @@ private:
                 // further ahead than the delay covers, so it is measured anew, and the
                 // grid moves once. A shorter one leaves them within it.
                 m_started = false;
-            } else if (gap > tolerance) {
-                m_source->skip(static_cast<int>(gap)); // the graph played on without this stream
-                m_frames += gap;
+            } else if (const std::int64_t over = m_gap.passOver(gap > tolerance ? gap : 0, time.ticks, resumed)) {
+                m_source->skip(static_cast<int>(over)); // the graph played on without this stream
+                m_frames += over;
             }
         }
         const double heardUs = static_cast<double>(time.now) / 1000.0 +
@@ -384,8 +386,11 @@ private:
             m_startTicks = time.ticks;
             m_startNs = time.now;
             m_line.start(m_rate, nowUs, std::llround(heardUs) - nowUs);
+            m_gap.reset();
             m_started = true;
         }
+        if (m_gap.pending())
+            return true; // these frames are not where the clock read says
         // The graph's rate on the monotonic clock, over its whole run so far.
         const double spanTicks = static_cast<double>(time.ticks - m_startTicks);
         double usPerFrame = 1e6 / m_rate;
@@ -435,12 +440,14 @@ private:
     std::int64_t m_startNs = 0;
     int m_cycleFrames = 0;  // frames a cycle at the start: the longest the delay covers
     bool m_started = false; // the line runs on the graph's cycles
+    GraphGap m_gap;
     std::int64_t m_restingSinceUs = -1;
     // Rest and play on, between the graph's thread, the loop's and the senders.
     std::atomic<std::uint64_t> m_wakes{0};
     std::atomic<std::uint64_t> m_wakesAtRest{0};
     std::atomic<bool> m_restAsked{false};
     std::atomic<bool> m_inactive{false};
+    std::atomic<bool> m_resumed{false};        // back in the cycles after a rest
     std::atomic<std::uint32_t> m_graphRate{0}; // the graph's, when the stream's is another
     bool m_waiting = false;                    // opening waits for the first answer
     bool m_connected = false;                  // the stream is in the graph

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The frame line of the JACK back end, on made-up cycle times of a 48 kHz server with
-// 256-frame cycles: steady, jittery, late, jumping and drifting.
+// 256-frame cycles: steady, jittery, late, jumping and drifting; and which frames a
+// stream in PipeWire's graph passes over.
 #include "sound/FrameLine.h"
 
 #include "platform/Clock.h"
 
 #include <QTest>
 
+#include <array>
 #include <cmath>
 #include <functional>
 
@@ -73,6 +75,10 @@ private slots:
     // program's clock must run with the frames, the lamps staying with the sound.
     void driftingClockIsFollowed_data();
     void driftingClockIsFollowed();
+    // A late call reads the next cycle's clock and is caught up within that cycle: passing
+    // over its gap would put every later note a cycle early. A cycle the graph ran
+    // without the stream must be passed over, or every later note comes a cycle late.
+    void graphGapsPassedOverWhenReal();
 };
 
 void TestFrameLine::jitteryCyclesLeaveTheLineStill_data()
@@ -169,6 +175,23 @@ void TestFrameLine::driftingClockIsFollowed()
     QCOMPARE(line.frameOf(lastBeatUs), lastBeatFrame); // a beat lands where it was always going to
     QVERIFY2(worstUs < 3000, qPrintable(QString::number(worstUs)));
     QVERIFY2(worstFrames <= 48, qPrintable(QString::number(worstFrames)));
+}
+
+void TestFrameLine::graphGapsPassedOverWhenReal()
+{
+    // Calls of the graph: the gap each shows, the clock's ticks, a rest just ended.
+    const auto passed = [](std::initializer_list<std::array<std::int64_t, 3>> calls) {
+        pulsewerk::GraphGap gaps;
+        QList<std::int64_t> frames;
+        for (const auto &call : calls)
+            frames << gaps.passOver(call[0], std::uint64_t(call[1]), call[2] != 0);
+        return frames;
+    };
+    QCOMPARE(passed({{0, 512, 0}, {1024, 2048, 0}, {512, 2048, 0}, {0, 2048, 0}, {0, 2560, 0}}),
+             (QList<std::int64_t>{0, 0, 0, 0, 0})); // late twice, caught up in the cycle
+    QCOMPARE(passed({{0, 512, 0}, {512, 1536, 0}, {512, 2048, 0}, {0, 2560, 0}}),
+             (QList<std::int64_t>{0, 0, 512, 0})); // a cycle run without the stream
+    QCOMPARE(passed({{0, 512, 0}, {29696, 30720, 1}}), (QList<std::int64_t>{0, 29696})); // back from a rest
 }
 
 QTEST_APPLESS_MAIN(TestFrameLine)
